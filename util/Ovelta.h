@@ -1,0 +1,4 @@
+// The unit Ovelta: its public interface. (Filled in by the unit's implementation.)
+#pragma once
+
+namespace ovelta {}  // namespace ovelta
