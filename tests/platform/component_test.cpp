@@ -9,11 +9,13 @@ namespace {
 class Probe : public TComponent {
  public:
   Probe(TComponent* AOwner, std::vector<std::string>* Log, std::string Tag)
-      : TComponent(AOwner), FLog(Log), FTag(std::move(Tag)) {}
+      : TComponent(AOwner), FLog(Log), FTag(std::move(Tag)) {
+    SetName(FTag);
+  }
   ~Probe() override { FLog->push_back("free " + FTag); }
   void Notification(TComponent* AComponent, TOperation Operation) override {
     if (Operation == TOperation::opRemove)
-      FLog->push_back(FTag + " told of " + static_cast<Probe*>(AComponent)->FTag);
+      FLog->push_back(FTag + " told of " + AComponent->Name());  // only the base is left by now
   }
 
  private:
