@@ -24,17 +24,21 @@ struct Surface {
   int Height = 0;
 };
 
+// The view of a surface object (TOvDib) through its public storage facts.
+template <class Dib>
+Surface ViewOf(const Dib& D) {
+  return Surface{D.ImagePtr(), D.Stride(), D.Width(), D.Height()};
+}
+
 // The per-pixel operators, by the values of TOvMethod. Any other value stores like kOpSet.
-enum : int {
-  kOpSet = 0,  // s
-  kOpNot = 1,  // s (the same store; the plain-copy shortcuts are taken for kOpSet only)
-  kOpAnd = 2,  // d AND s
-  kOpOr = 3,   // d OR s
-  kOpXor = 4,  // d XOR s
-  kOpAdd = 5,  // d + s, at most 255
-  kOpSub = 6,  // d - s when s < d, otherwise 0
-  kOpMed = 7,  // (d + s) / 2, rounded down
-};
+inline constexpr int kOpSet = 0;  // s
+inline constexpr int kOpNot = 1;  // s, but never through a plain-copy shortcut
+inline constexpr int kOpAnd = 2;  // d AND s
+inline constexpr int kOpOr = 3;   // d OR s
+inline constexpr int kOpXor = 4;  // d XOR s
+inline constexpr int kOpAdd = 5;  // d + s, at most 255
+inline constexpr int kOpSub = 6;  // d - s when s < d, otherwise 0
+inline constexpr int kOpMed = 7;  // (d + s) / 2, rounded down
 
 // Coordinates of lines, boxes and fills are clamped to this range before anything is drawn.
 inline constexpr int kCoordLimit = 50000;
