@@ -327,7 +327,8 @@ class TBitmap : public TObject {
   int Width() const;
   int Height() const;
   // A new size makes a new image of that size (8-bit images keep their colour table), keeping the
-  // overlapping pixels; the same size changes nothing.
+  // overlapping pixels (new ones are index 0, or white); the same size changes nothing. An empty
+  // bitmap gets its image once both sizes are set.
   void SetWidth(int Value);
   void SetHeight(int Value);
   bool Empty() const { return FHandle == nullptr; }
@@ -347,6 +348,8 @@ class TBitmap : public TObject {
   void Resize(int NewWidth, int NewHeight);
   HBITMAP FHandle = nullptr;
   HPALETTE FPalette = nullptr;
+  int FPendingWidth = 0;  // the size asked for while there is no image
+  int FPendingHeight = 0;
   TCanvas FCanvas{this};
   bool FModified = false;
   bool FPaletteModified = false;
@@ -415,6 +418,13 @@ class TImage : public TComponent {
   int FRepaintRequests = 0;
   std::unique_ptr<TState> FState;
 };
+
+// Test hooks: graphics objects (bitmaps, palettes, regions) and contexts alive, stock objects not
+// counted.
+namespace graphics_testing {
+int LiveObjects();
+int LiveContexts();
+}  // namespace graphics_testing
 
 // Makes sure a GUI application object exists (fonts and widgets need one). A program that makes its
 // own QApplication must do so before the first call; without one, a hidden one is made here for the
