@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
+#include "graphics/Ovdib.h"
 #include "graphics/RasterKernels_p.h"
 #include "graphics/Raster_p.h"
 
@@ -232,3 +234,132 @@ bool ClipSourceBlock(const Surface& Source, int X, int Y, int SourceX, int Sourc
 }
 
 }  // namespace ovelta::raster
+
+namespace ovelta {
+
+namespace {
+
+using raster::ViewOf;
+
+// The drawing forms record the rectangle as requested (before clipping) once their worker succeeded.
+bool Recorded(TOvDib& Dib, bool Drawn, int X, int Y, int Width, int Height) {
+  if (Drawn) Dib.SetModified(X, Y, raster::FarCorner(X, Width), raster::FarCorner(Y, Height));
+  return Drawn;
+}
+
+}  // namespace
+
+bool TOvDib::OvPutPat(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride,
+                      bool Keyed, Byte Key) {
+  return raster::OvPutPat(ViewOf(*this), X, Y, AWidth, AHeight, Pattern, Stride, Keyed, Key,
+                          Method(), Reverse());
+}
+
+bool TOvDib::OvPutPatR(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride,
+                       bool Keyed, Byte Key) {
+  return raster::OvPutPatR(ViewOf(*this), X, Y, AWidth, AHeight, Pattern, Stride, Keyed, Key,
+                           Method(), Reverse());
+}
+
+bool TOvDib::OvPutPatM(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride,
+                       const Byte* Mask, int MaskWidth, int MaskHeight) {
+  return raster::OvPutPatM(ViewOf(*this), X, Y, AWidth, AHeight, Pattern, Stride, Mask, MaskWidth,
+                           MaskHeight, Method(), Reverse());
+}
+
+bool TOvDib::OvPutPatMR(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride,
+                        const Byte* Mask, int MaskWidth, int MaskHeight) {
+  return raster::OvPutPatMR(ViewOf(*this), X, Y, AWidth, AHeight, Pattern, Stride, Mask,
+                            MaskWidth, MaskHeight, Method(), Reverse());
+}
+
+bool TOvDib::OvPutPatWappi(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride,
+                           Byte Key, bool Mirrored) {
+  return raster::OvPutPatWappi(ViewOf(*this), X, Y, AWidth, AHeight, Pattern, Stride, Key,
+                               Mirrored, Method());
+}
+
+bool TOvDib::OvGetPat(int X, int Y, int AWidth, int AHeight, Byte* Buffer) {
+  return raster::OvGetPat(ViewOf(*this), X, Y, AWidth, AHeight, Buffer);
+}
+
+bool TOvDib::PutPat(int X, int Y, int AWidth, int AHeight, const Byte* Pattern) {
+  return Recorded(*this, OvPutPat(X, Y, AWidth, AHeight, Pattern, AWidth, false, 0), X, Y, AWidth,
+                  AHeight);
+}
+
+bool TOvDib::PutPat2(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride) {
+  return Recorded(*this, OvPutPat(X, Y, AWidth, AHeight, Pattern, Stride, false, 0), X, Y, AWidth,
+                  AHeight);
+}
+
+bool TOvDib::PasPat(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, Byte Key) {
+  return Recorded(*this, OvPutPat(X, Y, AWidth, AHeight, Pattern, AWidth, true, Key), X, Y, AWidth,
+                  AHeight);
+}
+
+bool TOvDib::PasPat2(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride,
+                     Byte Key) {
+  return Recorded(*this, OvPutPat(X, Y, AWidth, AHeight, Pattern, Stride, true, Key), X, Y, AWidth,
+                  AHeight);
+}
+
+bool TOvDib::PasMPat(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, const Byte* Mask,
+                     int MaskWidth, int MaskHeight) {
+  return Recorded(*this,
+                  OvPutPatM(X, Y, AWidth, AHeight, Pattern, AWidth, Mask, MaskWidth, MaskHeight), X,
+                  Y, AWidth, AHeight);
+}
+
+bool TOvDib::PasPatWappi(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, Byte Key,
+                         bool Mirrored) {
+  return Recorded(*this, OvPutPatWappi(X, Y, AWidth, AHeight, Pattern, AWidth, Key, Mirrored), X, Y,
+                  AWidth, AHeight);
+}
+
+bool TOvDib::PasPat2Wappi(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride,
+                          Byte Key, bool Mirrored) {
+  return Recorded(*this, OvPutPatWappi(X, Y, AWidth, AHeight, Pattern, Stride, Key, Mirrored), X, Y,
+                  AWidth, AHeight);
+}
+
+bool TOvDib::GetPat(int X, int Y, int AWidth, int AHeight, Byte* Buffer) {
+  return OvGetPat(X, Y, AWidth, AHeight, Buffer);
+}
+
+namespace {
+
+// PutDib and PasDib: the block of Source, clipped to the source, drawn through PutPat2 or PasPat2.
+bool DrawSurfaceBlock(TOvDib& Dest, int X, int Y, TOvDib* Source, int SourceX, int SourceY,
+                      int Width, int Height, bool Keyed, Byte Key) {
+  if (!Dest.ImagePtr() || !Source || !Source->ImagePtr()) return false;
+  raster::SourceBlock block;
+  if (!raster::ClipSourceBlock(ViewOf(*Source), X, Y, SourceX, SourceY, Width, Height, &block))
+    return true;  // nothing of the block lies on the source
+  std::vector<Byte> copy;
+  if (Source == &Dest) {
+    // Drawing onto the rows being read would smear an overlapping block: read it out first.
+    copy.resize(static_cast<std::size_t>(block.Width) * block.Height);
+    for (int r = 0; r < block.Height; ++r)
+      std::memcpy(copy.data() + static_cast<std::size_t>(r) * block.Width,
+                  block.Bits + static_cast<std::ptrdiff_t>(r) * block.Stride, block.Width);
+    block.Bits = copy.data();
+    block.Stride = block.Width;
+  }
+  return Keyed ? Dest.PasPat2(block.X, block.Y, block.Width, block.Height, block.Bits, block.Stride, Key)
+               : Dest.PutPat2(block.X, block.Y, block.Width, block.Height, block.Bits, block.Stride);
+}
+
+}  // namespace
+
+bool TOvDib::PutDib(int X, int Y, TOvDib* Source, int SourceX, int SourceY, int AWidth,
+                    int AHeight) {
+  return DrawSurfaceBlock(*this, X, Y, Source, SourceX, SourceY, AWidth, AHeight, false, 0);
+}
+
+bool TOvDib::PasDib(int X, int Y, TOvDib* Source, int SourceX, int SourceY, int AWidth, int AHeight,
+                    Byte Key) {
+  return DrawSurfaceBlock(*this, X, Y, Source, SourceX, SourceY, AWidth, AHeight, true, Key);
+}
+
+}  // namespace ovelta

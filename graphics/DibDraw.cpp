@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "graphics/Ovdib.h"
 #include "graphics/RasterKernels_p.h"
 #include "graphics/Raster_p.h"
 
@@ -155,3 +156,66 @@ bool OvBoxFill(const Surface& S, int X1, int Y1, int X2, int Y2, Byte Colour, co
 }
 
 }  // namespace ovelta::raster
+
+namespace ovelta {
+
+static_assert(Ov_SET == raster::kOpSet && Ov_NOT == raster::kOpNot && Ov_AND == raster::kOpAnd &&
+              Ov_OR == raster::kOpOr && Ov_XOR == raster::kOpXor && Ov_ADD == raster::kOpAdd &&
+              Ov_SUB == raster::kOpSub && Ov_MED == raster::kOpMed);
+
+bool TOvDib::PSet(int X, int Y, Byte Colour) {
+  if (!raster::PSet(raster::ViewOf(*this), X, Y, Colour, Method())) return false;
+  SetModified(X, Y, X, Y);
+  return true;
+}
+
+Byte TOvDib::PGet(int X, int Y) { return raster::PGet(raster::ViewOf(*this), X, Y); }
+
+bool TOvDib::OvLine(int X1, int Y1, int X2, int Y2, Byte Colour, bool LeaveEnds) {
+  return raster::OvLine(raster::ViewOf(*this), X1, Y1, X2, Y2, Colour, LeaveEnds, Method());
+}
+
+bool TOvDib::Line(int X1, int Y1, int X2, int Y2, Byte Colour) {
+  const bool drawn = OvLine(X1, Y1, X2, Y2, Colour, false);
+  if (drawn) SetModified(X1, Y1, X2, Y2);
+  FPenX = X2;
+  FPenY = Y2;
+  return drawn;
+}
+
+bool TOvDib::CLine(int X, int Y, Byte Colour) {
+  // The pen's point belongs to the previous segment: leave both ends out, then set the new end once.
+  const bool drawn = OvLine(FPenX, FPenY, X, Y, Colour, true);
+  PSet(X, Y, Colour);
+  if (drawn) SetModified(FPenX, FPenY, X, Y);
+  FPenX = X;
+  FPenY = Y;
+  return drawn;
+}
+
+bool TOvDib::Box(int X1, int Y1, int X2, int Y2, Byte Colour) {
+  if (!raster::Box(raster::ViewOf(*this), X1, Y1, X2, Y2, Colour, Method())) return false;
+  SetModified(X1, Y1, X2, Y2);
+  return true;
+}
+
+bool TOvDib::OvBoxFill(int X1, int Y1, int X2, int Y2, Byte Colour, const Byte* Mask, int MaskWidth,
+                       int MaskHeight) {
+  return raster::OvBoxFill(raster::ViewOf(*this), X1, Y1, X2, Y2, Colour, Mask, MaskWidth,
+                           MaskHeight, Method());
+}
+
+bool TOvDib::BoxFill(int X1, int Y1, int X2, int Y2, Byte Colour) {
+  if (!OvBoxFill(X1, Y1, X2, Y2, Colour, nullptr, 0, 0)) return false;
+  SetModified(X1, Y1, X2, Y2);
+  return true;
+}
+
+bool TOvDib::BoxFillM(int X1, int Y1, int X2, int Y2, Byte Colour, const Byte* Mask, int MaskWidth,
+                      int MaskHeight) {
+  if (!OvBoxFill(X1, Y1, X2, Y2, Colour, Mask, MaskWidth, MaskHeight)) return false;
+  SetModified(X1, Y1, X2, Y2);
+  return true;
+}
+
+}  // namespace ovelta

@@ -6,7 +6,9 @@
 #include <random>
 #include <vector>
 
+#include "graphics/Ovdib.h"
 #include "graphics/Raster_p.h"
+#include "platform/Graphics.h"
 #include "raster_reference.h"
 
 namespace ovelta {
@@ -238,6 +240,110 @@ TEST(BlitRandomised, EveryBlitMatchesThePerPixelModel) {
       ASSERT_EQ(got, want) << "round " << round;
     }
   }
+}
+
+}  // namespace
+}  // namespace ovelta
+
+// ---- The surface's members ----
+
+namespace ovelta {
+namespace {
+
+Row DibRow(TOvDib& Dib, int Y) {
+  Row out;
+  for (int x = 0; x < Dib.Width(); ++x) out.push_back(Dib.PGet(x, Y));
+  return out;
+}
+
+TEST(DibBlit, ReverseMirrorsThePublicFormsButNotWappi) {
+  const Byte pattern[3] = {1, 2, 3};
+  TOvDib dib(nullptr, 6, 3);
+  dib.SetReverse(true);
+  EXPECT_TRUE(dib.PutPat(0, 0, 3, 1, pattern));
+  EXPECT_TRUE(dib.PasPat(4, 1, 3, 1, pattern, 9));
+  EXPECT_TRUE(dib.PasPatWappi(0, 2, 3, 1, pattern, 9, false));
+  EXPECT_EQ(DibRow(dib, 0), (Row{3, 2, 1, 0, 0, 0}));
+  EXPECT_EQ(DibRow(dib, 1), (Row{0, 0, 0, 0, 3, 2}));
+  EXPECT_EQ(DibRow(dib, 2), (Row{1, 2, 3, 0, 0, 0}));
+  dib.SetReverse(false);
+  EXPECT_FALSE(dib.OvPutPatR(0, 0, 3, 1, pattern, 3, false, 0));
+  EXPECT_TRUE(dib.PasPat2Wappi(3, 0, 3, 1, pattern, 0, 9, true));
+  EXPECT_EQ(DibRow(dib, 0), (Row{3, 2, 1, 3, 2, 1}));
+}
+
+TEST(DibBlit, KeyedXorLeavesKeyPixelsAlone) {
+  const Byte pattern[4] = {0, 5, 0, 6};
+  TOvDib dib(nullptr, 4, 1);
+  for (int x = 0; x < 4; ++x) dib.PSet(x, 0, 0x30);
+  dib.SetMethod(Ov_XOR);
+  EXPECT_TRUE(dib.PasPat(0, 0, 4, 1, pattern, 0));
+  EXPECT_EQ(DibRow(dib, 0), (Row{0x30, 0x35, 0x30, 0x36}));
+}
+
+TEST(DibBlit, RecordingFollowsTheWorkersResult) {
+  TBitmap bitmap;
+  TOvDib dib(nullptr, 8, 8);
+  dib.StartBitmap(&bitmap);
+  int changes = 0;
+  dib.SetOnChange([&](TObject*) { ++changes; });
+  const Byte pattern[4] = {1, 2, 3, 4};
+  const Byte mask[1] = {0x80};
+  Byte buffer[4];
+  EXPECT_TRUE(dib.PutPat(-10, -10, 2, 2, pattern));  // nothing visible: still a success
+  EXPECT_TRUE(dib.PutPat2(0, 0, 2, 2, pattern, 2));
+  EXPECT_TRUE(dib.PasPat(0, 0, 2, 2, pattern, 1));
+  EXPECT_TRUE(dib.PasPat2(0, 0, 2, 2, pattern, 2, 1));
+  EXPECT_TRUE(dib.PasMPat(0, 0, 2, 2, pattern, mask, 1, 1));
+  EXPECT_TRUE(dib.PasPatWappi(0, 0, 2, 2, pattern, 1, true));
+  EXPECT_TRUE(dib.PasPat2Wappi(0, 0, 2, 2, pattern, 2, 1, false));
+  EXPECT_EQ(changes, 7);
+  EXPECT_FALSE(dib.PasMPat(0, 0, 2, 2, pattern, nullptr, 1, 1));
+  EXPECT_FALSE(dib.PutPat(0, 0, 2, 2, nullptr));
+  EXPECT_TRUE(dib.GetPat(0, 0, 2, 2, buffer));
+  EXPECT_EQ(changes, 7);
+  dib.EndBitmap();
+}
+
+TEST(DibBlit, PutDibClipsToTheSourceAndThenToTheSurface) {
+  TOvDib source(nullptr, 8, 2), dest(nullptr, 8, 2);
+  for (int x = 0; x < 8; ++x) source.PSet(x, 0, static_cast<Byte>(10 + x));
+  // Source x -3: the block's first 3 columns lie outside the source; the destination moves right.
+  EXPECT_TRUE(dest.PutDib(1, 0, &source, -3, 0, 6, 1));
+  EXPECT_EQ(DibRow(dest, 0), (Row{0, 0, 0, 0, 10, 11, 12, 0}));
+  EXPECT_TRUE(dest.PasDib(-1, 1, &source, 0, 0, 8, 1, 12));
+  EXPECT_EQ(DibRow(dest, 1), (Row{11, 0, 13, 14, 15, 16, 17, 0}));
+  EXPECT_TRUE(dest.PutDib(0, 0, &source, 8, 0, 4, 1));  // nothing of the block on the source
+  TOvDib empty(nullptr, 8, 2);
+  empty.EndDib();
+  EXPECT_FALSE(dest.PutDib(0, 0, &empty, 0, 0, 4, 1));
+  EXPECT_FALSE(dest.PasDib(0, 0, &empty, 0, 0, 4, 1, 0));
+  EXPECT_FALSE(dest.PutDib(0, 0, nullptr, 0, 0, 4, 1));
+  EXPECT_FALSE(empty.PutDib(0, 0, &source, 0, 0, 4, 1));
+}
+
+TEST(DibBlit, PutDibOntoItselfReadsTheBlockFirst) {
+  TOvDib dib(nullptr, 4, 4);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) dib.PSet(x, y, static_cast<Byte>(y * 4 + x + 1));
+  EXPECT_TRUE(dib.PutDib(1, 1, &dib, 0, 0, 3, 3));  // scroll down and right by one
+  EXPECT_EQ(DibRow(dib, 0), (Row{1, 2, 3, 4}));
+  EXPECT_EQ(DibRow(dib, 1), (Row{5, 1, 2, 3}));
+  EXPECT_EQ(DibRow(dib, 2), (Row{9, 5, 6, 7}));
+  EXPECT_EQ(DibRow(dib, 3), (Row{13, 9, 10, 11}));
+}
+
+TEST(DibBlit, SurfaceWithoutStorageRefusesEveryBlit) {
+  TOvDib dib(nullptr, 8, 8);
+  dib.EndDib();
+  const Byte pattern[4] = {1, 2, 3, 4};
+  const Byte mask[1] = {0x80};
+  Byte buffer[4] = {};
+  EXPECT_FALSE(dib.PutPat(0, 0, 2, 2, pattern));
+  EXPECT_FALSE(dib.PasPat(0, 0, 2, 2, pattern, 0));
+  EXPECT_FALSE(dib.PasMPat(0, 0, 2, 2, pattern, mask, 1, 1));
+  EXPECT_FALSE(dib.PasPatWappi(0, 0, 2, 2, pattern, 0, true));
+  EXPECT_FALSE(dib.GetPat(0, 0, 2, 2, buffer));
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "graphics/Ovdib.h"
 #include "graphics/Raster_p.h"
+#include "platform/Graphics.h"
 #include "raster_reference.h"
 
 namespace ovelta {
@@ -243,6 +245,97 @@ TEST(DrawRandomised, EveryPrimitiveMatchesThePerPixelModel) {
                                          << method << " " << x1 << "," << y1 << "-" << x2 << "," << y2
                                          << " on " << w << "x" << h;
   }
+}
+
+}  // namespace
+}  // namespace ovelta
+
+// ---- The surface's members ----
+
+namespace ovelta {
+namespace {
+
+// A surface of W x H with a linked bitmap, counting the modifications it records.
+struct Recorded {
+  TBitmap bitmap;
+  TOvDib dib;
+  int changes = 0;
+  Recorded(int W, int H) : dib(nullptr, W, H) {
+    dib.StartBitmap(&bitmap);
+    dib.SetOnChange([this](TObject*) { ++changes; });
+  }
+  int Take() { return std::exchange(changes, 0); }
+};
+
+TEST(DibDraw, EachPublicOperationRecordsItsChangeAndFailuresRecordNothing) {
+  Recorded r(16, 8);
+  const Byte mask[1] = {0x80};
+  EXPECT_TRUE(r.dib.PSet(1, 1, 3));
+  EXPECT_EQ(r.Take(), 1);
+  EXPECT_FALSE(r.dib.PSet(16, 1, 3));
+  EXPECT_EQ(r.Take(), 0);
+  EXPECT_TRUE(r.dib.Line(0, 0, 5, 5, 1));
+  EXPECT_EQ(r.Take(), 1);
+  EXPECT_TRUE(r.dib.Box(0, 0, 5, 5, 1));
+  EXPECT_EQ(r.Take(), 1);
+  EXPECT_TRUE(r.dib.BoxFill(0, 0, 5, 5, 1));
+  EXPECT_EQ(r.Take(), 1);
+  EXPECT_TRUE(r.dib.BoxFillM(0, 0, 5, 5, 1, mask, 1, 1));
+  EXPECT_EQ(r.Take(), 1);
+  EXPECT_FALSE(r.dib.BoxFillM(0, 0, 5, 5, 1, mask, 0, 1));
+  EXPECT_EQ(r.Take(), 0);
+  EXPECT_TRUE(r.dib.CLine(9, 5, 2));
+  EXPECT_GE(r.Take(), 1);
+  // The workers draw without recording.
+  EXPECT_TRUE(r.dib.OvLine(0, 0, 5, 5, 1, false));
+  EXPECT_TRUE(r.dib.OvBoxFill(0, 0, 5, 5, 1, nullptr, 0, 0));
+  EXPECT_EQ(r.Take(), 0);
+}
+
+TEST(DibDraw, PolylineKeepsItsCornerUnderXor) {
+  TOvDib dib(nullptr, 10, 10);
+  dib.SetMethod(Ov_XOR);
+  dib.Line(0, 0, 5, 0, 7);
+  dib.CLine(5, 5, 7);
+  for (int x = 0; x <= 5; ++x) EXPECT_EQ(dib.PGet(x, 0), 7) << x;
+  for (int y = 1; y <= 5; ++y) EXPECT_EQ(dib.PGet(5, y), 7) << y;
+  EXPECT_EQ(dib.PGet(6, 0), 0);
+  // Back to the start: the pen's point is not drawn again, the closing point is.
+  dib.CLine(0, 0, 7);
+  EXPECT_EQ(dib.PGet(0, 0), 0);  // XORed by the first line and by the closing segment's end
+  EXPECT_EQ(dib.PGet(5, 5), 7);
+}
+
+TEST(DibDraw, PenStartsAtTheOrigin) {
+  TOvDib dib(nullptr, 8, 8);
+  dib.CLine(3, 0, 1);
+  EXPECT_EQ(dib.PGet(0, 0), 0);
+  for (int x = 1; x <= 3; ++x) EXPECT_EQ(dib.PGet(x, 0), 1) << x;
+}
+
+TEST(DibDraw, MethodAndStridePaddingOnTheSurface) {
+  TOvDib dib(nullptr, 30, 4);
+  ASSERT_EQ(dib.Stride(), 32);
+  dib.SetMethod(Ov_ADD);
+  dib.BoxFill(-5, -5, 100, 100, 200);
+  dib.BoxFill(-5, -5, 100, 100, 100);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 32; ++x)
+      EXPECT_EQ(dib.ImagePtr()[y * 32 + x], x < 30 ? 255 : 0) << x << "," << y;
+}
+
+TEST(DibDraw, SurfaceWithoutStorageDoesNothing) {
+  TOvDib dib(nullptr, 8, 8);
+  dib.EndDib();
+  ASSERT_EQ(dib.ImagePtr(), nullptr);
+  const Byte mask[1] = {0xFF};
+  EXPECT_FALSE(dib.PSet(0, 0, 1));
+  EXPECT_EQ(dib.PGet(0, 0), 0);
+  EXPECT_FALSE(dib.Line(0, 0, 3, 3, 1));
+  EXPECT_FALSE(dib.CLine(3, 3, 1));
+  EXPECT_FALSE(dib.Box(0, 0, 3, 3, 1));
+  EXPECT_FALSE(dib.BoxFill(0, 0, 3, 3, 1));
+  EXPECT_FALSE(dib.BoxFillM(0, 0, 3, 3, 1, mask, 1, 1));
 }
 
 }  // namespace
