@@ -31,8 +31,8 @@ struct Fixture {
 };
 
 void SetPixelRate(benchmark::State& State, double PixelsPerIteration) {
-  State.counters["Mpx/s"] = benchmark::Counter(PixelsPerIteration * State.iterations() / 1e6,
-                                               benchmark::Counter::kIsRate);
+  State.counters["px/s"] =
+      benchmark::Counter(PixelsPerIteration * State.iterations(), benchmark::Counter::kIsRate);
 }
 
 // ---- PutPat (Ov_SET, unkeyed) against memcpy of the same rows ----

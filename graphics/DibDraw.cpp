@@ -133,6 +133,10 @@ bool OvBoxFill(const Surface& S, int X1, int Y1, int X2, int Y2, Byte Colour, co
   if (left > right || top > bottom) return true;
   const int count = right - left + 1;
   if (!Mask && Method == kOpSet) {
+    if (count == S.Stride) {  // whole rows without padding: one run
+      std::memset(PixelAt(S, 0, top), Colour, static_cast<std::size_t>(count) * (bottom - top + 1));
+      return true;
+    }
     for (int y = top; y <= bottom; ++y) std::memset(PixelAt(S, left, y), Colour, count);
     return true;
   }

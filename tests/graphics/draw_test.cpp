@@ -185,10 +185,12 @@ TEST(DrawFill, CornersInAnyOrderAndSinglePixel) {
 
 TEST(DrawFill, WholeSurfaceAndNothingElse) {
   for (int method : {raster::kOpSet, raster::kOpOr}) {
-    Canvas canvas(13, 7, 16);
-    EXPECT_TRUE(raster::OvBoxFill(canvas.View(), -5, -5, 13 + 5, 7 + 5, 7, nullptr, 0, 0, method));
-    for (int y = 0; y < 7; ++y)
-      for (int x = 0; x < 16; ++x) EXPECT_EQ(canvas.At(x, y), x < 13 ? 7 : 0) << x << "," << y;
+    for (int stride : {13, 16}) {  // rows without and with padding
+      Canvas canvas(13, 7, stride);
+      EXPECT_TRUE(raster::OvBoxFill(canvas.View(), -5, -5, 13 + 5, 7 + 5, 7, nullptr, 0, 0, method));
+      for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < stride; ++x) EXPECT_EQ(canvas.At(x, y), x < 13 ? 7 : 0) << x << "," << y;
+    }
   }
 }
 
