@@ -149,6 +149,82 @@ class TOvDib : public TComponent {
 
   // Drawing primitives and pattern blits (graphics/DibDraw.cpp, graphics/DibBlit.cpp)
   // ---------------------------------------------------------------------------------------------
+  // Every pixel written goes through the operator of Method. Pixels off the surface are skipped; a
+  // shape or pattern may lie partly or wholly outside. Without storage every operation does nothing
+  // and returns false (PGet returns 0). The Ov workers draw without recording; the public forms
+  // record the change with SetModified after they succeed.
+
+  // Pixel (X, Y) through the operator; false (nothing changed) when the pixel does not exist.
+  bool PSet(int X, int Y, Byte Colour);
+  // The index of pixel (X, Y), or 0 when it does not exist. Method plays no part.
+  Byte PGet(int X, int Y);
+  // The line between the two points (coordinates held to -50000..50000), walked from its upper end,
+  // so a line and its reverse set the same pixels; LeaveEnds leaves both end points out. A line
+  // whose end points coincide draws its pixel once.
+  bool OvLine(int X1, int Y1, int X2, int Y2, Byte Colour, bool LeaveEnds);
+  // OvLine with both end points; the pen moves to (X2, Y2).
+  bool Line(int X1, int Y1, int X2, int Y2, Byte Colour);
+  // Continues a polyline from the pen to (X, Y) without drawing the pen's point again (so joints
+  // survive Ov_XOR); the pen moves to (X, Y). The pen is (0, 0) on a new surface.
+  bool CLine(int X, int Y, Byte Colour);
+  // The outline of the box with corners (X1, Y1) and (X2, Y2), each pixel drawn once.
+  bool Box(int X1, int Y1, int X2, int Y2, Byte Colour);
+  // The filled box, both corners included, corners in any order. With a Mask (1 bit per pixel,
+  // most significant bit leftmost, rows of (MaskWidth + 7) / 8 bytes, 1 = draw) the mask repeats
+  // across the box from its top-left corner, wherever that lies; a mask width or height below 1
+  // draws nothing and returns false. A null Mask fills every pixel.
+  bool OvBoxFill(int X1, int Y1, int X2, int Y2, Byte Colour, const Byte* Mask, int MaskWidth,
+                 int MaskHeight);
+  bool BoxFill(int X1, int Y1, int X2, int Y2, Byte Colour);
+  bool BoxFillM(int X1, int Y1, int X2, int Y2, Byte Colour, const Byte* Mask, int MaskWidth,
+                int MaskHeight);
+
+  // Pattern blits. A pattern is AWidth x AHeight palette indices, row r at Pattern + r * Stride (a
+  // Stride below AWidth is raised to AWidth; the forms without a Stride use AWidth); the caller's
+  // block must hold them all, though only the part that lands on the surface is read. (X, Y) is
+  // where the top-left pixel goes; mirrored, pattern column i lands at X + AWidth - 1 - i. Keyed
+  // forms leave the pixel alone under pattern bytes equal to Key. A null pattern is refused (false).
+  // The result is true also when nothing is visible.
+
+  // Plain or keyed; mirrored when Reverse is set (through OvPutPatR).
+  bool OvPutPat(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride, bool Keyed,
+                Byte Key);
+  // The mirrored form; false at once when Reverse is not set.
+  bool OvPutPatR(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride, bool Keyed,
+                 Byte Key);
+  // Pattern pixel (i, r) is drawn only where mask bit (i mod MaskWidth, r mod MaskHeight) is 1;
+  // mirrored (with the mask) when Reverse is set. False for a null mask or a mask width or height
+  // below 1.
+  bool OvPutPatM(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride,
+                 const Byte* Mask, int MaskWidth, int MaskHeight);
+  bool OvPutPatMR(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride,
+                  const Byte* Mask, int MaskWidth, int MaskHeight);
+  // Always keyed; mirrored by its own argument, whatever Reverse says.
+  bool OvPutPatWappi(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride, Byte Key,
+                     bool Mirrored);
+  // Copies the AWidth x AHeight block at (X, Y) into Buffer (stride AWidth); buffer bytes of pixels
+  // off the surface are left as they were. False for a null Buffer.
+  bool OvGetPat(int X, int Y, int AWidth, int AHeight, Byte* Buffer);
+
+  bool PutPat(int X, int Y, int AWidth, int AHeight, const Byte* Pattern);
+  bool PutPat2(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride);
+  bool PasPat(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, Byte Key);
+  bool PasPat2(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride, Byte Key);
+  bool PasMPat(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, const Byte* Mask,
+               int MaskWidth, int MaskHeight);
+  bool PasPatWappi(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, Byte Key,
+                   bool Mirrored);
+  bool PasPat2Wappi(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride, Byte Key,
+                    bool Mirrored);
+  bool GetPat(int X, int Y, int AWidth, int AHeight, Byte* Buffer);
+  // Draws the AWidth x AHeight block of Source at (SourceX, SourceY) at (X, Y), clipped first to the
+  // source (a negative source coordinate moves the destination by as much) and then, with this
+  // surface's Method and Reverse, to this surface. False without storage here or in Source. Source
+  // may be this surface: the block is read before anything is drawn.
+  bool PutDib(int X, int Y, TOvDib* Source, int SourceX, int SourceY, int AWidth, int AHeight);
+  bool PasDib(int X, int Y, TOvDib* Source, int SourceX, int SourceY, int AWidth, int AHeight,
+              Byte Key);
+
 
   // ---------------------------------------------------------------------------------------------
   // (end of the drawing primitives and pattern blits)
