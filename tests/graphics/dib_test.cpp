@@ -442,6 +442,90 @@ TEST(OvDibFiles, SetActFileReplacesThePalette) {
   EXPECT_EQ(heap_testing::LiveBlocks(), blocks);
 }
 
+// A 32 x 16 image of 16 colours whose pixel (x, y) is (x + y) mod 16, in its file form.
+Bytes Picture32x16(bool FileHeader = true) {
+  testing::BmpSpec spec;
+  spec.Width = 32;
+  spec.Height = 16;
+  spec.ColoursUsed = 16;
+  spec.Table = testing::RampTable(16);
+  spec.FileHeader = FileHeader;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 32; ++x) spec.Pixels.push_back(static_cast<Byte>((x + y) % 16));
+  return testing::BuildBmp(spec);
+}
+
+TEST(OvDibFiles, DrawBmpFileMakesStorageOfTheImagesSizeWhenThereIsNone) {
+  TempDir dir;
+  const std::string path = dir.Write("p.bmp", Picture32x16());
+  TOvDib dib(nullptr, 4, 4);
+  dib.EndDib();
+  const std::int64_t blocks = heap_testing::LiveBlocks();
+  ASSERT_TRUE(dib.DrawBmpFile(path, 10, 5));
+  EXPECT_EQ(heap_testing::LiveBlocks(), blocks);
+  ASSERT_NE(dib.ImagePtr(), nullptr);
+  EXPECT_EQ(dib.Width(), 42);
+  EXPECT_EQ(dib.Height(), 21);
+  const int stride = dib.Stride();
+  EXPECT_EQ(dib.ImagePtr()[5 * stride + 10], 0);
+  EXPECT_EQ(dib.ImagePtr()[(5 + 3) * stride + 10 + 7], 10);
+  EXPECT_EQ(dib.ImagePtr()[20 * stride + 41], (31 + 15) % 16);
+  // The whole palette is replaced: the image's 16 colours, then zeros.
+  RGBQUAD table[256];
+  dib.AskPal2(table);
+  EXPECT_EQ(table[15].rgbRed, 15);
+  EXPECT_EQ(table[15].rgbGreen, 240);
+  EXPECT_TRUE(SameColour(table[255], PALETTEENTRY{0, 0, 0, 0}));
+}
+
+TEST(OvDibFiles, DrawBmpGoesThroughPutPatWithClippingAndReverse) {
+  TempDir dir;
+  const std::string path = dir.Write("p.bmp", Picture32x16());
+  TOvDib dib(nullptr, 8, 4);
+  TBitmap bitmap;
+  dib.StartBitmap(&bitmap);
+  int changes = 0;
+  dib.SetOnChange([&](TObject*) { ++changes; });
+  ASSERT_TRUE(dib.DrawBmpFile(path, -2, -1));  // clipped to the 8 x 4 surface
+  EXPECT_GE(changes, 1);
+  EXPECT_EQ(dib.Width(), 8);
+  EXPECT_EQ(dib.ImagePtr()[0], (2 + 1) % 16);
+  EXPECT_EQ(dib.ImagePtr()[3 * 8 + 7], (9 + 4) % 16);
+
+  dib.SetReverse(true);  // mirrored inside the same rectangle: column 0 shows pattern column 9
+  ASSERT_TRUE(dib.DrawBmpFile(path, -22, 0));
+  EXPECT_EQ(dib.ImagePtr()[0], 9 % 16);
+  EXPECT_EQ(dib.ImagePtr()[7], 2 % 16);
+  dib.EndBitmap();
+}
+
+TEST(OvDibFiles, AFailedLoadLeavesTheSurfaceAlone) {
+  TempDir dir;
+  Bytes damaged = Picture32x16();
+  damaged.pop_back();
+  TOvDib dib(nullptr, 4, 4);
+  std::memset(dib.ImagePtr(), 3, 16);
+  const std::int64_t blocks = heap_testing::LiveBlocks();
+  EXPECT_FALSE(dib.DrawBmpFile(dir.Write("d.bmp", damaged), 0, 0));
+  EXPECT_FALSE(dib.DrawBmpFile(dir.Path() + "/none.bmp", 0, 0));
+  EXPECT_FALSE(dib.DrawBmpResource(MainInstance(), "NOSUCHBITMAP", 0, 0));
+  EXPECT_EQ(heap_testing::LiveBlocks(), blocks);
+  EXPECT_EQ(dib.ImagePtr()[15], 3);
+  RGBQUAD entry;
+  dib.AskPal1(255, &entry);
+  EXPECT_TRUE(SameColour(entry, PALETTEENTRY{255, 255, 255, 0}));
+}
+
+TEST(OvDibFiles, DrawBmpResourceDrawsAModulesBitmap) {
+  static const Bytes resource = Picture32x16(false);
+  TResourceRegistration registration(&resource, RT_BITMAP, MAKEINTRESOURCE(7), resource.data(),
+                                     resource.size());
+  TOvDib dib(nullptr, 40, 20);
+  ASSERT_TRUE(dib.DrawBmpResource(MainInstance(), "#7", 1, 1));
+  EXPECT_EQ(dib.ImagePtr()[1 * 40 + 1], 0);
+  EXPECT_EQ(dib.ImagePtr()[2 * 40 + 3], 3);
+}
+
 TEST(OvDibRegister, PutsTheSurfaceOnTheOveltaPage) {
   Ovdib::Register();
   const auto classes = RegisteredComponents(kOveltaPage);
