@@ -247,8 +247,8 @@ TEST(OvDibModified, DrawingWithoutALinkedBitmapTellsNoOne) {
 }
 
 TEST(OvDibModified, EveryModificationMarksTheBitmapAndFiresOnChange) {
+  TBitmap bitmap;  // outlives the surface that links it
   TOvDib dib(nullptr, 4, 4);
-  TBitmap bitmap;
   dib.StartBitmap(&bitmap);
   Counters counted;
   counted.Watch(bitmap, dib);
@@ -261,8 +261,8 @@ TEST(OvDibModified, EveryModificationMarksTheBitmapAndFiresOnChange) {
 }
 
 TEST(OvDibModified, ModifiedOffAndOnNest) {
+  TBitmap bitmap;  // outlives the surface that links it
   TOvDib dib(nullptr, 4, 4);
-  TBitmap bitmap;
   dib.StartBitmap(&bitmap);
   Counters counted;
   counted.Watch(bitmap, dib);
@@ -295,8 +295,8 @@ TEST(OvDibModified, ModifiedOffAndOnNest) {
 }
 
 TEST(OvDibModified, APaletteChangeIsPassedOnOnceWithoutTheBitmapKeepingThePalette) {
+  TBitmap bitmap;  // outlives the surface that links it
   TOvDib dib(nullptr, 4, 4);
-  TBitmap bitmap;
   dib.StartBitmap(&bitmap);
   const HBITMAP section = bitmap.Handle();
   dib.ModifiedOff();

@@ -442,6 +442,7 @@ TEST(ImageControl, PaintsTheBitmapsOwnPixelsAndRepaintsOnChange) {
 }
 
 TEST(ImageControl, AParentWindowMayGoFirst) {
+  EnsureGuiApplication();  // widgets need the application object
   auto window = std::make_unique<QWidget>();
   TImage image(nullptr);
   image.SetParentWidget(window.get());
