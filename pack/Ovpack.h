@@ -122,7 +122,6 @@ class TCorvelEncode : public TObject {
   std::int32_t Committed() const { return FCommitted; }
 
  private:
-  void EmitGroupEnd();
   void FreeBuffers();
 
   bool FOpen = false;
@@ -151,11 +150,12 @@ class TCorvelEncode : public TObject {
 // otherwise any pointer (not read); after each positive result take that many bytes from the
 // pointer Open returned before calling again; then Close.
 //
-// The decoder never trusts the stream: a match reaching before the first byte, of length 0 or
-// running past the decoded size or the window, items running past the stored size, or stream bytes
-// left over after the decoded size is reached make it stop at once without reading or writing
-// outside its buffers: Failed() becomes true, Decode returns 0 and the decoder is finished. Bytes
-// handed out before a failure are not to be trusted either.
+// The decoder never trusts the stream: a match of length 0, at distance 0, reaching before the
+// first byte, or running past the decoded size or the window, and items running past the stored
+// size make it stop at once without reading or writing outside its buffers: Failed() becomes true,
+// Decode returns 0 and the decoder is finished. Bytes handed out before a failure are not to be
+// trusted either. Stream bytes left over once the decoded size is reached are not read; a caller
+// that wants the stream to end exactly there compares Consumed() with the stored size.
 class TCorvelDecode : public TObject {
  public:
   TCorvelDecode();
@@ -187,7 +187,6 @@ class TCorvelDecode : public TObject {
 
  private:
   bool DecodeItems();
-  bool DecodeItemsChecked();
   void Fail();
   void FreeBuffers();
 
