@@ -1,7 +1,5 @@
 // TOvPack as a component: construction, properties, progress, member names and their lookup, the
 // temporary file names, the guarded stream transfers, the directory queries and registration.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include "pack/Ovpack.h"
 #include "platform/Component.h"
 #include "platform/Text.h"
+#include "util/Ovelta.h"
 
 namespace ovelta {
 
@@ -34,11 +33,6 @@ void TOvPack::ReportProgress(std::int64_t Done, std::int64_t Total) {
   }
   FProgPercent = Total > 0 ? static_cast<std::int32_t>(Done * 100 / Total) : 0;
   FOnProgress(this);
-}
-
-bool pack_names::FileExists(const char* FileName) {
-  struct stat info {};
-  return ::stat(FileName, &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
 // ---- names ----------------------------------------------------------------------------------
@@ -110,7 +104,7 @@ bool TOvPack::MakeTempFile(AnsiString& FileName) {
   for (int i = 0; i < 1000; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "OvTmp%03d.Corvel", i);
-    if (!pack_names::FileExists(name)) {
+    if (!FileIsExist(name)) {
       FileName = name;
       return true;
     }

@@ -1,5 +1,5 @@
 // Private helpers of the pack component shared by its source files: member names as readers see
-// them, their case-blind form, and the existence test for temporary file names.
+// them and their case-blind form.
 #pragma once
 
 #include "pack/Ovpack.h"
@@ -11,7 +11,5 @@ namespace ovelta::pack_names {
 AnsiString EntryName(const TOvFileTable3& Entry);
 // Name with its single-byte letters a-z upper-cased; both bytes of double-byte characters kept.
 AnsiString UpperName(const AnsiString& Name);
-// True when FileName names an existing file that is not a directory.
-bool FileExists(const char* FileName);
 
 }  // namespace ovelta::pack_names
