@@ -252,7 +252,8 @@ bool TOvPack::FileDecode(void* Dest, TStream* Source, std::int32_t Size, std::in
       written += ready;
     }
   }
-  return !decoder.Failed() && written == Size;
+  // The stored size is exactly the stream: bytes left over mean the entry does not describe it.
+  return !decoder.Failed() && written == Size && decoder.Consumed() == StoredSize;
 }
 
 }  // namespace ovelta

@@ -122,7 +122,8 @@ bool TOvPack::PadToBoundary(std::int32_t StoredSize) {
 // progress before each block; false when the stream cannot give them all.
 bool TOvPack::CheckSum(std::int64_t Length, Word& Crc) {
   Crc = 0xFFFF;
-  GlobalBlock buffer(GlobalAlloc(GMEM_FIXED, kPackCheckBlock));
+  const auto block = static_cast<std::size_t>(std::clamp<std::int64_t>(Length, 1, kPackCheckBlock));
+  GlobalBlock buffer(GlobalAlloc(GMEM_FIXED, block));
   if (!buffer || !PackSeek(0)) return false;
   ReportProgress(0, Length);
   std::int64_t done = 0;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -111,11 +112,11 @@ struct HandMember {
   std::string Name;
   std::string Ext;
   std::string Stored;        // the bytes in the data area
-  std::int32_t Size = -1;    // uncompressed size; -1: Stored's size
+  std::optional<std::int32_t> Size = std::nullopt;  // uncompressed size; none: Stored's size
   bool Comp = false;
   // Overrides for damaged entries.
-  std::int64_t Offset = -1;  // -1: where the member was placed
-  std::int32_t CompSize = -1;
+  std::optional<std::uint32_t> Offset = std::nullopt;  // none: where the member was placed
+  std::optional<std::int32_t> CompSize = std::nullopt;  // none: Stored's size
   std::uint64_t Time = 0x01D0000012345678ull;
 };
 
@@ -142,11 +143,11 @@ inline std::string HandPack(Word Version, const std::vector<HandMember>& Members
     std::string ext = m.Ext.substr(0, 3);
     ext.resize(3, '\0');
     file += name + ext;
-    PutLE(file, static_cast<std::uint64_t>(m.Offset >= 0 ? m.Offset : offsets[i]), 4);
-    const std::int32_t size = m.Size >= 0 ? m.Size : static_cast<std::int32_t>(m.Stored.size());
+    PutLE(file, m.Offset ? *m.Offset : static_cast<std::uint64_t>(offsets[i]), 4);
+    const std::int32_t size = m.Size.value_or(static_cast<std::int32_t>(m.Stored.size()));
     PutLE(file, static_cast<std::uint32_t>(size), 4);
     if (Version == kPackVersion1) continue;
-    const std::int32_t comp_size = m.CompSize >= 0 ? m.CompSize : static_cast<std::int32_t>(m.Stored.size());
+    const std::int32_t comp_size = m.CompSize.value_or(static_cast<std::int32_t>(m.Stored.size()));
     PutLE(file, static_cast<std::uint32_t>(comp_size), 4);
     file.push_back(m.Comp ? 1 : 0);
     if (Version == kPackVersion2) {
