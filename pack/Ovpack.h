@@ -396,6 +396,9 @@ class TOvPack : public TComponent {
   const AnsiString& PackName() const { return FPackName; }
   // Whether a pack is open.
   bool PackOpen() const { return FPackOpen; }
+  // The version word the open pack had in its file (0x0100, 0x0200 or 0x0300; in memory every
+  // pack is version 3, and a changed pack is written back as such); 0 when no pack is open.
+  Word FileVersion() const { return FPackOpen ? FFileVersion : 0; }
   // The pack stream, or null when no pack is open.
   TStream* PackStream() const { return FPack; }
 
@@ -541,6 +544,7 @@ class TOvPack : public TComponent {
   TStream* FPack = nullptr;
   std::unique_ptr<TStream> FOwnedPack;  // the pack stream when it is ours (opened from a path)
   TOvPackHeader FHeader{};
+  Word FFileVersion = 0;
   std::vector<TOvFileTable3> FTable;
   bool FModified = false;
   std::int64_t FStreamPos = -1;  // the pack stream's position; -1 when unknown

@@ -163,6 +163,7 @@ bool TOvPack::LoadMain() {
       return false;
     }
   }
+  FFileVersion = header.Version;
   header.Version = kPackVersion3;
   FHeader = header;
   FModified = false;

@@ -153,6 +153,7 @@ bool TOvPack::NewPack(const AnsiString& Path) {
   FHeader = TOvPackHeader{};
   std::memcpy(FHeader.Magic, "OvPack", sizeof FHeader.Magic);
   FHeader.Version = kPackVersion3;
+  FFileVersion = kPackVersion3;
   FTable.clear();
   PackWrite(&FHeader, sizeof FHeader);
   FModified = true;
