@@ -302,7 +302,9 @@ TEST_P(BmpLoader, ActPalettesNeedAllOf768Bytes) {
   EXPECT_TRUE(Source.Act(act, nullptr));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, BmpLoader, ::testing::Values(Via::File, Via::Resource),
+INSTANTIATE_TEST_SUITE_P(Sources, BmpLoader,
+                         ::testing::Values(Via::File, Via::Resource, Via::StoredMember,
+                                           Via::CompressedMember),
                          [](const auto& Info) { return testing::ViaName(Info.param); });
 
 TEST(BmpFiles, MissingFilesAndFoldersAreNotImages) {

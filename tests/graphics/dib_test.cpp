@@ -9,6 +9,7 @@
 
 #include "bmp_builder.h"
 #include "graphics/Ovdib.h"
+#include "pack/Ovpack.h"
 #include "platform/Heap.h"
 
 namespace ovelta {
@@ -524,6 +525,34 @@ TEST(OvDibFiles, DrawBmpResourceDrawsAModulesBitmap) {
   ASSERT_TRUE(dib.DrawBmpResource(MainInstance(), "#7", 1, 1));
   EXPECT_EQ(dib.ImagePtr()[1 * 40 + 1], 0);
   EXPECT_EQ(dib.ImagePtr()[2 * 40 + 3], 3);
+}
+
+TEST(OvDibFiles, DrawBmpPackAndSetActPackReadPackMembers) {
+  TempDir dir;
+  const std::string path = dir.Path() + "/art.pak";
+  TOvPack pack;
+  pack.SetReadOnly(false);
+  ASSERT_TRUE(pack.NewPack(path));
+  ASSERT_TRUE(pack.AddFile("tiles.bmp", dir.Write("tiles.bmp", Picture32x16()), true));
+  ASSERT_TRUE(pack.AddFile("night.act", dir.Write("night.act", BuildAct(4)), false));
+  ASSERT_TRUE(pack.EndPack());
+  pack.SetReadOnly(true);
+  ASSERT_TRUE(pack.LoadPack(path));
+
+  TOvDib dib(nullptr, 4, 4);
+  dib.EndDib();
+  const std::int64_t blocks = heap_testing::LiveBlocks();
+  ASSERT_TRUE(dib.DrawBmpPack(&pack, "TILES.BMP", 0, 0));
+  EXPECT_EQ(dib.Width(), 32);
+  EXPECT_EQ(dib.ImagePtr()[15 * 32 + 31], (31 + 15) % 16);
+  ASSERT_TRUE(dib.SetActPack(&pack, "night.act"));
+  TOvRGB entry;
+  dib.AskPal1(200, &entry);
+  EXPECT_EQ(entry, TOvRGB(200, 55, 200 ^ 0x55));
+  EXPECT_FALSE(dib.DrawBmpPack(&pack, "night.act", 0, 0));  // not an image
+  EXPECT_FALSE(dib.SetActPack(&pack, "missing.act"));
+  EXPECT_FALSE(dib.DrawBmpPack(nullptr, "tiles.bmp", 0, 0));
+  EXPECT_EQ(heap_testing::LiveBlocks(), blocks);
 }
 
 TEST(OvDibRegister, PutsTheSurfaceOnTheOveltaPage) {
