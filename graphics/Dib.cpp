@@ -488,6 +488,40 @@ void TOvDib::Cls() {
   SetModified();
 }
 
+// The drawing step of the DrawBmp operations: takes over the loader's blocks (released here in every
+// case), makes storage of the image's size when there is none, replaces the palette and draws.
+bool TOvDib::DrawLoadedBmp(bool Loaded, RGBQUAD* Palette, Byte* Pixels, int W, int H, int X, int Y) {
+  GlobalBlock palette(Palette), pixels(Pixels);
+  if (!Loaded) return false;
+  if (!FDib) {
+    const std::int64_t width = std::int64_t{X} + W, height = std::int64_t{Y} + H;
+    if (width > 0 && width <= INT32_MAX && height > 0 && height <= INT32_MAX) {
+      FWidth = static_cast<int>(width);
+      FHeight = static_cast<int>(height);
+      InitDib();
+    }
+  }
+  SetPal2(Palette);
+  PutPat(X, Y, W, H, Pixels);
+  return true;
+}
+
+bool TOvDib::DrawBmpFile(const AnsiString& FileName, int X, int Y) {
+  RGBQUAD* palette = nullptr;
+  Byte* pixels = nullptr;
+  int w = 0, h = 0;
+  const bool loaded = LoadBmpFile(FileName, &palette, &pixels, &w, &h);
+  return DrawLoadedBmp(loaded, palette, pixels, w, h, X, Y);
+}
+
+bool TOvDib::DrawBmpResource(HINSTANCE Module, const char* Name, int X, int Y) {
+  RGBQUAD* palette = nullptr;
+  Byte* pixels = nullptr;
+  int w = 0, h = 0;
+  const bool loaded = LoadBmpResource(Module, Name, &palette, &pixels, &w, &h);
+  return DrawLoadedBmp(loaded, palette, pixels, w, h, X, Y);
+}
+
 bool TOvDib::SetActFile(const AnsiString& FileName) {
   RGBQUAD* palette = nullptr;
   if (!LoadActFile(FileName, &palette)) return false;

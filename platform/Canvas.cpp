@@ -46,7 +46,9 @@ constexpr TFaceMapping kFaces[] = {
     {"MS UI Gothic", "IPAPGothic"},
 };
 
-QFont MakeQFont(const TFont& Font) {
+}  // namespace
+
+QFont gdi::QFontOf(const TFont& Font) {
   EnsureGuiApplication();
   QString family = QString::fromStdString(Cp932ToUtf8(Font.Name()));
   for (const TFaceMapping& face : kFaces)
@@ -71,8 +73,6 @@ QFont MakeQFont(const TFont& Font) {
   }
   return font;
 }
-
-}  // namespace
 
 TFont::TFont() : FName(Sjis("ＭＳ Ｐゴシック")) {}
 
@@ -180,7 +180,7 @@ void TCanvas::TextOut(int X, int Y, const AnsiString& Text) {
   HDC context = Handle();
   gdi::TSection* section = gdi::SectionOfContext(context);
   if (!section || Text.empty()) return;
-  const QFont font = MakeQFont(FFont);
+  const QFont font = gdi::QFontOf(FFont);
   const QFontMetrics metrics(font);
   const QString text = QString::fromStdString(Cp932ToUtf8(Text));
   const QRect cell(X, Y, metrics.horizontalAdvance(text), metrics.height());
@@ -226,10 +226,10 @@ void TCanvas::TextOut(int X, int Y, const AnsiString& Text) {
 }
 
 int TCanvas::TextWidth(const AnsiString& Text) {
-  return QFontMetrics(MakeQFont(FFont)).horizontalAdvance(QString::fromStdString(Cp932ToUtf8(Text)));
+  return QFontMetrics(gdi::QFontOf(FFont)).horizontalAdvance(QString::fromStdString(Cp932ToUtf8(Text)));
 }
 
-int TCanvas::TextHeight(const AnsiString&) { return QFontMetrics(MakeQFont(FFont)).height(); }
+int TCanvas::TextHeight(const AnsiString&) { return QFontMetrics(gdi::QFontOf(FFont)).height(); }
 
 COLORREF TCanvas::Pixel(int X, int Y) { return GetPixel(Handle(), X, Y); }
 

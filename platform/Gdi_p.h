@@ -3,6 +3,7 @@
 // only platform/*.cpp include this file.
 #pragma once
 
+#include <QFont>
 #include <QImage>
 #include <QRect>
 #include <QRgb>
@@ -66,6 +67,11 @@ class TPixelWriter {
   TSection& FSection;
   TNearestIndex FNearest;
 };
+
+// The Qt font for a framework font: the face (Windows Japanese faces mapped to the IPA fonts), pitch,
+// weight, height (negative: em pixels; positive: cell pixels) and, for fqNonAntialiased, glyphs drawn
+// without smoothing.
+QFont QFontOf(const TFont& Font);
 
 inline QRgb ToQRgb(const RGBQUAD& Quad) { return qRgb(Quad.rgbRed, Quad.rgbGreen, Quad.rgbBlue); }
 inline QRgb ToQRgb(TColor Colour) {

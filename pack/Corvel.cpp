@@ -1,0 +1,440 @@
+// The Corvel codec: TCorvelEncode (window slides of 16384 bytes, greedy parse with the hash-chain
+// match finder, one flag word per 32 items) and TCorvelDecode (stream slices of 16384 bytes, every
+// item checked against the stream, the decoded size and its buffers before it is carried out).
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "pack/CorvelMatch_p.h"
+#include "pack/Ovpack.h"
+#include "platform/Heap.h"
+
+namespace ovelta {
+
+namespace {
+
+constexpr std::int32_t kSlice = kCorvelSliceSize;
+constexpr std::int32_t kHistory = kCorvelHistory;
+constexpr std::int32_t kGroupItems = 32;
+constexpr DWord kFirstFlag = 0x80000000u;
+constexpr std::int32_t kFlagBytes = 4;
+constexpr std::int32_t kMaxItemBytes = 8;      // flag word, token, two length bytes, distance byte
+constexpr std::int32_t kInputMargin = 256;     // the decoder asks for input this far from the end
+constexpr std::int32_t kShortLengths = 14;     // L = 0..13: lengths 1..14 in the token
+constexpr std::int32_t kByteLengthMax = 255;   // L = 14: one length byte
+constexpr std::int32_t kNearDistances = 10;    // D = 0..9: distances 1..10 in the token
+constexpr int kLengthByteCode = 14;
+constexpr int kLengthWordCode = 15;
+constexpr int kFarDistanceCode = 10;
+constexpr std::int64_t kMaxStream = INT32_MAX;
+
+// The largest stream the encoder writes for Size input bytes: every item at most as long as its
+// input bytes, plus a flag word per 32 items.
+std::int64_t WorstStream(std::int64_t Size) { return Size + kFlagBytes * ((Size + kGroupItems - 1) / kGroupItems); }
+
+void StoreFlagWord(Byte* At, DWord Flags) {
+  At[0] = static_cast<Byte>(Flags);
+  At[1] = static_cast<Byte>(Flags >> 8);
+  At[2] = static_cast<Byte>(Flags >> 16);
+  At[3] = static_cast<Byte>(Flags >> 24);
+}
+
+DWord ReadFlagWord(const Byte* At) {
+  return static_cast<DWord>(At[0]) | static_cast<DWord>(At[1]) << 8 | static_cast<DWord>(At[2]) << 16 |
+         static_cast<DWord>(At[3]) << 24;
+}
+
+// Bytes a match takes in the stream.
+std::int32_t MatchCost(std::int32_t Length, std::int32_t Distance) {
+  std::int32_t cost = 1;
+  if (Length > kByteLengthMax) cost += 2;
+  else if (Length > kShortLengths) cost += 1;
+  if (Distance > kNearDistances) cost += 1;
+  return cost;
+}
+
+// Writes the token and extension bytes of a match at Out; returns the end.
+Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
+  int lengthCode = Length <= kShortLengths ? Length - 1 : Length <= kByteLengthMax ? kLengthByteCode : kLengthWordCode;
+  int distanceCode = Distance <= kNearDistances ? Distance - 1 : kFarDistanceCode + Distance / 256;
+  *Out++ = static_cast<Byte>(lengthCode << 4 | distanceCode);
+  if (lengthCode == kLengthWordCode) {
+    *Out++ = static_cast<Byte>(Length);
+    *Out++ = static_cast<Byte>(Length >> 8);
+  } else if (lengthCode == kLengthByteCode) {
+    *Out++ = static_cast<Byte>(Length);
+  }
+  if (distanceCode >= kFarDistanceCode) *Out++ = static_cast<Byte>(Distance);
+  return Out;
+}
+
+template <typename T>
+T* AllocBlock(std::int32_t Bytes) {
+  return static_cast<T*>(GlobalAlloc(GPTR, static_cast<std::size_t>(Bytes)));
+}
+
+}  // namespace
+
+// ---- Encoder ------------------------------------------------------------------------------------
+
+TCorvelEncode::TCorvelEncode() = default;
+
+TCorvelEncode::~TCorvelEncode() { Close(); }
+
+void TCorvelEncode::FreeBuffers() {
+  GlobalFree(FWindow);
+  GlobalFree(FOutput);
+  FWindow = nullptr;
+  FOutput = nullptr;
+  FFinder.reset();
+}
+
+bool TCorvelEncode::Close() {
+  if (FOpen) {
+    FreeBuffers();
+    FOpen = false;
+  }
+  return true;
+}
+
+Byte* TCorvelEncode::Open(std::int32_t Size) {
+  Close();
+  FFinished = true;
+  FFailed = false;
+  if (Size < 1 || WorstStream(Size) > kMaxStream) return nullptr;
+  FWindow = AllocBlock<Byte>(kCorvelWindowSize);
+  FOutput = AllocBlock<Byte>(kCorvelOutputSize);
+  FFinder.reset(new (std::nothrow) CorvelMatchFinder);
+  if (!FWindow || !FOutput || !FFinder) {
+    FreeBuffers();
+    return nullptr;
+  }
+  FFinder->Reset();
+  FOpen = true;
+  FFinished = false;
+  FTotal = Size;
+  FSlicesLoaded = 0;
+  FInputPos = 0;
+  FOutBase = 0;
+  FCommitted = 0;
+  FWindowBase = 0;
+  FFlagSlot = 0;
+  FOutCount = kFlagBytes;
+  FFlagWord = 0;
+  FFlagMask = kFirstFlag;
+  FGroupItems = 0;
+  return FOutput;
+}
+
+std::int32_t TCorvelEncode::Encode(const void* Source) {
+  if (!FOpen || FFinished) return 0;
+  const auto* source = static_cast<const Byte*>(Source);
+
+  // Bring the next slice into the window.
+  if (FSlicesLoaded < 2) {
+    std::int64_t remaining = static_cast<std::int64_t>(FTotal) - static_cast<std::int64_t>(kSlice) * FSlicesLoaded;
+    std::int32_t count = static_cast<std::int32_t>(std::min<std::int64_t>(kSlice, remaining));
+    if (!source) {
+      FFailed = true;
+      FFinished = true;
+      return 0;
+    }
+    std::memcpy(FWindow + kHistory + kSlice * FSlicesLoaded, source, static_cast<std::size_t>(count));
+    if (remaining > kSlice) ++FSlicesLoaded;
+    else FSlicesLoaded = 2;
+    if (FSlicesLoaded < 2) return 0;
+  } else {
+    std::memmove(FWindow, FWindow + kSlice, kCorvelWindowSize - kSlice);
+    std::int64_t ahead = static_cast<std::int64_t>(FWindowBase) + 2 * kSlice;
+    if (ahead < FTotal) {
+      if (!source) {
+        FFailed = true;
+        FFinished = true;
+        return 0;
+      }
+      std::int32_t count = static_cast<std::int32_t>(std::min<std::int64_t>(kSlice, FTotal - ahead));
+      std::memcpy(FWindow + kHistory + kSlice, source, static_cast<std::size_t>(count));
+    }
+    FWindowBase += kSlice;
+  }
+
+  // Drop what the caller took last time; keep the open group.
+  if (FCommitted > FOutBase) {
+    std::memmove(FOutput, FOutput + (FCommitted - FOutBase), static_cast<std::size_t>(FOutCount - FCommitted));
+    FOutBase = FCommitted;
+  }
+
+  CorvelMatchFinder& finder = *FFinder;
+  const std::int32_t total = FTotal;
+  const std::int32_t base = FWindowBase;
+  std::int32_t pos = FInputPos;
+  const Byte* cur = FWindow + kHistory + (pos - base);
+  Byte* out = FOutput + (FOutCount - FOutBase);
+  Byte* flagSlot = FOutput + (FFlagSlot - FOutBase);
+  DWord flags = FFlagWord;
+  DWord mask = FFlagMask;
+  std::int32_t items = FGroupItems;
+
+  for (;;) {
+    std::int32_t left = total - pos;
+    std::int32_t limit = left < kCorvelMaxLength ? left : kCorvelMaxLength;
+    std::int32_t distance = 0;
+    std::int32_t length = finder.Find(cur, pos, limit, distance);
+    if (length >= 1 && MatchCost(length, distance) <= length) {
+      flags |= mask;
+      out = WriteMatch(out, length, distance);
+      for (std::int32_t i = 0; i < length; ++i) finder.Insert(cur + i, pos + i, left - i);
+      cur += length;
+      pos += length;
+    } else {
+      *out++ = *cur;
+      finder.Insert(cur, pos, left);
+      ++cur;
+      ++pos;
+    }
+    mask >>= 1;
+    ++items;
+
+    bool done = pos >= total;
+    if (done || items == kGroupItems) {
+      StoreFlagWord(flagSlot, flags);
+      FCommitted = FOutBase + static_cast<std::int32_t>(out - FOutput);
+      if (!done) {
+        flagSlot = out;
+        out += kFlagBytes;
+        flags = 0;
+        mask = kFirstFlag;
+        items = 0;
+      }
+    }
+    if (done) {
+      FFinished = true;
+      break;
+    }
+    if (pos - base > kSlice) break;
+  }
+
+  FInputPos = pos;
+  FOutCount = FOutBase + static_cast<std::int32_t>(out - FOutput);
+  FFlagSlot = FOutBase + static_cast<std::int32_t>(flagSlot - FOutput);
+  FFlagWord = flags;
+  FFlagMask = mask;
+  FGroupItems = items;
+  return FCommitted - FOutBase;
+}
+
+void TCorvelEncode::NewSearch(const Byte* Current, std::int32_t Position, std::int32_t Size, Word& Length,
+                              Word& Distance) const {
+  Length = 0;
+  Distance = 0;
+  std::int64_t left = static_cast<std::int64_t>(Size) - Position;
+  if (Position < 0 || left <= 0) return;
+  std::int32_t limit = static_cast<std::int32_t>(std::min<std::int64_t>(kCorvelMaxLength, left));
+  std::int32_t farthest = std::min(Position, kCorvelMaxDistance);
+  std::int32_t best = 0;
+  for (std::int32_t d = 1; d <= farthest; ++d) {
+    const Byte* cand = Current - d;
+    if (cand[best] != Current[best]) continue;  // cannot beat the best so far
+    std::int32_t len = corvel::MatchLength(cand, Current, limit);
+    if (len > best) {
+      best = len;
+      Distance = static_cast<Word>(d);
+      if (best == limit) break;
+    }
+  }
+  Length = static_cast<Word>(best);
+}
+
+Word TCorvelEncode::Search(const Byte* A, const Byte* B, Word Count) {
+  return static_cast<Word>(corvel::MatchLength(A, B, Count));
+}
+
+// ---- Decoder ------------------------------------------------------------------------------------
+
+TCorvelDecode::TCorvelDecode() = default;
+
+TCorvelDecode::~TCorvelDecode() { Close(); }
+
+void TCorvelDecode::FreeBuffers() {
+  GlobalFree(FInput);
+  GlobalFree(FWindow);
+  FInput = nullptr;
+  FWindow = nullptr;
+}
+
+bool TCorvelDecode::Close() {
+  if (FOpen) {
+    FreeBuffers();
+    FOpen = false;
+  }
+  return true;
+}
+
+void TCorvelDecode::Fail() {
+  FFailed = true;
+  FFinished = true;
+  FNeedInput = false;
+}
+
+Byte* TCorvelDecode::Open(std::int32_t DecodedSize, std::int32_t StoredSize) {
+  Close();
+  FFinished = true;
+  FNeedInput = false;
+  FFailed = false;
+  FDecodedSize = DecodedSize;
+  FStoredSize = StoredSize;
+  if (DecodedSize < 1 || StoredSize < 1) {
+    FFailed = true;
+    return nullptr;
+  }
+  FInput = AllocBlock<Byte>(kCorvelInputSize);
+  FWindow = AllocBlock<Byte>(kCorvelWindowSize);
+  if (!FInput || !FWindow) {
+    FreeBuffers();
+    return nullptr;
+  }
+  FOpen = true;
+  FFinished = false;
+  FNeedInput = true;
+  FConsumed = 0;
+  FLoaded = 0;
+  FInputBase = 0;
+  FProduced = 0;
+  FOutBase = 0;
+  FFlagWord = 0;
+  FFlagMask = kFirstFlag;
+  FItemCounter = 0;
+  return FWindow + kHistory;
+}
+
+std::int32_t TCorvelDecode::Decode(const void* Source) {
+  if (!FOpen || FFinished) return 0;
+
+  if (FNeedInput) {
+    std::int64_t unconsumed = FLoaded - FConsumed;
+    if (unconsumed > 0)
+      std::memmove(FInput, FInput + (FConsumed - FInputBase), static_cast<std::size_t>(unconsumed));
+    FInputBase = FConsumed;
+    if (FLoaded < FStoredSize) {
+      std::int64_t count = std::min<std::int64_t>(kSlice, FStoredSize - FLoaded);
+      if (!Source || unconsumed + count > kCorvelInputSize) {
+        Fail();
+        return 0;
+      }
+      std::memcpy(FInput + unconsumed, Source, static_cast<std::size_t>(count));
+      FLoaded += count;
+    }
+    FNeedInput = false;
+  }
+
+  if (FProduced - FOutBase >= kHistory) {
+    std::memmove(FWindow, FWindow + (FProduced - FOutBase), kHistory);
+    FOutBase = FProduced;
+  }
+
+  if (!DecodeItems()) {
+    Fail();
+    return 0;
+  }
+  std::int64_t ready = FProduced - FOutBase;
+  return (ready >= kHistory || FFinished) ? static_cast<std::int32_t>(ready) : 0;
+}
+
+// Runs items until the decoded size is reached, input is needed or a slice's worth is decoded.
+// False on an item outside the format; nothing is read or written outside the buffers then.
+bool TCorvelDecode::DecodeItems() {
+  const Byte* const inStart = FInput + (FConsumed - FInputBase);
+  const Byte* in = inStart;
+  const Byte* const inEnd = FInput + (FLoaded - FInputBase);
+  Byte* const window = FWindow;
+  const std::int64_t outBase = FOutBase;
+  const std::int64_t decoded = FDecodedSize;
+  const bool allLoaded = FLoaded >= FStoredSize;
+  std::int64_t produced = FProduced;
+  DWord flags = FFlagWord;
+  DWord mask = FFlagMask;
+  std::int32_t counter = FItemCounter;
+  bool ok = true;
+
+  for (;;) {
+    // Every item, its flag word included, takes at most 8 bytes: with that many left, no read
+    // needs its own check.
+    const bool roomy = inEnd - in >= kMaxItemBytes;
+    auto take = [&](std::int32_t n) { return roomy || inEnd - in >= n; };
+    if (counter == 0) {
+      if (!take(kFlagBytes)) { ok = false; break; }
+      flags = ReadFlagWord(in);
+      in += kFlagBytes;
+      mask = kFirstFlag;
+    }
+    Byte* dst = window + kHistory + (produced - outBase);
+    if ((flags & mask) == 0) {
+      if (!take(1)) { ok = false; break; }
+      *dst = *in++;
+      ++produced;
+    } else {
+      if (!take(1)) { ok = false; break; }
+      Byte token = *in++;
+      std::int32_t lengthCode = token >> 4;
+      std::int32_t distanceCode = token & 0x0F;
+      std::int32_t length;
+      if (lengthCode == kLengthWordCode) {
+        if (!take(2)) { ok = false; break; }
+        length = in[0] | in[1] << 8;
+        in += 2;
+      } else if (lengthCode == kLengthByteCode) {
+        if (!take(1)) { ok = false; break; }
+        length = *in++;
+      } else {
+        length = lengthCode + 1;
+      }
+      std::int32_t distance;
+      if (distanceCode >= kFarDistanceCode) {
+        if (!take(1)) { ok = false; break; }
+        distance = (distanceCode - kFarDistanceCode) * 256 + *in++;
+      } else {
+        distance = distanceCode + 1;
+      }
+      std::int64_t room = kCorvelWindowSize - (dst - window);
+      if (length == 0 || distance == 0 || distance > produced || length > decoded - produced || length > room) {
+        ok = false;
+        break;
+      }
+      const Byte* src = dst - distance;
+      if (distance == 1) {
+        std::memset(dst, *src, static_cast<std::size_t>(length));
+      } else if (distance >= 8 && length + 8 <= room) {
+        // Eight bytes at a time: with the source at least 8 back, every byte read is already
+        // written; the last step may write up to 7 bytes past the match, inside the window.
+        for (std::int32_t i = 0; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
+      } else {
+        for (std::int32_t i = 0; i < length; ++i) dst[i] = src[i];
+      }
+      produced += length;
+    }
+    if (counter == kGroupItems - 1) {
+      counter = 0;
+    } else {
+      ++counter;
+      mask >>= 1;
+    }
+
+    if (produced >= decoded) {
+      FFinished = true;
+      break;
+    }
+    if (!allLoaded && FConsumed + (in - inStart) + kInputMargin > FLoaded) {
+      FNeedInput = true;
+      break;
+    }
+    if (produced - outBase > kSlice) break;
+  }
+  FConsumed += in - inStart;
+  FProduced = produced;
+  FFlagWord = flags;
+  FFlagMask = mask;
+  FItemCounter = counter;
+  return ok;
+}
+
+}  // namespace ovelta

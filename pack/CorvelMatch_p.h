@@ -1,0 +1,135 @@
+// The Corvel encoder's match finder: hash chains over the last 1535 input positions that give, at
+// every position, exactly the match the plain search over all 1535 distances gives (the longest
+// within the lookahead limit, and the nearest of those), at a small part of its cost.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "pack/Ovpack.h"
+
+namespace ovelta {
+
+namespace corvel {
+
+inline std::uint32_t Load32(const Byte* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  return v;
+}
+
+inline std::uint64_t Load64(const Byte* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// How many leading bytes, at most Limit, A and B share. Reads only bytes below A + Limit and
+// B + Limit.
+inline std::int32_t MatchLength(const Byte* A, const Byte* B, std::int32_t Limit) {
+  std::int32_t n = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    while (n + 8 <= Limit) {
+      std::uint64_t x = Load64(A + n) ^ Load64(B + n);
+      if (x != 0) return n + (std::countr_zero(x) >> 3);
+      n += 8;
+    }
+  }
+  while (n < Limit && A[n] == B[n]) ++n;
+  return n;
+}
+
+}  // namespace corvel
+
+// Every input position before the current one is in two chains: one of positions whose next three
+// bytes hash alike, one of positions whose next two bytes hash alike. Chains are walked newest
+// first, so the first candidate of a given length is the nearest; a position more than 1535 bytes
+// back ends the walk (chain links only ever point further back). Positions are input positions,
+// so nothing moves when the encoder's window slides.
+struct CorvelMatchFinder {
+  static constexpr int kHash3Bits = 13;
+  static constexpr int kHash2Bits = 12;
+  static constexpr std::int32_t kRing = 2048;  // more than the farthest distance: links stay valid
+  static constexpr std::int32_t kEmpty = INT32_MIN;
+  static constexpr std::int32_t kShortDistance = 10;  // a 1-byte match is only worth it this close
+
+  std::int32_t Head3[1 << kHash3Bits];
+  std::int32_t Head2[1 << kHash2Bits];
+  std::int32_t Prev3[kRing];
+  std::int32_t Prev2[kRing];
+
+  void Reset() {
+    for (auto& h : Head3) h = kEmpty;
+    for (auto& h : Head2) h = kEmpty;
+    for (auto& h : Prev3) h = kEmpty;
+    for (auto& h : Prev2) h = kEmpty;
+  }
+
+  static unsigned Hash3(std::uint32_t Bytes) { return ((Bytes & 0xFFFFFFu) * 0x9E3779B1u) >> (32 - kHash3Bits); }
+  static unsigned Hash2(std::uint32_t Bytes) { return ((Bytes & 0xFFFFu) * 0x9E3779B1u) >> (32 - kHash2Bits); }
+
+  // Adds position Pos, whose bytes start at Cur, with Avail input bytes from Pos to the end.
+  // Reads Cur[0..3]; the caller's buffer must hold them (bytes past the input are not hashed).
+  void Insert(const Byte* Cur, std::int32_t Pos, std::int32_t Avail) {
+    std::uint32_t v = corvel::Load32(Cur);
+    std::int32_t slot = Pos & (kRing - 1);
+    if (Avail >= 3) {
+      unsigned h = Hash3(v);
+      Prev3[slot] = Head3[h];
+      Head3[h] = Pos;
+    }
+    if (Avail >= 2) {
+      unsigned h = Hash2(v);
+      Prev2[slot] = Head2[h];
+      Head2[h] = Pos;
+    }
+  }
+
+  // The match for position Pos (bytes at Cur, every earlier position inserted, Pos itself not yet):
+  // the longest of at most Limit (1 or more) bytes at a distance of 1 to min(Pos, 1535), the nearest
+  // among equals. A match of one byte is looked for at distances 1 to 10 only (farther, the encoder
+  // writes a literal anyway). Returns the length (0 for none) and sets Dist.
+  std::int32_t Find(const Byte* Cur, std::int32_t Pos, std::int32_t Limit, std::int32_t& Dist) const {
+    const std::int32_t lowest = Pos > kCorvelMaxDistance ? Pos - kCorvelMaxDistance : 0;
+    std::uint32_t v = corvel::Load32(Cur);
+    if (Limit >= 3) {
+      std::int32_t best = 2;
+      std::int32_t bestDist = 0;
+      for (std::int32_t q = Head3[Hash3(v)]; q >= lowest; q = Prev3[q & (kRing - 1)]) {
+        const Byte* cand = Cur - (Pos - q);
+        if (cand[best] != Cur[best]) continue;
+        std::int32_t len = corvel::MatchLength(cand, Cur, Limit);
+        if (len > best) {
+          best = len;
+          bestDist = Pos - q;
+          if (len >= Limit) break;
+        }
+      }
+      if (bestDist != 0) {
+        Dist = bestDist;
+        return best;
+      }
+    }
+    if (Limit >= 2) {
+      std::uint32_t key = v & 0xFFFFu;
+      for (std::int32_t q = Head2[Hash2(v)]; q >= lowest; q = Prev2[q & (kRing - 1)]) {
+        const Byte* cand = Cur - (Pos - q);
+        if ((corvel::Load32(cand) & 0xFFFFu) == key) {
+          Dist = Pos - q;
+          return 2;
+        }
+      }
+    }
+    std::int32_t nearest = Pos < kShortDistance ? Pos : kShortDistance;
+    for (std::int32_t d = 1; d <= nearest; ++d)
+      if (Cur[-d] == Cur[0]) {
+        Dist = d;
+        return 1;
+      }
+    return 0;
+  }
+};
+
+}  // namespace ovelta
