@@ -485,5 +485,17 @@ TEST(ModuleResources, FoundByModuleTypeAndNameInThePlatformsConvention) {
   EXPECT_FALSE(IS_INTRESOURCE("#1"));
 }
 
+TEST(ModuleResources, ResourcesCompiledIntoTheProgramAreFound) {
+  TResourceData note;
+  ASSERT_TRUE(FindResourceData(MainInstance(), RT_RCDATA, MAKEINTRESOURCE(42), &note));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(note.Data), note.Size), "embedded bytes\n");
+  // A bitmap is kept without its 14-byte file header, as the platform keeps bitmap resources.
+  TResourceData tiny;
+  ASSERT_TRUE(FindResourceData(MainInstance(), RT_BITMAP, "tiny", &tiny));
+  ASSERT_EQ(tiny.Size, 40u + 8u + 8u);
+  EXPECT_EQ(tiny.Data[0], 40);
+  EXPECT_EQ(tiny.Data[40 + 4], 255);  // the second colour-table entry
+}
+
 }  // namespace
 }  // namespace ovelta
