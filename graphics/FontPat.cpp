@@ -115,6 +115,7 @@ TFont* TFontPat::GetFont() { return FBitmap->Canvas()->Font(); }
 void TFontPat::SetFont(const TFont* Value) {
   TFont* font = GetFont();
   if (Value) font->Assign(*Value);
+  font->SetQuality(TFontQuality::fqNonAntialiased);  // the given font's smoothing is not taken
   font->SetColor(clBlack);
 }
 

@@ -56,7 +56,8 @@ class TFontPat : public TComponent {
   // The canvas font. Changing it through this pointer takes effect as FontOnChange says.
   TFont* Font() { return GetFont(); }
   TFont* GetFont();
-  // The canvas font takes every attribute of Value (nothing for null), then is made black.
+  // The canvas font takes every attribute of Value (nothing for null) but its smoothing, then is
+  // made black.
   void SetFont(const TFont* Value);
   const TNotifyEvent& OnChange() const { return FOnChange; }
   void SetOnChange(TNotifyEvent Value) { FOnChange = std::move(Value); }

@@ -184,9 +184,11 @@ TEST_F(FontPatTest, FontHeightAndColourFollowTheComponent) {
   other.SetHeight(-20);
   other.SetColor(clBlue);
   other.SetName(Sjis("ＭＳ ゴシック"));
+  other.SetQuality(TFontQuality::fqAntialiased);
   pat.SetFont(&other);
   EXPECT_EQ(pat.Size(), 20);
   EXPECT_EQ(pat.Font()->Color(), clBlack);
+  EXPECT_EQ(pat.Font()->Quality(), TFontQuality::fqNonAntialiased);
   ExpectGlyph();
 }
 
