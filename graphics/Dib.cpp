@@ -14,6 +14,8 @@ namespace ovelta {
 namespace {
 
 constexpr int kPaletteSize = 256;
+constexpr int kDefaultWidth = 640;
+constexpr int kDefaultHeight = 480;
 constexpr int kLowSystemColours = 10;                             // entries 0-9
 constexpr int kHighSystemStart = kPaletteSize - kLowSystemColours;  // entries 246-255
 constexpr Word kPaletteVersion = 0x300;
@@ -95,7 +97,7 @@ class TSectionContext {
 // Construction and storage
 // ---------------------------------------------------------------------------------------------
 
-TOvDib::TOvDib(TComponent* AOwner) : TComponent(AOwner) { InitState(640, 480); }
+TOvDib::TOvDib(TComponent* AOwner) : TComponent(AOwner) { InitState(kDefaultWidth, kDefaultHeight); }
 
 TOvDib::TOvDib(TComponent* AOwner, int AWidth, int AHeight) : TComponent(AOwner) {
   InitState(AWidth, AHeight);
