@@ -15,7 +15,7 @@
 namespace ovelta {
 namespace {
 
-using testing::BmpSpec;
+using testing::BmpLayout;
 using testing::BuildAct;
 using testing::BuildBmp;
 using testing::Bytes;
@@ -38,26 +38,26 @@ struct Outputs {
   }
 };
 
-BmpSpec Image8(int Width, int Height, std::uint32_t ColoursUsed, int TableEntries) {
-  BmpSpec spec;
-  spec.Width = Width;
-  spec.Height = Height;
-  spec.BitCount = 8;
-  spec.ColoursUsed = ColoursUsed;
-  spec.Table = RampTable(TableEntries);
-  spec.Pixels = Numbered(Width, Height);
-  spec.Padding = 0xCC;  // padding that leaked into a row would show
-  return spec;
+BmpLayout Image8(int Width, int Height, std::uint32_t ColoursUsed, int TableEntries) {
+  BmpLayout layout;
+  layout.Width = Width;
+  layout.Height = Height;
+  layout.BitCount = 8;
+  layout.ColoursUsed = ColoursUsed;
+  layout.Table = RampTable(TableEntries);
+  layout.Pixels = Numbered(Width, Height);
+  layout.Padding = 0xCC;  // padding that leaked into a row would show
+  return layout;
 }
 
-BmpSpec Image24(int Width, int Height) {
-  BmpSpec spec;
-  spec.Width = Width;
-  spec.Height = Height;
-  spec.BitCount = 24;
-  spec.Pixels = Numbered(Width, Height, 3);
-  spec.Padding = 0xCC;
-  return spec;
+BmpLayout Image24(int Width, int Height) {
+  BmpLayout layout;
+  layout.Width = Width;
+  layout.Height = Height;
+  layout.BitCount = 24;
+  layout.Pixels = Numbered(Width, Height, 3);
+  layout.Padding = 0xCC;
+  return layout;
 }
 
 class BmpLoader : public ::testing::TestWithParam<Via> {
@@ -68,28 +68,28 @@ class BmpLoader : public ::testing::TestWithParam<Via> {
 TEST_P(BmpLoader, EightBitImagesComeOutTopRowFirstWithoutPadding) {
   for (int width : {3, 4, 5}) {
     SCOPED_TRACE(width);
-    const BmpSpec spec = Image8(width, 3, 0, 256);
+    const BmpLayout layout = Image8(width, 3, 0, 256);
     Outputs out;
-    ASSERT_TRUE(Source.Bmp8(BuildBmp(spec), &out.Palette, &out.Pixels, &out.Width, &out.Height));
+    ASSERT_TRUE(Source.Bmp8(BuildBmp(layout), &out.Palette, &out.Pixels, &out.Width, &out.Height));
     EXPECT_EQ(out.Width, width);
     EXPECT_EQ(out.Height, 3);
     EXPECT_EQ(GlobalSize(out.Pixels), static_cast<std::size_t>(width * 3));
-    EXPECT_EQ(Bytes(out.Pixels, out.Pixels + width * 3), spec.Pixels);
+    EXPECT_EQ(Bytes(out.Pixels, out.Pixels + width * 3), layout.Pixels);
     ASSERT_EQ(GlobalSize(out.Palette), 1024u);
     for (int i = 0; i < 256; ++i) {
-      EXPECT_EQ(out.Palette[i].rgbRed, spec.Table[static_cast<std::size_t>(i)].rgbRed);
-      EXPECT_EQ(out.Palette[i].rgbGreen, spec.Table[static_cast<std::size_t>(i)].rgbGreen);
-      EXPECT_EQ(out.Palette[i].rgbBlue, spec.Table[static_cast<std::size_t>(i)].rgbBlue);
+      EXPECT_EQ(out.Palette[i].rgbRed, layout.Table[static_cast<std::size_t>(i)].rgbRed);
+      EXPECT_EQ(out.Palette[i].rgbGreen, layout.Table[static_cast<std::size_t>(i)].rgbGreen);
+      EXPECT_EQ(out.Palette[i].rgbBlue, layout.Table[static_cast<std::size_t>(i)].rgbBlue);
       EXPECT_EQ(out.Palette[i].rgbReserved, 0);
     }
   }
 }
 
 TEST_P(BmpLoader, ColoursUsedSixteenReadsSixteenEntriesAndTheRestAreZero) {
-  const BmpSpec spec = Image8(4, 2, 16, 16);
+  const BmpLayout layout = Image8(4, 2, 16, 16);
   Outputs out;
-  ASSERT_TRUE(Source.Bmp8(BuildBmp(spec), &out.Palette, &out.Pixels, &out.Width, &out.Height));
-  EXPECT_EQ(Bytes(out.Pixels, out.Pixels + 8), spec.Pixels);  // rows right after 64 table bytes
+  ASSERT_TRUE(Source.Bmp8(BuildBmp(layout), &out.Palette, &out.Pixels, &out.Width, &out.Height));
+  EXPECT_EQ(Bytes(out.Pixels, out.Pixels + 8), layout.Pixels);  // rows right after 64 table bytes
   EXPECT_EQ(out.Palette[15].rgbRed, 15);
   for (int i = 16; i < 256; ++i) {
     EXPECT_EQ(out.Palette[i].rgbRed | out.Palette[i].rgbGreen | out.Palette[i].rgbBlue |
@@ -100,13 +100,13 @@ TEST_P(BmpLoader, ColoursUsedSixteenReadsSixteenEntriesAndTheRestAreZero) {
 }
 
 TEST_P(BmpLoader, NullParametersSkipTheirOutputs) {
-  const BmpSpec spec = Image8(3, 2, 16, 16);
-  const Bytes file = BuildBmp(spec);
+  const BmpLayout layout = Image8(3, 2, 16, 16);
+  const Bytes file = BuildBmp(layout);
   const std::int64_t blocks = heap_testing::LiveBlocks();
   {
     Outputs out;
     ASSERT_TRUE(Source.Bmp8(file, nullptr, &out.Pixels, &out.Width, nullptr));
-    EXPECT_EQ(Bytes(out.Pixels, out.Pixels + 6), spec.Pixels);
+    EXPECT_EQ(Bytes(out.Pixels, out.Pixels + 6), layout.Pixels);
     EXPECT_EQ(out.Width, 3);
     EXPECT_EQ(out.Height, -7);
   }
@@ -121,7 +121,7 @@ TEST_P(BmpLoader, NullParametersSkipTheirOutputs) {
 }
 
 TEST_P(BmpLoader, CallersBlocksAreWrittenIntoAndKept) {
-  const BmpSpec spec = Image8(3, 2, 16, 16);
+  const BmpLayout layout = Image8(3, 2, 16, 16);
   RGBQUAD palette[256];
   std::fill(std::begin(palette), std::end(palette), RGBQUAD{0x77, 0x77, 0x77, 0x77});
   Byte pixels[7];
@@ -129,11 +129,11 @@ TEST_P(BmpLoader, CallersBlocksAreWrittenIntoAndKept) {
   RGBQUAD* paletteOut = palette;
   Byte* pixelsOut = pixels;
   const std::int64_t blocks = heap_testing::LiveBlocks();
-  ASSERT_TRUE(Source.Bmp8(BuildBmp(spec), &paletteOut, &pixelsOut, nullptr, nullptr));
+  ASSERT_TRUE(Source.Bmp8(BuildBmp(layout), &paletteOut, &pixelsOut, nullptr, nullptr));
   EXPECT_EQ(paletteOut, palette);
   EXPECT_EQ(pixelsOut, pixels);
   EXPECT_EQ(heap_testing::LiveBlocks(), blocks);
-  EXPECT_EQ(Bytes(pixels, pixels + 6), spec.Pixels);
+  EXPECT_EQ(Bytes(pixels, pixels + 6), layout.Pixels);
   EXPECT_EQ(pixels[6], 0x77);
   EXPECT_EQ(palette[15].rgbGreen, 240);
   EXPECT_EQ(palette[16].rgbGreen, 0x77);  // beyond the colour count: the caller's bytes stay
@@ -142,36 +142,36 @@ TEST_P(BmpLoader, CallersBlocksAreWrittenIntoAndKept) {
 TEST_P(BmpLoader, TwentyFourBitImagesLoadWithTheirPadding) {
   for (int width : {1, 4, 5}) {
     SCOPED_TRACE(width);
-    const BmpSpec spec = Image24(width, 2);
+    const BmpLayout layout = Image24(width, 2);
     Outputs out;
-    ASSERT_TRUE(Source.Bmp24(BuildBmp(spec), &out.Pixels24, &out.Width, &out.Height));
+    ASSERT_TRUE(Source.Bmp24(BuildBmp(layout), &out.Pixels24, &out.Width, &out.Height));
     EXPECT_EQ(out.Width, width);
     EXPECT_EQ(out.Height, 2);
     ASSERT_EQ(GlobalSize(out.Pixels24), static_cast<std::size_t>(3 * width * 2));
     const auto* bytes = reinterpret_cast<const Byte*>(out.Pixels24);
-    EXPECT_EQ(Bytes(bytes, bytes + 3 * width * 2), spec.Pixels);
+    EXPECT_EQ(Bytes(bytes, bytes + 3 * width * 2), layout.Pixels);
   }
 }
 
 TEST_P(BmpLoader, EightBitImagesExpandThroughTheirColourTable) {
-  BmpSpec spec = Image8(3, 2, 4, 4);
-  spec.Pixels = {0, 1, 2, 3, 200, 1};  // 200 lies beyond the four colours: black
+  BmpLayout layout = Image8(3, 2, 4, 4);
+  layout.Pixels = {0, 1, 2, 3, 200, 1};  // 200 lies beyond the four colours: black
   Outputs out;
-  ASSERT_TRUE(Source.Bmp24(BuildBmp(spec), &out.Pixels24, &out.Width, &out.Height));
+  ASSERT_TRUE(Source.Bmp24(BuildBmp(layout), &out.Pixels24, &out.Width, &out.Height));
   for (int i = 0; i < 6; ++i) {
-    const Byte index = spec.Pixels[static_cast<std::size_t>(i)];
+    const Byte index = layout.Pixels[static_cast<std::size_t>(i)];
     const TOvRGB expected =
-        index < 4 ? TOvRGB(spec.Table[index]) : TOvRGB();
+        index < 4 ? TOvRGB(layout.Table[index]) : TOvRGB();
     EXPECT_EQ(out.Pixels24[i], expected) << i;
   }
   // Without a pixel output only the size is read.
   int width = 0;
-  EXPECT_TRUE(Source.Bmp24(BuildBmp(spec), nullptr, &width, nullptr));
+  EXPECT_TRUE(Source.Bmp24(BuildBmp(layout), nullptr, &width, nullptr));
   EXPECT_EQ(width, 3);
 }
 
 TEST_P(BmpLoader, OtherBitCountsAreRefusedWithNothingAllocated) {
-  BmpSpec fourBit = Image8(4, 2, 16, 16);
+  BmpLayout fourBit = Image8(4, 2, 16, 16);
   fourBit.BitCount = 4;
   struct Case {
     const char* Name;
@@ -320,9 +320,9 @@ TEST(BmpFiles, MissingFilesAndFoldersAreNotImages) {
 }
 
 TEST(BmpResources, FoundByNameOrIdentifierInTheirModuleOnly) {
-  BmpSpec spec = Image8(2, 2, 2, 2);
-  spec.FileHeader = false;
-  static const Bytes resource = BuildBmp(spec);  // resources live in their module's storage
+  BmpLayout layout = Image8(2, 2, 2, 2);
+  layout.FileHeader = false;
+  static const Bytes resource = BuildBmp(layout);  // resources live in their module's storage
   TResourceRegistration byName(&resource, RT_BITMAP, "Logo", resource.data(), resource.size());
   TResourceRegistration byId(&resource, RT_BITMAP, MAKEINTRESOURCE(101), resource.data(),
                              resource.size());
@@ -330,7 +330,7 @@ TEST(BmpResources, FoundByNameOrIdentifierInTheirModuleOnly) {
     Outputs out;
     ASSERT_TRUE(LoadBmpResource(MainInstance(), name, &out.Palette, &out.Pixels, nullptr, nullptr))
         << name;
-    EXPECT_EQ(out.Pixels[3], spec.Pixels[3]);
+    EXPECT_EQ(out.Pixels[3], layout.Pixels[3]);
   }
   Outputs out;
   EXPECT_TRUE(LoadBmpResource(MainInstance(), MAKEINTRESOURCE(101), nullptr, &out.Pixels, nullptr,

@@ -26,7 +26,7 @@ inline void PutLe(Bytes& Out, std::size_t Offset, std::uint32_t Value, int Size)
 inline constexpr std::size_t kInfoSize = 0, kInfoWidth = 4, kInfoHeight = 8, kInfoBitCount = 14,
                              kInfoCompression = 16, kInfoColoursUsed = 32;
 
-struct BmpSpec {
+struct BmpLayout {
   int Width = 0;
   int Height = 0;
   int BitCount = 8;
@@ -39,39 +39,39 @@ struct BmpSpec {
 
 // The BMP bytes: file header (unless the resource form), 40-byte info header, colour table, rows
 // bottom row first, each padded to a multiple of 4 bytes.
-inline Bytes BuildBmp(const BmpSpec& Spec) {
-  const int bytesPerPixel = Spec.BitCount == 24 ? 3 : 1;
+inline Bytes BuildBmp(const BmpLayout& Layout) {
+  const int bytesPerPixel = Layout.BitCount == 24 ? 3 : 1;
   const std::size_t rowIn =
-      Spec.BitCount == 4 ? static_cast<std::size_t>((Spec.Width + 1) / 2)
-                         : static_cast<std::size_t>(Spec.Width * bytesPerPixel);
+      Layout.BitCount == 4 ? static_cast<std::size_t>((Layout.Width + 1) / 2)
+                         : static_cast<std::size_t>(Layout.Width * bytesPerPixel);
   const std::size_t rowStored = (rowIn + 3) & ~std::size_t{3};
   Bytes out;
-  const std::size_t header = Spec.FileHeader ? 14 : 0;
-  out.resize(header + 40 + Spec.Table.size() * 4);
-  if (Spec.FileHeader) {
+  const std::size_t header = Layout.FileHeader ? 14 : 0;
+  out.resize(header + 40 + Layout.Table.size() * 4);
+  if (Layout.FileHeader) {
     out[0] = 'B';
     out[1] = 'M';
     PutLe(out, 10, static_cast<std::uint32_t>(out.size()), 4);
   }
   PutLe(out, header + kInfoSize, 40, 4);
-  PutLe(out, header + kInfoWidth, static_cast<std::uint32_t>(Spec.Width), 4);
-  PutLe(out, header + kInfoHeight, static_cast<std::uint32_t>(Spec.Height), 4);
+  PutLe(out, header + kInfoWidth, static_cast<std::uint32_t>(Layout.Width), 4);
+  PutLe(out, header + kInfoHeight, static_cast<std::uint32_t>(Layout.Height), 4);
   PutLe(out, header + 12, 1, 2);
-  PutLe(out, header + kInfoBitCount, static_cast<std::uint32_t>(Spec.BitCount), 2);
-  PutLe(out, header + kInfoColoursUsed, Spec.ColoursUsed, 4);
-  for (std::size_t i = 0; i < Spec.Table.size(); ++i) {
-    out[header + 40 + 4 * i] = Spec.Table[i].rgbBlue;
-    out[header + 40 + 4 * i + 1] = Spec.Table[i].rgbGreen;
-    out[header + 40 + 4 * i + 2] = Spec.Table[i].rgbRed;
-    out[header + 40 + 4 * i + 3] = Spec.Table[i].rgbReserved;
+  PutLe(out, header + kInfoBitCount, static_cast<std::uint32_t>(Layout.BitCount), 2);
+  PutLe(out, header + kInfoColoursUsed, Layout.ColoursUsed, 4);
+  for (std::size_t i = 0; i < Layout.Table.size(); ++i) {
+    out[header + 40 + 4 * i] = Layout.Table[i].rgbBlue;
+    out[header + 40 + 4 * i + 1] = Layout.Table[i].rgbGreen;
+    out[header + 40 + 4 * i + 2] = Layout.Table[i].rgbRed;
+    out[header + 40 + 4 * i + 3] = Layout.Table[i].rgbReserved;
   }
-  for (int row = Spec.Height - 1; row >= 0; --row) {
+  for (int row = Layout.Height - 1; row >= 0; --row) {
     const std::size_t from = static_cast<std::size_t>(row) * rowIn;
     for (std::size_t i = 0; i < rowIn; ++i)
-      out.push_back(from + i < Spec.Pixels.size() ? Spec.Pixels[from + i] : 0);
-    for (std::size_t i = rowIn; i < rowStored; ++i) out.push_back(Spec.Padding);
+      out.push_back(from + i < Layout.Pixels.size() ? Layout.Pixels[from + i] : 0);
+    for (std::size_t i = rowIn; i < rowStored; ++i) out.push_back(Layout.Padding);
   }
-  if (Spec.FileHeader) PutLe(out, 2, static_cast<std::uint32_t>(out.size()), 4);
+  if (Layout.FileHeader) PutLe(out, 2, static_cast<std::uint32_t>(out.size()), 4);
   return out;
 }
 

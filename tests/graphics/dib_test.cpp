@@ -445,15 +445,15 @@ TEST(OvDibFiles, SetActFileReplacesThePalette) {
 
 // A 32 x 16 image of 16 colours whose pixel (x, y) is (x + y) mod 16, in its file form.
 Bytes Picture32x16(bool FileHeader = true) {
-  testing::BmpSpec spec;
-  spec.Width = 32;
-  spec.Height = 16;
-  spec.ColoursUsed = 16;
-  spec.Table = testing::RampTable(16);
-  spec.FileHeader = FileHeader;
+  testing::BmpLayout layout;
+  layout.Width = 32;
+  layout.Height = 16;
+  layout.ColoursUsed = 16;
+  layout.Table = testing::RampTable(16);
+  layout.FileHeader = FileHeader;
   for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 32; ++x) spec.Pixels.push_back(static_cast<Byte>((x + y) % 16));
-  return testing::BuildBmp(spec);
+    for (int x = 0; x < 32; ++x) layout.Pixels.push_back(static_cast<Byte>((x + y) % 16));
+  return testing::BuildBmp(layout);
 }
 
 TEST(OvDibFiles, DrawBmpFileMakesStorageOfTheImagesSizeWhenThereIsNone) {
