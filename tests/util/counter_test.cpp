@@ -109,19 +109,6 @@ TEST(TCounter, ExtremeAmountsWrapInTwosComplementWithoutTrapping) {
   EXPECT_EQ(counter.GetCount(), INT_MAX);
 }
 
-TEST(TCounter, CopiesAreIndependentValues) {
-  TCounter original(7, 2);
-  original.IncVal();
-  TCounter copy(original);
-  TCounter assigned;
-  assigned = original;
-  original.IncVal();
-  EXPECT_EQ(copy.GetCount(), 2);
-  EXPECT_EQ(assigned.GetCount(), 2);
-  EXPECT_EQ(assigned.GetMaxVal(), 7);
-  EXPECT_EQ(assigned.GetAddVal(), 2);
-}
-
 std::vector<int> Draw(int Count, auto Next) {
   std::vector<int> values;
   for (int i = 0; i < Count; ++i) values.push_back(Next());
@@ -199,19 +186,6 @@ TEST(TRandom, NormalDistributionRangesAndConsumption) {
     sum += r;
   }
   EXPECT_LT(std::abs(sum / 3000), 300);  // centred on 0
-}
-
-TEST(TRandom, CopiesContinueTheSameSequence) {
-  TRandom original;
-  for (int i = 0; i < 45; ++i) original.Rnd();
-  TRandom copy(original);
-  TRandom assigned;
-  assigned = original;
-  for (int i = 0; i < 100; ++i) {
-    const int next = original.Rnd();
-    ASSERT_EQ(copy.Rnd(), next);
-    ASSERT_EQ(assigned.Rnd(), next);
-  }
 }
 
 }  // namespace
