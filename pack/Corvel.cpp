@@ -2,6 +2,7 @@
 // match finder, one flag word per 32 items) and TCorvelDecode (stream slices of 16384 bytes, every
 // item checked against the stream, the decoded size and its buffers before it is carried out).
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -302,8 +303,7 @@ Byte* TCorvelDecode::Open(std::int32_t DecodedSize, std::int32_t StoredSize) {
   FProduced = 0;
   FOutBase = 0;
   FFlagWord = 0;
-  FFlagMask = kFirstFlag;
-  FItemCounter = 0;
+  FFlagMask = 0;  // the first item reads a flag word
   return FWindow + kHistory;
 }
 
@@ -343,97 +343,141 @@ std::int32_t TCorvelDecode::Decode(const void* Source) {
 // Runs items until the decoded size is reached, input is needed or a slice's worth is decoded.
 // False on an item outside the format; nothing is read or written outside the buffers then.
 bool TCorvelDecode::DecodeItems() {
+  // Locals only in the loop: stores through byte pointers may alias any member.
   const Byte* const inStart = FInput + (FConsumed - FInputBase);
-  const Byte* in = inStart;
   const Byte* const inEnd = FInput + (FLoaded - FInputBase);
-  Byte* const window = FWindow;
-  const std::int64_t outBase = FOutBase;
-  const std::int64_t decoded = FDecodedSize;
+  const Byte* in = inStart;
+  // While more stream is to come, at least 256 bytes are loaded ahead of every item, so no read
+  // needs a check of its own; once all of it is loaded, items that start at or after inSafe
+  // (8 bytes from the end) are checked byte by byte. After an item past inAsk the decoder asks
+  // for the next slice.
   const bool allLoaded = FLoaded >= FStoredSize;
-  std::int64_t produced = FProduced;
+  const Byte* const inAsk = allLoaded ? inEnd : inEnd - kInputMargin;
+  const Byte* const inSafe = inEnd - FInput > kMaxItemBytes ? inEnd - kMaxItemBytes + 1 : FInput;
+
+  Byte* const window = FWindow;
+  Byte* const windowEnd = window + kCorvelWindowSize;
+  Byte* const outStart = window + kHistory;
+  Byte* dst = outStart + (FProduced - FOutBase);
+  const std::int64_t decodedLeft = FDecodedSize - FProduced;
+  // The loop stops once the decoded size is reached or more than a slice has been decoded since
+  // the last hand-out.
+  const std::int64_t sliceLeft = FOutBase + kSlice + 1 - FProduced;
+  Byte* const dstStop = dst + std::min(decodedLeft, sliceLeft);
+  // A match may copy from first on (the first decoded byte, or the window's start once more
+  // than the whole history has been decoded) and must end by last (the decoded size or the
+  // window's end, whichever comes first). fastEnd leaves room for whole 16-byte steps.
+  const Byte* const first = FProduced >= dst - window ? window : dst - FProduced;
+  const Byte* const last = decodedLeft < windowEnd - dst ? dst + decodedLeft : windowEnd;
+  Byte* const fastEnd = windowEnd - 16;
   DWord flags = FFlagWord;
   DWord mask = FFlagMask;
-  std::int32_t counter = FItemCounter;
   bool ok = true;
 
   for (;;) {
-    // Every item, its flag word included, takes at most 8 bytes: with that many left, no read
-    // needs its own check.
-    const bool roomy = inEnd - in >= kMaxItemBytes;
-    auto take = [&](std::int32_t n) { return roomy || inEnd - in >= n; };
-    if (counter == 0) {
-      if (!take(kFlagBytes)) { ok = false; break; }
+    if (mask == 0) {
+      if (inEnd - in < kFlagBytes) [[unlikely]] {
+        ok = false;
+        break;
+      }
       flags = ReadFlagWord(in);
       in += kFlagBytes;
       mask = kFirstFlag;
     }
-    Byte* dst = window + kHistory + (produced - outBase);
     if ((flags & mask) == 0) {
-      if (!take(1)) { ok = false; break; }
-      *dst = *in++;
-      ++produced;
-    } else {
-      if (!take(1)) { ok = false; break; }
-      Byte token = *in++;
-      std::int32_t lengthCode = token >> 4;
-      std::int32_t distanceCode = token & 0x0F;
-      std::int32_t length;
-      if (lengthCode == kLengthWordCode) {
-        if (!take(2)) { ok = false; break; }
-        length = in[0] | in[1] << 8;
-        in += 2;
-      } else if (lengthCode == kLengthByteCode) {
-        if (!take(1)) { ok = false; break; }
-        length = *in++;
+      // A run of literals: as many as the flag word has in a row, but no further than the first
+      // item after which the loop stops. The top bit of (later << 1 | 1) is one above the next
+      // match's bit, or bit 0 when no match follows in this group.
+      const int bit = 31 - std::countl_zero(mask);
+      const std::uint64_t later = static_cast<std::uint64_t>(flags & (mask - 1)) << 1 | 1;
+      std::ptrdiff_t run = bit + 1 - (63 - std::countl_zero(later));
+      run = std::min<std::ptrdiff_t>(run, dstStop - dst);
+      run = in <= inAsk ? std::min<std::ptrdiff_t>(run, inAsk - in + 1) : 1;
+      if (inEnd - in >= 32 && windowEnd - dst >= 32) {
+        std::memcpy(dst, in, 32);  // the bytes past the run are written over by what follows
       } else {
-        length = lengthCode + 1;
+        if (inEnd - in < run) [[unlikely]] {
+          ok = false;
+          break;
+        }
+        std::memcpy(dst, in, static_cast<std::size_t>(run));
       }
-      std::int32_t distance;
-      if (distanceCode >= kFarDistanceCode) {
-        if (!take(1)) { ok = false; break; }
-        distance = (distanceCode - kFarDistanceCode) * 256 + *in++;
-      } else {
-        distance = distanceCode + 1;
-      }
-      std::int64_t room = kCorvelWindowSize - (dst - window);
-      if (length == 0 || distance == 0 || distance > produced || length > decoded - produced || length > room) {
+      dst += run;
+      in += run;
+      mask = static_cast<DWord>(static_cast<std::uint64_t>(mask) >> run);
+      if (dst >= dstStop || in > inAsk) break;
+      if (mask == 0) continue;
+    }
+
+    // A match (the run above ends at one, or the flag bit says so).
+    if (in >= inSafe) [[unlikely]] {
+      // Near the end of the stream: make sure the whole item is there.
+      if (in >= inEnd) {
         ok = false;
         break;
       }
-      const Byte* src = dst - distance;
-      if (distance == 1) {
-        std::memset(dst, *src, static_cast<std::size_t>(length));
-      } else if (distance >= 8 && length + 8 <= room) {
-        // Eight bytes at a time: with the source at least 8 back, every byte read is already
-        // written; the last step may write up to 7 bytes past the match, inside the window.
-        for (std::int32_t i = 0; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
-      } else {
-        for (std::int32_t i = 0; i < length; ++i) dst[i] = src[i];
+      std::ptrdiff_t need = 1 + ((*in >> 4) == kLengthWordCode ? 2 : (*in >> 4) == kLengthByteCode ? 1 : 0) +
+                            ((*in & 0x0F) >= kFarDistanceCode ? 1 : 0);
+      if (inEnd - in < need) {
+        ok = false;
+        break;
       }
-      produced += length;
     }
-    if (counter == kGroupItems - 1) {
-      counter = 0;
+    const unsigned token = *in++;
+    std::ptrdiff_t length = (token >> 4) + 1;
+    std::ptrdiff_t distance = (token & 0x0F) + 1;
+    if (length > kShortLengths) [[unlikely]] {
+      if (length == kLengthWordCode + 1) {
+        length = in[0] | in[1] << 8;
+        in += 2;
+      } else {
+        length = *in++;
+      }
+    }
+    if (distance > kNearDistances) distance = (distance - 1 - kFarDistanceCode) * 256 + *in++;
+    // Length and distance 1 or more (the unsigned forms fold the zero cases into the ranges).
+    if (static_cast<std::size_t>(distance - 1) >= static_cast<std::size_t>(dst - first) ||
+        static_cast<std::size_t>(length - 1) >= static_cast<std::size_t>(last - dst)) [[unlikely]] {
+      ok = false;
+      break;
+    }
+    const Byte* src = dst - distance;
+    if (length <= fastEnd - dst) [[likely]] {
+      // Whole 16-byte steps may write up to 15 bytes past the match; they stay inside the window
+      // and are written over by the items that follow.
+      if (distance >= 8) [[likely]] {
+        // Steps as two halves: with the source at least 8 back, every byte a half reads is
+        // already written, the second half's by the first.
+        std::ptrdiff_t i = 0;
+        do {
+          std::memcpy(dst + i, src + i, 8);
+          std::memcpy(dst + i + 8, src + i + 8, 8);
+          i += 16;
+        } while (i < length);
+      } else if (distance == 1) {
+        const std::uint64_t pattern = 0x0101010101010101ull * *src;
+        std::ptrdiff_t i = 0;
+        do {
+          std::memcpy(dst + i, &pattern, 8);
+          std::memcpy(dst + i + 8, &pattern, 8);
+          i += 16;
+        } while (i < length);
+      } else {
+        for (std::ptrdiff_t i = 0; i < length; ++i) dst[i] = src[i];
+      }
     } else {
-      ++counter;
-      mask >>= 1;
+      for (std::ptrdiff_t i = 0; i < length; ++i) dst[i] = src[i];
     }
-
-    if (produced >= decoded) {
-      FFinished = true;
-      break;
-    }
-    if (!allLoaded && FConsumed + (in - inStart) + kInputMargin > FLoaded) {
-      FNeedInput = true;
-      break;
-    }
-    if (produced - outBase > kSlice) break;
+    dst += length;
+    mask >>= 1;
+    if (dst >= dstStop || in > inAsk) break;
   }
+  if (ok && dst - outStart >= decodedLeft + (FProduced - FOutBase)) FFinished = true;
+  else if (ok && in > inAsk) FNeedInput = true;
   FConsumed += in - inStart;
-  FProduced = produced;
+  FProduced = FOutBase + (dst - outStart);
   FFlagWord = flags;
   FFlagMask = mask;
-  FItemCounter = counter;
   return ok;
 }
 

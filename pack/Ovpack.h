@@ -204,8 +204,7 @@ class TCorvelDecode : public TObject {
   std::int64_t FProduced = 0;
   std::int64_t FOutBase = 0;
   DWord FFlagWord = 0;
-  DWord FFlagMask = 0;
-  std::int32_t FItemCounter = 0;
+  DWord FFlagMask = 0;  // the bit of the next item; 0: the next item starts a group
 };
 
 // ---- Buffer compression -----------------------------------------------------------------------
