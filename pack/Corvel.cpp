@@ -105,7 +105,7 @@ Byte* TCorvelEncode::Open(std::int32_t Size) {
   if (Size < 1 || WorstStream(Size) > kMaxStream) return nullptr;
   FWindow = AllocBlock<Byte>(kCorvelWindowSize);
   FOutput = AllocBlock<Byte>(kCorvelOutputSize);
-  FFinder.reset(new (std::nothrow) CorvelMatchFinder);
+  if (!FFinder) FFinder.reset(new (std::nothrow) CorvelMatchFinder);
   if (!FWindow || !FOutput || !FFinder) {
     FreeBuffers();
     return nullptr;
@@ -184,12 +184,12 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
     if (length >= 1 && MatchCost(length, distance) <= length) {
       flags |= mask;
       out = WriteMatch(out, length, distance);
-      for (std::int32_t i = 0; i < length; ++i) finder.Insert(cur + i, pos + i, left - i);
+      finder.Insert(cur, pos, length, left);
       cur += length;
       pos += length;
     } else {
       *out++ = *cur;
-      finder.Insert(cur, pos, left);
+      finder.Insert(cur, pos, 1, left);
       ++cur;
       ++pos;
     }
