@@ -56,7 +56,7 @@ inline std::int32_t MatchLength(const Byte* A, const Byte* B, std::int32_t Limit
 // and any later one would have replaced it; a stale or aliased entry either points out of reach
 // or fails the byte comparison. So the table needs no clearing between inputs.
 struct CorvelMatchFinder {
-  static constexpr int kHash3Bits = 13;
+  static constexpr int kHash3Bits = 14;
   static constexpr std::int32_t kRing = 2048;  // more than the farthest distance: links stay valid
   static constexpr std::int32_t kEmpty = INT32_MIN;
   static constexpr std::int32_t kShortDistance = 10;  // a 1-byte match is only worth it this close
@@ -128,7 +128,23 @@ struct CorvelMatchFinder {
         return 2;
       }
     }
-    // The nearest equal byte among the ten before.
+    // The nearest equal byte among the ten before: the eight nearest at once (byte 7 of the word is
+    // the byte at distance 1; a zero byte of x marks an equal one), then the two beyond.
+    if (reach >= kShortDistance && std::endian::native == std::endian::little) {
+      const std::uint64_t x = corvel::Load64(Cur - 8) ^ (0x0101010101010101ull * Cur[0]);
+      const std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+      const std::uint64_t zeros = ~(((x & low7) + low7) | x | low7);
+      if (zeros != 0) {
+        Dist = 8 - ((63 - std::countl_zero(zeros)) >> 3);
+        return 1;
+      }
+      for (std::int32_t d = 9; d <= kShortDistance; ++d)
+        if (Cur[-d] == Cur[0]) {
+          Dist = d;
+          return 1;
+        }
+      return 0;
+    }
     const std::int32_t nearest = reach < kShortDistance ? reach : kShortDistance;
     for (std::int32_t d = 1; d <= nearest; ++d)
       if (Cur[-d] == Cur[0]) {
