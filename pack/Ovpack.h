@@ -203,8 +203,7 @@ class TCorvelDecode : public TObject {
   std::int64_t FInputBase = 0;
   std::int64_t FProduced = 0;
   std::int64_t FOutBase = 0;
-  DWord FFlagWord = 0;
-  DWord FFlagMask = 0;  // the bit of the next item; 0: the next item starts a group
+  std::uint64_t FFlags = 0;  // the open group's flag bits, next item first, and a stop bit
 };
 
 // ---- Buffer compression -----------------------------------------------------------------------
