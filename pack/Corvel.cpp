@@ -18,6 +18,8 @@ constexpr std::int32_t kSlice = kCorvelSliceSize;
 constexpr std::int32_t kHistory = kCorvelHistory;
 constexpr std::int32_t kGroupItems = 32;
 constexpr DWord kFirstFlag = 0x80000000u;
+constexpr std::uint64_t kStopBit = std::uint64_t{1} << 31;     // below a group's 32 flag bits
+constexpr std::uint64_t kGroupDone = std::uint64_t{1} << 63;   // the stop bit alone, at the top
 constexpr std::int32_t kFlagBytes = 4;
 constexpr std::int32_t kMaxItemBytes = 8;      // flag word, token, two length bytes, distance byte
 constexpr std::int32_t kInputMargin = 256;     // the decoder asks for input this far from the end
@@ -105,7 +107,7 @@ Byte* TCorvelEncode::Open(std::int32_t Size) {
   if (Size < 1 || WorstStream(Size) > kMaxStream) return nullptr;
   FWindow = AllocBlock<Byte>(kCorvelWindowSize);
   FOutput = AllocBlock<Byte>(kCorvelOutputSize);
-  FFinder.reset(new (std::nothrow) CorvelMatchFinder);
+  if (!FFinder) FFinder.reset(new (std::nothrow) CorvelMatchFinder);
   if (!FWindow || !FOutput || !FFinder) {
     FreeBuffers();
     return nullptr;
@@ -184,12 +186,12 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
     if (length >= 1 && MatchCost(length, distance) <= length) {
       flags |= mask;
       out = WriteMatch(out, length, distance);
-      for (std::int32_t i = 0; i < length; ++i) finder.Insert(cur + i, pos + i, left - i);
+      finder.Insert(cur, pos, length, left);
       cur += length;
       pos += length;
     } else {
       *out++ = *cur;
-      finder.Insert(cur, pos, left);
+      finder.Insert(cur, pos, 1, left);
       ++cur;
       ++pos;
     }
@@ -302,8 +304,7 @@ Byte* TCorvelDecode::Open(std::int32_t DecodedSize, std::int32_t StoredSize) {
   FInputBase = 0;
   FProduced = 0;
   FOutBase = 0;
-  FFlagWord = 0;
-  FFlagMask = 0;  // the first item reads a flag word
+  FFlags = kGroupDone;  // the first item reads a flag word
   return FWindow + kHistory;
 }
 
@@ -370,27 +371,25 @@ bool TCorvelDecode::DecodeItems() {
   const Byte* const first = FProduced >= dst - window ? window : dst - FProduced;
   const Byte* const last = decodedLeft < windowEnd - dst ? dst + decodedLeft : windowEnd;
   Byte* const fastEnd = windowEnd - 16;
-  DWord flags = FFlagWord;
-  DWord mask = FFlagMask;
+  // The open group's flag word sits in the top half of flags, the next item's bit at the top,
+  // with a stop bit below the group's last item: a run of literals is the count of leading zero
+  // bits, and the group is done when only the stop bit is left, at the top.
+  std::uint64_t flags = FFlags;
   bool ok = true;
 
   for (;;) {
-    if (mask == 0) {
+    if (flags == kGroupDone) {
       if (inEnd - in < kFlagBytes) [[unlikely]] {
         ok = false;
         break;
       }
-      flags = ReadFlagWord(in);
+      flags = static_cast<std::uint64_t>(ReadFlagWord(in)) << 32 | kStopBit;
       in += kFlagBytes;
-      mask = kFirstFlag;
     }
-    if ((flags & mask) == 0) {
-      // A run of literals: as many as the flag word has in a row, but no further than the first
-      // item after which the loop stops. The top bit of (later << 1 | 1) is one above the next
-      // match's bit, or bit 0 when no match follows in this group.
-      const int bit = 31 - std::countl_zero(mask);
-      const std::uint64_t later = static_cast<std::uint64_t>(flags & (mask - 1)) << 1 | 1;
-      std::ptrdiff_t run = bit + 1 - (63 - std::countl_zero(later));
+    if (static_cast<std::int64_t>(flags) >= 0) {
+      // A run of literals: as many as the flag word has in a row (the stop bit ends the count at
+      // the group's end), but no further than the first item after which the loop stops.
+      std::ptrdiff_t run = std::countl_zero(flags);
       run = std::min<std::ptrdiff_t>(run, dstStop - dst);
       run = in <= inAsk ? std::min<std::ptrdiff_t>(run, inAsk - in + 1) : 1;
       if (inEnd - in >= 32 && windowEnd - dst >= 32) {
@@ -404,9 +403,9 @@ bool TCorvelDecode::DecodeItems() {
       }
       dst += run;
       in += run;
-      mask = static_cast<DWord>(static_cast<std::uint64_t>(mask) >> run);
+      flags <<= run;
       if (dst >= dstStop || in > inAsk) break;
-      if (mask == 0) continue;
+      if (flags == kGroupDone) continue;
     }
 
     // A match (the run above ends at one, or the flag bit says so).
@@ -469,15 +468,14 @@ bool TCorvelDecode::DecodeItems() {
       for (std::ptrdiff_t i = 0; i < length; ++i) dst[i] = src[i];
     }
     dst += length;
-    mask >>= 1;
+    flags <<= 1;
     if (dst >= dstStop || in > inAsk) break;
   }
   if (ok && dst - outStart >= decodedLeft + (FProduced - FOutBase)) FFinished = true;
   else if (ok && in > inAsk) FNeedInput = true;
   FConsumed += in - inStart;
   FProduced = FOutBase + (dst - outStart);
-  FFlagWord = flags;
-  FFlagMask = mask;
+  FFlags = flags;
   return ok;
 }
 
