@@ -2,6 +2,7 @@
 // match finder, one flag word per 32 items) and TCorvelDecode (stream slices of 16384 bytes, every
 // item checked against the stream, the decoded size and its buffers before it is carried out).
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -17,6 +18,8 @@ constexpr std::int32_t kSlice = kCorvelSliceSize;
 constexpr std::int32_t kHistory = kCorvelHistory;
 constexpr std::int32_t kGroupItems = 32;
 constexpr DWord kFirstFlag = 0x80000000u;
+constexpr std::uint64_t kStopBit = std::uint64_t{1} << 31;     // below a group's 32 flag bits
+constexpr std::uint64_t kGroupDone = std::uint64_t{1} << 63;   // the stop bit alone, at the top
 constexpr std::int32_t kFlagBytes = 4;
 constexpr std::int32_t kMaxItemBytes = 8;      // flag word, token, two length bytes, distance byte
 constexpr std::int32_t kInputMargin = 256;     // the decoder asks for input this far from the end
@@ -104,7 +107,7 @@ Byte* TCorvelEncode::Open(std::int32_t Size) {
   if (Size < 1 || WorstStream(Size) > kMaxStream) return nullptr;
   FWindow = AllocBlock<Byte>(kCorvelWindowSize);
   FOutput = AllocBlock<Byte>(kCorvelOutputSize);
-  FFinder.reset(new (std::nothrow) CorvelMatchFinder);
+  if (!FFinder) FFinder.reset(new (std::nothrow) CorvelMatchFinder);
   if (!FWindow || !FOutput || !FFinder) {
     FreeBuffers();
     return nullptr;
@@ -183,12 +186,12 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
     if (length >= 1 && MatchCost(length, distance) <= length) {
       flags |= mask;
       out = WriteMatch(out, length, distance);
-      for (std::int32_t i = 0; i < length; ++i) finder.Insert(cur + i, pos + i, left - i);
+      finder.Insert(cur, pos, length, left);
       cur += length;
       pos += length;
     } else {
       *out++ = *cur;
-      finder.Insert(cur, pos, left);
+      finder.Insert(cur, pos, 1, left);
       ++cur;
       ++pos;
     }
@@ -301,9 +304,7 @@ Byte* TCorvelDecode::Open(std::int32_t DecodedSize, std::int32_t StoredSize) {
   FInputBase = 0;
   FProduced = 0;
   FOutBase = 0;
-  FFlagWord = 0;
-  FFlagMask = kFirstFlag;
-  FItemCounter = 0;
+  FFlags = kGroupDone;  // the first item reads a flag word
   return FWindow + kHistory;
 }
 
@@ -343,97 +344,138 @@ std::int32_t TCorvelDecode::Decode(const void* Source) {
 // Runs items until the decoded size is reached, input is needed or a slice's worth is decoded.
 // False on an item outside the format; nothing is read or written outside the buffers then.
 bool TCorvelDecode::DecodeItems() {
+  // Locals only in the loop: stores through byte pointers may alias any member.
   const Byte* const inStart = FInput + (FConsumed - FInputBase);
-  const Byte* in = inStart;
   const Byte* const inEnd = FInput + (FLoaded - FInputBase);
-  Byte* const window = FWindow;
-  const std::int64_t outBase = FOutBase;
-  const std::int64_t decoded = FDecodedSize;
+  const Byte* in = inStart;
+  // While more stream is to come, at least 256 bytes are loaded ahead of every item, so no read
+  // needs a check of its own; once all of it is loaded, items that start at or after inSafe
+  // (8 bytes from the end) are checked byte by byte. After an item past inAsk the decoder asks
+  // for the next slice.
   const bool allLoaded = FLoaded >= FStoredSize;
-  std::int64_t produced = FProduced;
-  DWord flags = FFlagWord;
-  DWord mask = FFlagMask;
-  std::int32_t counter = FItemCounter;
+  const Byte* const inAsk = allLoaded ? inEnd : inEnd - kInputMargin;
+  const Byte* const inSafe = inEnd - FInput > kMaxItemBytes ? inEnd - kMaxItemBytes + 1 : FInput;
+
+  Byte* const window = FWindow;
+  Byte* const windowEnd = window + kCorvelWindowSize;
+  Byte* const outStart = window + kHistory;
+  Byte* dst = outStart + (FProduced - FOutBase);
+  const std::int64_t decodedLeft = FDecodedSize - FProduced;
+  // The loop stops once the decoded size is reached or more than a slice has been decoded since
+  // the last hand-out.
+  const std::int64_t sliceLeft = FOutBase + kSlice + 1 - FProduced;
+  Byte* const dstStop = dst + std::min(decodedLeft, sliceLeft);
+  // A match may copy from first on (the first decoded byte, or the window's start once more
+  // than the whole history has been decoded) and must end by last (the decoded size or the
+  // window's end, whichever comes first). fastEnd leaves room for whole 16-byte steps.
+  const Byte* const first = FProduced >= dst - window ? window : dst - FProduced;
+  const Byte* const last = decodedLeft < windowEnd - dst ? dst + decodedLeft : windowEnd;
+  Byte* const fastEnd = windowEnd - 16;
+  // The open group's flag word sits in the top half of flags, the next item's bit at the top,
+  // with a stop bit below the group's last item: a run of literals is the count of leading zero
+  // bits, and the group is done when only the stop bit is left, at the top.
+  std::uint64_t flags = FFlags;
   bool ok = true;
 
   for (;;) {
-    // Every item, its flag word included, takes at most 8 bytes: with that many left, no read
-    // needs its own check.
-    const bool roomy = inEnd - in >= kMaxItemBytes;
-    auto take = [&](std::int32_t n) { return roomy || inEnd - in >= n; };
-    if (counter == 0) {
-      if (!take(kFlagBytes)) { ok = false; break; }
-      flags = ReadFlagWord(in);
-      in += kFlagBytes;
-      mask = kFirstFlag;
-    }
-    Byte* dst = window + kHistory + (produced - outBase);
-    if ((flags & mask) == 0) {
-      if (!take(1)) { ok = false; break; }
-      *dst = *in++;
-      ++produced;
-    } else {
-      if (!take(1)) { ok = false; break; }
-      Byte token = *in++;
-      std::int32_t lengthCode = token >> 4;
-      std::int32_t distanceCode = token & 0x0F;
-      std::int32_t length;
-      if (lengthCode == kLengthWordCode) {
-        if (!take(2)) { ok = false; break; }
-        length = in[0] | in[1] << 8;
-        in += 2;
-      } else if (lengthCode == kLengthByteCode) {
-        if (!take(1)) { ok = false; break; }
-        length = *in++;
-      } else {
-        length = lengthCode + 1;
-      }
-      std::int32_t distance;
-      if (distanceCode >= kFarDistanceCode) {
-        if (!take(1)) { ok = false; break; }
-        distance = (distanceCode - kFarDistanceCode) * 256 + *in++;
-      } else {
-        distance = distanceCode + 1;
-      }
-      std::int64_t room = kCorvelWindowSize - (dst - window);
-      if (length == 0 || distance == 0 || distance > produced || length > decoded - produced || length > room) {
+    if (flags == kGroupDone) {
+      if (inEnd - in < kFlagBytes) [[unlikely]] {
         ok = false;
         break;
       }
-      const Byte* src = dst - distance;
-      if (distance == 1) {
-        std::memset(dst, *src, static_cast<std::size_t>(length));
-      } else if (distance >= 8 && length + 8 <= room) {
-        // Eight bytes at a time: with the source at least 8 back, every byte read is already
-        // written; the last step may write up to 7 bytes past the match, inside the window.
-        for (std::int32_t i = 0; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
-      } else {
-        for (std::int32_t i = 0; i < length; ++i) dst[i] = src[i];
-      }
-      produced += length;
+      flags = static_cast<std::uint64_t>(ReadFlagWord(in)) << 32 | kStopBit;
+      in += kFlagBytes;
     }
-    if (counter == kGroupItems - 1) {
-      counter = 0;
-    } else {
-      ++counter;
-      mask >>= 1;
+    if (static_cast<std::int64_t>(flags) >= 0) {
+      // A run of literals: as many as the flag word has in a row (the stop bit ends the count at
+      // the group's end), but no further than the first item after which the loop stops.
+      std::ptrdiff_t run = std::countl_zero(flags);
+      run = std::min<std::ptrdiff_t>(run, dstStop - dst);
+      run = in <= inAsk ? std::min<std::ptrdiff_t>(run, inAsk - in + 1) : 1;
+      if (inEnd - in >= 32 && windowEnd - dst >= 32) {
+        std::memcpy(dst, in, 32);  // the bytes past the run are written over by what follows
+      } else {
+        if (inEnd - in < run) [[unlikely]] {
+          ok = false;
+          break;
+        }
+        std::memcpy(dst, in, static_cast<std::size_t>(run));
+      }
+      dst += run;
+      in += run;
+      flags <<= run;
+      if (dst >= dstStop || in > inAsk) break;
+      if (flags == kGroupDone) continue;
     }
 
-    if (produced >= decoded) {
-      FFinished = true;
+    // A match (the run above ends at one, or the flag bit says so).
+    if (in >= inSafe) [[unlikely]] {
+      // Near the end of the stream: make sure the whole item is there.
+      if (in >= inEnd) {
+        ok = false;
+        break;
+      }
+      std::ptrdiff_t need = 1 + ((*in >> 4) == kLengthWordCode ? 2 : (*in >> 4) == kLengthByteCode ? 1 : 0) +
+                            ((*in & 0x0F) >= kFarDistanceCode ? 1 : 0);
+      if (inEnd - in < need) {
+        ok = false;
+        break;
+      }
+    }
+    const unsigned token = *in++;
+    std::ptrdiff_t length = (token >> 4) + 1;
+    std::ptrdiff_t distance = (token & 0x0F) + 1;
+    if (length > kShortLengths) [[unlikely]] {
+      if (length == kLengthWordCode + 1) {
+        length = in[0] | in[1] << 8;
+        in += 2;
+      } else {
+        length = *in++;
+      }
+    }
+    if (distance > kNearDistances) distance = (distance - 1 - kFarDistanceCode) * 256 + *in++;
+    // Length and distance 1 or more (the unsigned forms fold the zero cases into the ranges).
+    if (static_cast<std::size_t>(distance - 1) >= static_cast<std::size_t>(dst - first) ||
+        static_cast<std::size_t>(length - 1) >= static_cast<std::size_t>(last - dst)) [[unlikely]] {
+      ok = false;
       break;
     }
-    if (!allLoaded && FConsumed + (in - inStart) + kInputMargin > FLoaded) {
-      FNeedInput = true;
-      break;
+    const Byte* src = dst - distance;
+    if (length <= fastEnd - dst) [[likely]] {
+      // Whole 16-byte steps may write up to 15 bytes past the match; they stay inside the window
+      // and are written over by the items that follow.
+      if (distance >= 8) [[likely]] {
+        // Steps as two halves: with the source at least 8 back, every byte a half reads is
+        // already written, the second half's by the first.
+        std::ptrdiff_t i = 0;
+        do {
+          std::memcpy(dst + i, src + i, 8);
+          std::memcpy(dst + i + 8, src + i + 8, 8);
+          i += 16;
+        } while (i < length);
+      } else if (distance == 1) {
+        const std::uint64_t pattern = 0x0101010101010101ull * *src;
+        std::ptrdiff_t i = 0;
+        do {
+          std::memcpy(dst + i, &pattern, 8);
+          std::memcpy(dst + i + 8, &pattern, 8);
+          i += 16;
+        } while (i < length);
+      } else {
+        for (std::ptrdiff_t i = 0; i < length; ++i) dst[i] = src[i];
+      }
+    } else {
+      for (std::ptrdiff_t i = 0; i < length; ++i) dst[i] = src[i];
     }
-    if (produced - outBase > kSlice) break;
+    dst += length;
+    flags <<= 1;
+    if (dst >= dstStop || in > inAsk) break;
   }
+  if (ok && dst - outStart >= decodedLeft + (FProduced - FOutBase)) FFinished = true;
+  else if (ok && in > inAsk) FNeedInput = true;
   FConsumed += in - inStart;
-  FProduced = produced;
-  FFlagWord = flags;
-  FFlagMask = mask;
-  FItemCounter = counter;
+  FProduced = FOutBase + (dst - outStart);
+  FFlags = flags;
   return ok;
 }
 

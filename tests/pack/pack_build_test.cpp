@@ -2,8 +2,11 @@
 // their refusals, AddFile's messages, temporary files and progress.
 #include <dirent.h>
 
+#include <algorithm>
+
 #include "pack/Ovpack.h"
 #include "pack_support.h"
+#include "platform/Component.h"
 #include "platform/Dialogs.h"
 #include "platform/Text.h"
 
@@ -361,6 +364,142 @@ TEST_F(PackBuild, TemporaryNamesAreTheFirstFree) {
   ::mkdir(Dir.File("OvTmp001.Corvel").c_str(), 0700);  // a directory does not count as a file
   ASSERT_TRUE(TOvPack::MakeTempFile(name));
   EXPECT_EQ(name, "OvTmp001.Corvel");
+}
+
+}  // namespace
+}  // namespace ovelta
+
+namespace ovelta {
+namespace {
+
+using namespace pack_test;
+
+// A stream whose every operation raises, as a failing device would.
+class BrokenStream : public TStream {
+ public:
+  std::int32_t Read(void*, std::int32_t) override { throw EReadError("broken"); }
+  std::int32_t Write(const void*, std::int32_t) override { throw EWriteError("broken"); }
+  std::int64_t Seek(std::int64_t, TSeekOrigin) override { throw EStreamError("broken"); }
+  void SetSize(std::int64_t) override { throw EStreamError("broken"); }
+};
+
+TEST(PackComponent, DefaultsRegistrationAndOwnerClosesThePack) {
+  ScratchDir dir;
+  {
+    TComponent owner(nullptr);
+    auto* pack = new TOvPack(&owner);
+    EXPECT_EQ(pack->ClassName(), "TOvPack");
+    EXPECT_TRUE(pack->ReadOnly());
+    EXPECT_EQ(pack->CrcMode(), cmPackAll);
+    EXPECT_EQ(pack->ProgPercent(), 0);
+    EXPECT_FALSE(pack->PackOpen());
+    EXPECT_EQ(pack->GetFileNum(), 0);
+    pack->SetReadOnly(false);
+    ASSERT_TRUE(pack->NewPack(dir.File("owned.pak")));
+    WriteAll(dir.File("m"), "member");
+    ASSERT_TRUE(pack->AddFile("m", dir.File("m"), false));
+  }  // the owner frees the pack, which closes it
+  TOvPack reader;
+  ASSERT_TRUE(reader.LoadPack(dir.File("owned.pak")));
+  EXPECT_EQ(reader.GetFileName(0), "m");
+
+  Ovpack::Register();
+  const auto classes = RegisteredComponents(kOveltaPage);
+  EXPECT_NE(std::find(classes.begin(), classes.end(), "TOvPack"), classes.end());
+}
+
+TEST(PackTransfers, CopiesAndEncodingGiveTheirCheckWordsAndStreams) {
+  const std::string text = TextBytes(70000);
+  TMemoryStream source;
+  source.WriteBuffer(text.data(), static_cast<std::int32_t>(text.size()));
+  TOvPack pack;
+
+  source.SetPosition(0);
+  TMemoryStream copy;
+  EXPECT_EQ(pack.FileCopy(&copy, &source, 70000), Crc(text));
+  EXPECT_EQ(std::string(static_cast<char*>(copy.Memory()), 70000), text);
+
+  source.SetPosition(0);
+  TMemoryStream encoded;
+  const std::string stream = CorvelStream(text);
+  EXPECT_EQ(pack.FileEncode(&encoded, &source, 70000), static_cast<std::int32_t>(stream.size()));
+  EXPECT_EQ(std::string(static_cast<char*>(encoded.Memory()), stream.size()), stream);
+
+  // FileDecode needs exactly the stream: one byte missing fails, and nothing beyond Size is written.
+  std::string back(70000 + 16, '#');
+  encoded.SetPosition(0);
+  EXPECT_TRUE(pack.FileDecode(back.data(), &encoded, 70000, static_cast<std::int32_t>(stream.size())));
+  EXPECT_EQ(back.substr(0, 70000), text);
+  EXPECT_EQ(back.substr(70000), std::string(16, '#'));
+  encoded.SetPosition(0);
+  EXPECT_FALSE(pack.FileDecode(back.data(), &encoded, 70000, static_cast<std::int32_t>(stream.size()) - 1));
+
+  // Exceptions of a stream stop at StreamRead / StreamWrite.
+  BrokenStream broken;
+  std::int32_t moved = -1;
+  char buffer[8];
+  EXPECT_FALSE(pack.StreamRead(&broken, buffer, 8, moved));
+  EXPECT_EQ(moved, 0);
+  EXPECT_FALSE(pack.StreamWrite(&broken, buffer, 8, moved));
+  EXPECT_EQ(moved, 0);
+  source.SetPosition(0);
+  EXPECT_EQ(pack.FileEncode(&broken, &source, 70000), 0);
+  EXPECT_FALSE(pack.LoadPackStream(&broken));
+}
+
+TEST(PackTransfers, EncodingAndDecodingReportProgressPerSlice) {
+  ScratchDir dir;
+  const std::string text = TextBytes(100000);
+  WriteAll(dir.File("t"), text);
+  TOvPack pack;
+  std::vector<int> seen;
+  pack.SetOnProgress([&](TObject*) { seen.push_back(pack.ProgPercent()); });
+  pack.SetReadOnly(false);
+  ASSERT_TRUE(pack.NewPack(dir.File("p.pak")));
+  ASSERT_TRUE(pack.AddFile("t", dir.File("t"), true));
+  // Encoding: 0, then after each 16384 bytes read, then 100 on the calls after the last read;
+  // the copy of the stream follows from 0.
+  const std::vector<int> reads = {0, 16, 32, 49, 65, 81, 98, 100};
+  ASSERT_GT(seen.size(), reads.size());
+  EXPECT_EQ(std::vector<int>(seen.begin(), seen.begin() + 8), reads);
+  std::size_t i = reads.size();
+  while (i < seen.size() && seen[i] == 100) ++i;
+  ASSERT_LT(i, seen.size());
+  EXPECT_EQ(seen[i], 0);  // the copy begins
+  EXPECT_EQ(seen.back(), 100);
+  ASSERT_TRUE(pack.EndPack());
+
+  // Decoding: 0, then each time the decoder asks for the next 16384 stored bytes.
+  pack.SetReadOnly(true);
+  ASSERT_TRUE(pack.LoadPack(dir.File("p.pak")));
+  const std::int64_t stored = pack.GetFileEntry(0)->CompSize;
+  ASSERT_GT(stored, 16384);
+  seen.clear();
+  OvFILE* f = pack.Ovfopen("t");
+  ASSERT_NE(f, nullptr);
+  pack.Ovfclose(f);
+  std::vector<int> expected = {0};
+  for (std::int64_t read = 16384;; read += 16384) {
+    expected.push_back(static_cast<int>(std::min(read, stored) * 100 / stored));
+    if (read >= stored) break;
+  }
+  EXPECT_EQ(seen, expected);
+}
+
+TEST(PackTransfers, WriteFailuresAreReportedNotHidden) {
+  ScratchDir dir;
+  WriteAll(dir.File("m"), TextBytes(5000));
+  MessageBoxRecorder boxes;
+  TOvPack pack;
+  pack.SetReadOnly(false);
+  // A device that is always full: the pack opens, but nothing reaches it.
+  ASSERT_TRUE(pack.NewPack("/dev/full"));
+  EXPECT_FALSE(pack.AddFile("m", dir.File("m"), false));
+  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  EXPECT_EQ(boxes.Boxes()[0].Text, Sjis("ファイル") + "/dev/full" + Sjis("に書き込めません。"));
+  EXPECT_EQ(pack.GetFileNum(), 0);
+  EXPECT_FALSE(pack.EndPack());
+  EXPECT_FALSE(pack.PackOpen());
 }
 
 }  // namespace

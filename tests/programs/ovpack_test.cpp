@@ -2,6 +2,8 @@
 // and the packs it writes read back through the library.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -218,6 +220,42 @@ TEST_F(OvpackTool, NamesOutsideUtf8LocalesAreShownEscaped) {
   Result r = Ovpack({"list", "j.pak"}, Dir.Path(), "C");
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_NE(r.Out.find("\\x83f\\x81[\\x83^.txt"), std::string::npos) << r.Out;
+}
+
+TEST_F(OvpackTool, ProgressBarOnlyWhenStandardErrorIsATerminal) {
+  WriteAll(Dir.File("big.txt"), TextBytes(3000000));
+  int master = -1;
+  int slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(master);
+    if (::chdir(Dir.Path().c_str()) != 0) ::_exit(127);
+    ::dup2(slave, STDERR_FILENO);
+    ::setenv("LC_ALL", "C.UTF-8", 1);
+    ::execl(MERLIG_BINARY_DIR "/programs/ovpack", "ovpack", "create", "b.pak", "big.txt",
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(slave);
+  std::string seen;
+  char buffer[4096];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd ready{master, POLLIN, 0};
+    if (::poll(&ready, 1, 1000) <= 0) continue;
+    const ssize_t n = ::read(master, buffer, sizeof buffer);  // EIO once the child is gone
+    if (n <= 0) break;
+    seen.append(buffer, static_cast<std::size_t>(n));
+  }
+  if (std::chrono::steady_clock::now() >= deadline) ::kill(child, SIGKILL);
+  ::close(master);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(seen.find("adding big.txt"), std::string::npos) << seen.substr(0, 300);
+  EXPECT_NE(seen.find("100%"), std::string::npos);
+  EXPECT_NE(seen.find("\r\033[K"), std::string::npos);  // the bar is cleared when done
 }
 
 }  // namespace
