@@ -115,14 +115,13 @@ class TCustomWinSocket : public TObject {
   // abandoned without any event).
   void Close();
 
+  // The socket service's own state of the connection (opaque outside the service, which alone
+  // makes connection objects).
   struct Impl;
-
- protected:
   explicit TCustomWinSocket(std::unique_ptr<Impl> AImpl);
+  Impl& Internals() const { return *FImpl; }
 
  private:
-  friend class TServerSocket;
-  friend class TClientSocket;
   std::unique_ptr<Impl> FImpl;
 };
 
