@@ -2,7 +2,7 @@
 // unhandled exceptions, the exception display, and the application's own (hidden) window.
 //
 // Every event handler the platform calls (menu commands, tray clicks, window messages, socket
-// events, timers) runs guarded: an exception escaping it is routed to the exception hook, so none
+// events) runs guarded: an exception escaping it is routed to the exception hook, so none
 // ever crosses the toolkit's event loop. Code that calls handlers of its own from inside the loop
 // does the same with GuardedCall.
 //
@@ -51,8 +51,9 @@ class TApplication : public TComponent {
   const AnsiString& Title() const { return FTitle; }
   void SetTitle(const AnsiString& Value);
 
-  // Hooks. OnIdle runs each time the message loop has nothing left to do, before it waits (so the
-  // first time right after the loop starts); it is never re-entered. OnMinimize and OnRestore run
+  // Hooks. OnIdle runs when the message loop has handled every event waiting and is about to
+  // wait (so the first time right after the loop starts), once per such moment: after it ran it
+  // runs again only once something else has happened. It is never re-entered. OnMinimize and OnRestore run
   // when one of the application's forms is minimized or restored. OnException receives every
   // exception that escapes an event handler; when it is empty the exception is shown.
   TNotifyEvent OnIdle;
@@ -80,6 +81,8 @@ class TApplication : public TComponent {
   // shows it when there is no hook. Exceptions that are not Exception come as an Exception with
   // their message. Never throws; an exception escaping the hook itself is shown.
   void HandleException(TObject* Sender) noexcept;
+  // The same for an exception already caught (the socket service hands its failures over here).
+  void HandleException(TObject* Sender, const std::exception& E) noexcept;
   // The exception display: a message box with the message, captioned by the title, stop icon.
   void ShowException(const std::exception& E);
 
