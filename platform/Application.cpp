@@ -203,8 +203,12 @@ bool TApplication::Initialized() const {
   return FImpl->Attached && FImpl->Attached == QCoreApplication::instance();
 }
 
-void TApplication::Finalize() {
+void TApplication::DestroyComponents() {
   while (!Components().empty()) delete Components().back();
+}
+
+void TApplication::Finalize() {
+  DestroyComponents();
   if (FImpl->SocketsHooked) {
     SetSocketExceptionHook(std::move(FImpl->PreviousSocketHook));
     FImpl->SocketsHooked = false;

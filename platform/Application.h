@@ -43,6 +43,8 @@ class TApplication : public TComponent {
   // Ends the toolkit again: frees the forms the application owns, then the toolkit. For the end of
   // main and of test programs; Initialize may start it again afterwards.
   void Finalize();
+  // Frees the components the application owns (its forms), newest first.
+  void DestroyComponents();
 
   // True when the application runs without a display (the offscreen platform).
   bool Headless() const;

@@ -79,7 +79,8 @@ bool DesktopTray(DWord Message, const NOTIFYICONDATAA& Data) {
                          if (mouse && found != list.end() && found->CallbackMessage)
                            SendMessage(window, found->CallbackMessage, id, static_cast<LPARAM>(mouse));
                        });
-      entry.Icon->show();
+      // Without a display there is no tray to show it in (the icon still takes its calls).
+      if (!Application().Headless()) entry.Icon->show();
       entries.push_back(std::move(entry));
       return true;
     }
