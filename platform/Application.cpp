@@ -251,13 +251,19 @@ void TApplication::Notification(TComponent* AComponent, TOperation Operation) {
 void TApplication::Run() {
   Initialize();
   if (!FTerminated && FMainForm && FShowMainForm) FMainForm->Show();
-  if (!FTerminated) QApplication::exec();
+  if (!FTerminated) {
+    FRunning = true;
+    QApplication::exec();
+    FRunning = false;
+  }
   FTerminated = false;
 }
 
 void TApplication::Terminate() {
   FTerminated = true;
-  QCoreApplication::exit(0);
+  // Only a running loop is told: Qt keeps an exit request made outside its loop and would end
+  // every later local loop at once.
+  if (FRunning) QCoreApplication::exit(0);
 }
 
 void TApplication::ProcessMessages() {

@@ -112,6 +112,7 @@ class TApplication : public TComponent {
   TWinControl* FWindow = nullptr;
   bool FShowMainForm = true;
   bool FTerminated = false;
+  bool FRunning = false;
   bool FInIdle = false;
   friend struct ApplicationAccess;
 };
