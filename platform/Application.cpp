@@ -12,12 +12,15 @@
 #include <QWindowStateChangeEvent>
 
 #include <algorithm>
+#include <functional>
+#include <map>
 #include <cerrno>
 #include <vector>
 
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
 #include "platform/QtSupport_p.h"
+#include "platform/Sockets.h"
 
 namespace ovelta {
 
@@ -64,36 +67,64 @@ int DialogMessageBox(const AnsiString& Text, const AnsiString& Caption, unsigned
   }
 }
 
-// Watches the application's events for the forms' minimize, restore and activation.
+// Watches every event of the application (an event filter on the application object sees them
+// all): the forms' minimize, restore and activation, and whether anything happened since the last
+// idle moment. The idle moment itself is a low-priority event posted when the loop is about to
+// wait, so it is delivered only after every event already waiting; when nothing else happened
+// since the last idle moment none is posted, so an idle application really sleeps.
 class FormWatcher : public QObject {
  public:
-  explicit FormWatcher(TApplication* App) : FApp(App) {}
+  explicit FormWatcher(TApplication* App, std::function<void()> OnIdle)
+      : FApp(App), FOnIdle(std::move(OnIdle)) {}
+
+  void AboutToBlock() {
+    if (FProbePosted || !FActivity || !FApp->OnIdle) return;
+    FProbePosted = true;
+    QCoreApplication::postEvent(this, new QEvent(kIdleEvent), Qt::LowEventPriority);
+  }
 
  protected:
+  bool event(QEvent* Event) override {
+    if (Event->type() != kIdleEvent) return QObject::event(Event);
+    FProbePosted = false;
+    FActivity = false;
+    FOnIdle();
+    return true;
+  }
+
   bool eventFilter(QObject* Watched, QEvent* Event) override {
+    if (Event->type() == kIdleEvent) return false;
+    FActivity = true;
     if (Event->type() == QEvent::WindowStateChange) {
-      TForm* form = FormOfWidget(Watched);
-      auto* widget = static_cast<QWidget*>(Watched);
-      if (form) {
-        auto* change = static_cast<QWindowStateChangeEvent*>(Event);
-        bool was = change->oldState() & Qt::WindowMinimized;
-        bool now = widget->windowState() & Qt::WindowMinimized;
+      if (FormOfWidget(Watched)) {
+        bool now = static_cast<QWidget*>(Watched)->isMinimized();
+        bool& was = FMinimized[Watched];
         if (!was && now) Fire(FApp->OnMinimize, FApp);
         if (was && !now) Fire(FApp->OnRestore, FApp);
+        was = now;
       }
     } else if (Event->type() == QEvent::WindowActivate) {
       if (TForm* form = FormOfWidget(Watched)) gLastActive = form;
+    } else if (Event->type() == QEvent::Destroy) {
+      FMinimized.erase(Watched);
     }
     return false;
   }
 
  private:
+  static constexpr QEvent::Type kIdleEvent = static_cast<QEvent::Type>(QEvent::User + 0x0ed1);
+
   // Hooks run guarded (an event filter is called from inside Qt's event delivery).
   void Fire(const TNotifyEvent& Hook, TObject* Sender) {
     TNotifyEvent hook = Hook;
     if (hook) GuardedCall(Sender, [&] { hook(Sender); });
   }
+
   TApplication* FApp;
+  std::function<void()> FOnIdle;
+  std::map<const QObject*, bool> FMinimized;
+  bool FProbePosted = false;
+  bool FActivity = true;
 };
 
 }  // namespace
@@ -106,6 +137,8 @@ struct TApplication::Impl {
   bool Headless = false;
   bool DialogsInstalled = false;
   MessageBoxHandler PreviousBoxes;
+  bool SocketsHooked = false;
+  TSocketExceptionHook PreviousSocketHook;
 };
 
 TApplication::TApplication() : TComponent(nullptr), FImpl(std::make_unique<Impl>()) {}
@@ -148,11 +181,17 @@ void TApplication::Initialize() {
   QApplication::setQuitOnLastWindowClosed(false);
   QString platform = QGuiApplication::platformName();
   FImpl->Headless = platform == "offscreen" || platform == "minimal";
-  FImpl->Watcher = std::make_unique<FormWatcher>(this);
+  FImpl->Watcher = std::make_unique<FormWatcher>(this, [this] { Idle(); });
   app->installEventFilter(FImpl->Watcher.get());
   if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
+    FormWatcher* watcher = FImpl->Watcher.get();
     FImpl->IdleConnection = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock,
-                                             FImpl->Watcher.get(), [this] { Idle(); });
+                                             watcher, [watcher] { watcher->AboutToBlock(); });
+  }
+  if (!FImpl->SocketsHooked) {
+    FImpl->PreviousSocketHook = SetSocketExceptionHook(
+        [this](const std::exception& E) { HandleException(nullptr, E); });
+    FImpl->SocketsHooked = true;
   }
   if (!FImpl->Headless && !FImpl->DialogsInstalled) {
     FImpl->PreviousBoxes = SetMessageBoxHandler(DialogMessageBox);
@@ -164,8 +203,16 @@ bool TApplication::Initialized() const {
   return FImpl->Attached && FImpl->Attached == QCoreApplication::instance();
 }
 
-void TApplication::Finalize() {
+void TApplication::DestroyComponents() {
   while (!Components().empty()) delete Components().back();
+}
+
+void TApplication::Finalize() {
+  DestroyComponents();
+  if (FImpl->SocketsHooked) {
+    SetSocketExceptionHook(std::move(FImpl->PreviousSocketHook));
+    FImpl->SocketsHooked = false;
+  }
   if (FImpl->DialogsInstalled) {
     SetMessageBoxHandler(std::move(FImpl->PreviousBoxes));
     FImpl->DialogsInstalled = false;
@@ -204,13 +251,19 @@ void TApplication::Notification(TComponent* AComponent, TOperation Operation) {
 void TApplication::Run() {
   Initialize();
   if (!FTerminated && FMainForm && FShowMainForm) FMainForm->Show();
-  if (!FTerminated) QApplication::exec();
+  if (!FTerminated) {
+    FRunning = true;
+    QApplication::exec();
+    FRunning = false;
+  }
   FTerminated = false;
 }
 
 void TApplication::Terminate() {
   FTerminated = true;
-  QCoreApplication::exit(0);
+  // Only a running loop is told: Qt keeps an exit request made outside its loop and would end
+  // every later local loop at once.
+  if (FRunning) QCoreApplication::exit(0);
 }
 
 void TApplication::ProcessMessages() {
@@ -227,28 +280,52 @@ void TApplication::Idle() {
   FInIdle = false;
 }
 
+namespace {
+
+constexpr const char* kUnknownException = "Unknown exception";
+
+// Hands E to the hook, or shows it. Whatever escapes the hook is shown; nothing escapes here.
+void Deliver(TApplication& App, TObject* Sender, const Exception& E) noexcept {
+  try {
+    TExceptionEvent hook = App.OnException;
+    if (hook) hook(Sender, E);
+    else App.ShowException(E);
+  } catch (const std::exception& inner) {
+    try {
+      ovelta::ShowException(inner);
+    } catch (...) {
+    }
+  } catch (...) {
+    try {
+      ShowExceptionMessage(kUnknownException);
+    } catch (...) {
+    }
+  }
+}
+
+}  // namespace
+
 void TApplication::HandleException(TObject* Sender) noexcept {
   std::exception_ptr current = std::current_exception();
   if (!current) return;
-  auto deliver = [&](const Exception& E) {
-    try {
-      TExceptionEvent hook = OnException;
-      if (hook) hook(Sender, E);
-      else ShowException(E);
-    } catch (const std::exception& inner) {
-      ovelta::ShowException(inner);
-    } catch (...) {
-      ShowExceptionMessage("Unknown exception");
-    }
-  };
   try {
     std::rethrow_exception(current);
-  } catch (const Exception& e) {
-    deliver(e);
   } catch (const std::exception& e) {
-    deliver(Exception(e.what()));
+    HandleException(Sender, e);
   } catch (...) {
-    deliver(Exception("Unknown exception"));
+    Deliver(*this, Sender, Exception(kUnknownException));
+  }
+}
+
+void TApplication::HandleException(TObject* Sender, const std::exception& E) noexcept {
+  if (const auto* known = dynamic_cast<const Exception*>(&E)) {
+    Deliver(*this, Sender, *known);
+    return;
+  }
+  try {
+    Deliver(*this, Sender, Exception(E.what()));
+  } catch (...) {
+    // Not even the message could be copied: nothing is left to show.
   }
 }
 

@@ -2,7 +2,7 @@
 // unhandled exceptions, the exception display, and the application's own (hidden) window.
 //
 // Every event handler the platform calls (menu commands, tray clicks, window messages, socket
-// events, timers) runs guarded: an exception escaping it is routed to the exception hook, so none
+// events) runs guarded: an exception escaping it is routed to the exception hook, so none
 // ever crosses the toolkit's event loop. Code that calls handlers of its own from inside the loop
 // does the same with GuardedCall.
 //
@@ -43,6 +43,8 @@ class TApplication : public TComponent {
   // Ends the toolkit again: frees the forms the application owns, then the toolkit. For the end of
   // main and of test programs; Initialize may start it again afterwards.
   void Finalize();
+  // Frees the components the application owns (its forms), newest first.
+  void DestroyComponents();
 
   // True when the application runs without a display (the offscreen platform).
   bool Headless() const;
@@ -51,8 +53,9 @@ class TApplication : public TComponent {
   const AnsiString& Title() const { return FTitle; }
   void SetTitle(const AnsiString& Value);
 
-  // Hooks. OnIdle runs each time the message loop has nothing left to do, before it waits (so the
-  // first time right after the loop starts); it is never re-entered. OnMinimize and OnRestore run
+  // Hooks. OnIdle runs when the message loop has handled every event waiting and is about to
+  // wait (so the first time right after the loop starts), once per such moment: after it ran it
+  // runs again only once something else has happened. It is never re-entered. OnMinimize and OnRestore run
   // when one of the application's forms is minimized or restored. OnException receives every
   // exception that escapes an event handler; when it is empty the exception is shown.
   TNotifyEvent OnIdle;
@@ -80,6 +83,8 @@ class TApplication : public TComponent {
   // shows it when there is no hook. Exceptions that are not Exception come as an Exception with
   // their message. Never throws; an exception escaping the hook itself is shown.
   void HandleException(TObject* Sender) noexcept;
+  // The same for an exception already caught (the socket service hands its failures over here).
+  void HandleException(TObject* Sender, const std::exception& E) noexcept;
   // The exception display: a message box with the message, captioned by the title, stop icon.
   void ShowException(const std::exception& E);
 
@@ -107,6 +112,7 @@ class TApplication : public TComponent {
   TWinControl* FWindow = nullptr;
   bool FShowMainForm = true;
   bool FTerminated = false;
+  bool FRunning = false;
   bool FInIdle = false;
   friend struct ApplicationAccess;
 };

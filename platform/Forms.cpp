@@ -96,6 +96,8 @@ struct FormAccess {
     }
   }
 
+  // Qt's setTabOrder does not move compound widgets (the memo) reliably; a widget that is given a
+  // parent again goes to the end of the focus chain, so the controls are re-parented in order.
   static void ApplyTabOrder(TForm& Form) {
     std::vector<TControl*> controls;
     for (TComponent* component : Form.Components())
@@ -103,9 +105,17 @@ struct FormAccess {
         controls.push_back(control);
     std::stable_sort(controls.begin(), controls.end(),
                      [](TControl* a, TControl* b) { return a->TabOrder() < b->TabOrder(); });
-    for (std::size_t i = 1; i < controls.size(); ++i)
-      QWidget::setTabOrder(static_cast<QWidget*>(controls[i - 1]->Widget()),
-                           static_cast<QWidget*>(controls[i]->Widget()));
+    QWidget holder;
+    QWidget* form = Form.FImpl->Widget.get();
+    for (TControl* control : controls) {
+      auto* widget = static_cast<QWidget*>(control->Widget());
+      QRect geometry = widget->geometry();
+      bool shown = !widget->isHidden();
+      widget->setParent(&holder);
+      widget->setParent(form);
+      widget->setGeometry(geometry);
+      if (shown) widget->show();
+    }
   }
 };
 

@@ -2,6 +2,7 @@
 // identifier), the replaceable handler, and the recorder used by tests.
 #include "platform/NotifyArea.h"
 
+#include <QCoreApplication>
 #include <QSystemTrayIcon>
 
 #include <algorithm>
@@ -61,7 +62,8 @@ bool DesktopTray(DWord Message, const NOTIFYICONDATAA& Data) {
   switch (Message) {
     case NIM_ADD: {
       if (it != entries.end()) return false;
-      TrayEntry entry{Data.hWnd, Data.uID, 0, std::make_unique<QSystemTrayIcon>()};
+      TrayEntry entry{Data.hWnd, Data.uID, 0,
+                       std::make_unique<QSystemTrayIcon>(QCoreApplication::instance())};
       // An icon must have a picture; until it is given one it shows the application's.
       entry.Icon->setIcon(ToQIcon(nullptr));
       Update(entry, Data);
@@ -77,7 +79,8 @@ bool DesktopTray(DWord Message, const NOTIFYICONDATAA& Data) {
                          if (mouse && found != list.end() && found->CallbackMessage)
                            SendMessage(window, found->CallbackMessage, id, static_cast<LPARAM>(mouse));
                        });
-      entry.Icon->show();
+      // Without a display there is no tray to show it in (the icon still takes its calls).
+      if (!Application().Headless()) entry.Icon->show();
       entries.push_back(std::move(entry));
       return true;
     }
