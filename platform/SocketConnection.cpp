@@ -455,38 +455,37 @@ std::size_t TCustomWinSocket::ForwardTo(TCustomWinSocket& Target, std::size_t Li
   }
   const std::size_t room = Limit - pending;
   std::size_t moved = 0;
-  bool ended = false;
+  // The copy path takes over when the pipe cannot be used (bytes wait in the queue, or splice is
+  // unavailable) or is full while bytes still wait.
+  bool copy = true;
   if (to.Out.QueueEmpty() && to.Out.EnsurePipe()) {
+    copy = false;
     while (moved < room) {
-      ssize_t n = ::splice(from.Fd.Get(), nullptr, to.Out.PipeWrite.Get(), nullptr, room - moved,
+      const std::size_t asked = room - moved;
+      ssize_t n = ::splice(from.Fd.Get(), nullptr, to.Out.PipeWrite.Get(), nullptr, asked,
                            SPLICE_F_NONBLOCK | SPLICE_F_MOVE);
       if (n > 0) {
         moved += static_cast<std::size_t>(n);
         to.Out.PipeBytes += static_cast<std::size_t>(n);
+        if (static_cast<std::size_t>(n) < asked) break;  // drained for now (or the pipe is full)
         continue;
       }
-      if (n == 0) {
-        ended = true;
-        break;
-      }
+      if (n == 0) break;  // the end of the stream: seen by the next read notification
       if (errno == EINTR) continue;
-      if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        copy = true;  // the pipe is full, or nothing waits (then the copy path finds nothing)
+      } else if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
         sockets::gSpliceRefused = true;
-        break;
+        copy = true;
+      } else if (moved == 0) {
+        from.UpdateNotifiers();
+        from.Fail(eeReceive, errno, "splice");
+        return 0;
       }
-      if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        if (moved == 0) {
-          from.UpdateNotifiers();
-          from.Fail(eeReceive, errno, "splice");
-          return 0;
-        }
-        ended = true;  // the error is met again by the next read notification
-      }
-      break;
+      break;  // an error after some bytes is met again by the next read notification
     }
   }
-  // The pipe is full (or unusable) and bytes still wait: copy them behind it, within the room.
-  if (!ended && moved < room) {
+  if (copy && moved < room) {
     std::size_t waiting = ReceiveLength();
     std::string piece;
     while (moved < room && waiting > 0) {
