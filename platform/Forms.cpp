@@ -125,6 +125,7 @@ TForm::TForm(TComponent* AOwner) : TWinControl(AOwner), FImpl(std::make_unique<I
   FImpl->Widget->setAttribute(Qt::WA_DeleteOnClose, false);
   FormAccess::ApplyFlags(*this);
   PaintWith(FImpl->Widget.get(), FColor, QPalette::Window);
+  FImpl->Widget->setWindowIcon(ToQIcon(nullptr));  // the application's icon
   RegisterFormWidget(this);
   SetVisible(false);
 }
