@@ -99,7 +99,21 @@ class TMainForm : public TForm {
   TLogForm* LogForm() const { return FLogForm; }
 
   // Session plumbing (MainfSession.cpp)
-  // (members the session code adds go here)
+  // Sends Text (lines ended by LF) on Connection in one call, each line logged with Prefix and
+  // sent ended by CR LF; a socket failure is dropped, any other shown.
+  void SendLines(TCustomWinSocket* Connection, const AnsiString& Text, const char* Prefix);
+  // While relaying: moves what waits on From to To unchanged; while To has too much waiting, From
+  // is no longer read, until RelayDrained reports To's output gone.
+  void Relay(TCustomWinSocket* From, TCustomWinSocket* To);
+  void RelayDrained(TCustomWinSocket* Drained);
+  // A login-phase line of Connection has grown past its bound without a line end: the mail
+  // program is told, the connection closed.
+  void LineTooLong(TCustomWinSocket* Connection);
+  // The upstream connection could not be made or ended before the server's answer to APOP: the
+  // mail program's PASS is answered "-ERR server connection failed", the login starts over.
+  void ConnectFailed();
+  // True from PASS starting a connection until the mail program has had its answer.
+  bool PassPending = false;
 
  private:
   void AddLogLine(const AnsiString& Line);
