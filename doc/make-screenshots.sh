@@ -27,23 +27,39 @@ sleep 1
 "$build/merlig_screenshot" "$port" 110 >/dev/null 2>&1 & pids+=($!)
 sleep 2
 
-# A mail program logs in; nothing answers upstream here, so the log shows the attempt.
+# A mail program logs in through Merlig to a stand-in POP3 server on 127.0.0.1:110 that speaks
+# the APOP example of RFC 1939 (user mrose, password tanstaaf); without the right to listen on
+# port 110 the server is left out and the log shows a failed connection instead.
 python3 - "$port" <<'PY' || true
-import socket, sys, time
-s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=3)
-def line():
-    data = b""
-    while not data.endswith(b"\n"):
-        chunk = s.recv(1)
-        if not chunk: break
-        data += chunk
-    return data
-line()
-for command in (b"USER taro@127.0.0.1\r\n", b"PASS secret\r\n"):
-    s.sendall(command)
-    if command.startswith(b"USER"): line()
-    time.sleep(0.5)
-time.sleep(1)
+import socket, sys, threading, time
+
+def serve(listener):
+    conn, _ = listener.accept()
+    f = conn.makefile("rb")
+    conn.sendall(b"+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n")
+    answers = {b"APOP": b"+OK mrose's maildrop has 2 messages (320 octets)",
+               b"STAT": b"+OK 2 320", b"QUIT": b"+OK dewey POP3 server signing off"}
+    for line in f:
+        conn.sendall(answers.get(line[:4].upper(), b"-ERR") + b"\r\n")
+        if line.upper().startswith(b"QUIT"):
+            break
+    conn.close()
+
+try:
+    listener = socket.create_server(("127.0.0.1", 110))
+    threading.Thread(target=serve, args=(listener,), daemon=True).start()
+except OSError:
+    pass
+
+client = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5)
+replies = client.makefile("rb")
+replies.readline()
+for command in (b"USER mrose@127.0.0.1", b"PASS tanstaaf", b"STAT", b"QUIT"):
+    client.sendall(command + b"\r\n")
+    replies.readline()
+    time.sleep(0.2)
+client.close()
+time.sleep(0.5)
 PY
 
 # The tray icon: the harness's window inside trayer's panel.
@@ -54,6 +70,12 @@ x=$((x + 11)); y=$((y + 11))
 
 xdotool mousemove "$x" "$y" click 1          # left click: the log window
 sleep 1
+# Scrolled to its first line, the start line, for the picture.
+log_window=$(xdotool search --name '^Merlig Log$' | head -1)
+eval "$(xdotool getwindowgeometry --shell "$log_window")"
+xdotool mousemove $((X + 100)) $((Y + 100)) click --repeat 20 --delay 20 4   # wheel up
+xdotool mousemove "$x" "$y"
+sleep 0.5
 import -window root "$root/doc/log-window.png"
 xdotool mousemove "$x" "$y" click 1          # left click again: hidden
 sleep 0.5
