@@ -1,2 +1,9 @@
-// Entry point of the proxy (placeholder until the application windows exist).
-int main() { return 0; }
+// Entry point of the proxy: no command line, no settings; ports 110 on both sides.
+#include "app/Program.h"
+#include "platform/Application.h"
+
+int main() {
+  int code = ovelta::MerligMain();
+  ovelta::Application().Finalize();
+  return code;
+}

@@ -1,0 +1,238 @@
+// The main window's own part: its components, start-up (tray icon, hooks, the listener at the
+// first idle moment), shut-down, the tray menu's commands, the exception filter and the log.
+#include "app/Mainf.h"
+
+#include <cstdio>
+
+#include "app/Logf.h"
+#include "platform/Dialogs.h"
+#include "platform/Icons.h"
+#include "platform/Text.h"
+
+namespace ovelta {
+
+namespace {
+
+constexpr const char* kCaption = "Merlig";
+constexpr const char* kTip = "Merlig";
+constexpr const char* kShowLogItem = "Log表示(&L)";
+constexpr const char* kExitItem = "終了(&E)";
+constexpr const char* kStarted = "* Merlig 開始";
+constexpr const char* kOpenFailed = "ServerSocketがOpenできませんでした。";
+constexpr const char* kOpenFailedCaption = "SocketError";
+constexpr const char* kTrayIconResource = "SMALLICON";
+constexpr const char* kFontFace = "ＭＳ Ｐゴシック";
+constexpr int kFontHeight = -12;
+constexpr int kClientWidth = 160;
+constexpr int kClientHeight = 53;
+
+}  // namespace
+
+TMainForm::TMainForm(TComponent* AOwner, int ListenPort, int UpstreamPort) : TForm(AOwner) {
+  SetName("MainForm");
+  SetCaption(kCaption);
+  SetBorderStyle(TFormBorderStyle::bsSingle);
+  SetFont({Sjis(kFontFace), kFontHeight, SHIFTJIS_CHARSET});
+  SetScaled(false);
+  SetPosition(TPosition::poScreenCenter);
+  SetClientSize(kClientWidth, kClientHeight);
+
+  APOPUpstreamSocket = new TClientSocket(this);
+  APOPUpstreamSocket->SetName("APOPUpstreamSocket");
+  APOPUpstreamSocket->SetClientType(ctNonBlocking);
+  APOPUpstreamSocket->SetPort(UpstreamPort);
+  APOPUpstreamSocket->OnConnect = [this](TObject* S, TCustomWinSocket* C) {
+    APOPUpstreamSocketConnect(S, C);
+  };
+  APOPUpstreamSocket->OnDisconnect = [this](TObject* S, TCustomWinSocket* C) {
+    APOPUpstreamSocketDisconnect(S, C);
+  };
+  APOPUpstreamSocket->OnRead = [this](TObject* S, TCustomWinSocket* C) {
+    APOPUpstreamSocketRead(S, C);
+  };
+  APOPUpstreamSocket->OnError = [this](TObject* S, TCustomWinSocket* C, TErrorEvent E, int& Code) {
+    APOPUpstreamSocketError(S, C, E, Code);
+  };
+
+  APOPServerSocket = new TServerSocket(this);
+  APOPServerSocket->SetName("APOPServerSocket");
+  APOPServerSocket->SetPort(ListenPort);
+  APOPServerSocket->SetServerType(stNonBlocking);
+  APOPServerSocket->OnClientConnect = [this](TObject* S, TCustomWinSocket* C) {
+    APOPServerSocketClientConnect(S, C);
+  };
+  APOPServerSocket->OnClientDisconnect = [this](TObject* S, TCustomWinSocket* C) {
+    APOPServerSocketClientDisconnect(S, C);
+  };
+  APOPServerSocket->OnClientRead = [this](TObject* S, TCustomWinSocket* C) {
+    APOPServerSocketClientRead(S, C);
+  };
+  APOPServerSocket->OnClientError = [this](TObject* S, TCustomWinSocket* C, TErrorEvent E,
+                                           int& Code) { APOPServerSocketClientError(S, C, E, Code); };
+
+  APOPNotifyIcon = new TOvNotifyIcon(this);
+  APOPNotifyIcon->SetName("APOPNotifyIcon");
+  APopPopupMenu = new TPopupMenu(this);
+  APopPopupMenu->SetName("APopPopupMenu");
+  Log1 = new TMenuItem(this);
+  Log1->SetName("Log1");
+  Log1->SetCaption(Sjis(kShowLogItem));
+  Log1->OnClick = [this](TObject* S) { ShowAbout(S); };
+  N1 = new TMenuItem(this);
+  N1->SetName("N1");
+  N1->SetCaption("-");
+  Exit1 = new TMenuItem(this);
+  Exit1->SetName("Exit1");
+  Exit1->SetCaption(Sjis(kExitItem));
+  Exit1->OnClick = [this](TObject* S) { APopExit(S); };
+  APopPopupMenu->Items()->Add(Log1);
+  APopPopupMenu->Items()->Add(N1);
+  APopPopupMenu->Items()->Add(Exit1);
+  APOPNotifyIcon->SetMenu(APopPopupMenu);
+  APOPNotifyIcon->SetOnClick([this](TObject* S) { ShowToggle(S); });
+  APOPNotifyIcon->SetOnDblClick([this](TObject* S) { ShowToggle(S); });
+  APOPNotifyIcon->SetCaption(kTip);
+
+  SessionState = 0;
+  LoginStage = 0;
+  ClientConnection = nullptr;
+  ShowBusy = false;
+  ClientClosing = false;
+  ServerClosing = false;
+  LogReady = false;
+
+  Loaded();
+  FormCreate(this);
+}
+
+TMainForm::~TMainForm() { FormDestroy(this); }
+
+void TMainForm::FormCreate(TObject*) {
+  APOPNotifyIcon->SetIcon(LoadIconA(HInstance(), kTrayIconResource));
+  APOPNotifyIcon->NIMAdd();
+  TApplication& app = Application();
+  app.OnMinimize = [this](TObject* S) { AppMinimize(S); };
+  app.OnRestore = [this](TObject* S) { AppRestore(S); };
+  app.OnIdle = [this](TObject* S) { AppIdle(S); };
+  app.OnException = [this](TObject* S, const Exception& E) { AppException(S, E); };
+}
+
+void TMainForm::FormDestroy(TObject*) {
+  // The log window is gone by now (LogReady is false): what the closes below raise is not logged.
+  GuardedCall(this, [this] {
+    if (APOPUpstreamSocket->Active()) APOPUpstreamSocket->Close();
+  });
+  GuardedCall(this, [this] {
+    if (APOPServerSocket->Active()) APOPServerSocket->Close();
+  });
+  APOPNotifyIcon->NIMDelete();
+  // The hooks call into this window: they go with it.
+  TApplication& app = Application();
+  app.OnMinimize = nullptr;
+  app.OnRestore = nullptr;
+  app.OnIdle = nullptr;
+  app.OnException = nullptr;
+}
+
+void TMainForm::AppIdle(TObject*) {
+  Application().OnIdle = nullptr;
+  try {
+    APOPServerSocket->Open();
+  } catch (...) {
+    MessageBox(Sjis(kOpenFailed), kOpenFailedCaption, MB_OK | MB_ICONSTOP);
+    Close();
+    return;
+  }
+  SessionState = 1;
+  WriteLog(Sjis(kStarted));
+}
+
+void TMainForm::AppException(TObject*, const Exception& E) {
+  if (E.ClassName() == "ESocketError") return;
+  Application().ShowException(E);
+}
+
+void TMainForm::AppMinimize(TObject*) { Application().HideWindow(); }
+
+void TMainForm::AppRestore(TObject*) { Application().HideWindow(); }
+
+void TMainForm::ShowAbout(TObject*) {
+  if (ShowBusy) return;
+  ShowBusy = true;
+  if (FLogForm) {
+    if (FLogForm->Visible()) {
+      if (!Application().Active()) Application().BringToFront();
+    } else {
+      FLogForm->Show();
+      Application().HideWindow();
+      Application().BringToFront();
+    }
+  }
+  ShowBusy = false;
+}
+
+void TMainForm::ShowToggle(TObject*) {
+  if (ShowBusy) return;
+  ShowBusy = true;
+  if (FLogForm) {
+    if (!FLogForm->Visible()) {
+      FLogForm->Show();
+      Application().HideWindow();
+      Application().BringToFront();
+    } else if (Application().Active()) {
+      FLogForm->Hide();
+    } else {
+      Application().BringToFront();
+    }
+  }
+  ShowBusy = false;
+}
+
+void TMainForm::APopExit(TObject*) { Close(); }
+
+void TMainForm::WriteLog(const AnsiString& Text) {
+  if (!LogReady || !FLogForm) return;
+  AnsiString rest = Text;
+  while (!rest.empty()) {
+    std::size_t end = rest.find('\n');
+    if (end == AnsiString::npos) {
+      AddLogLine(rest);
+      rest.clear();
+    } else {
+      AddLogLine(rest.substr(0, end));
+      rest.erase(0, end + 1);
+    }
+  }
+}
+
+void TMainForm::AddLogLine(const AnsiString& Line) {
+  TStrings& lines = FLogForm->LogMemo->Lines();
+  while (lines.Count() >= kLogLines) lines.Delete(0);
+  lines.Add(Line);
+  if (Application().Headless()) {
+    std::string shown = Cp932ToUtf8(Line) + "\n";
+    std::fputs(shown.c_str(), stderr);
+    std::fflush(stderr);
+  }
+}
+
+AnsiString TMainForm::PeerText(TCustomWinSocket* Socket) {
+  if (!Socket) return {};
+  AnsiString address = Socket->RemoteAddress();
+  AnsiString name = Socket->RemoteHost();
+  if (name.empty()) return address;
+  return name + "(" + address + ")";
+}
+
+void TMainForm::LogFormCreated(TLogForm* Form) {
+  FLogForm = Form;
+  LogReady = true;
+}
+
+void TMainForm::LogFormDestroyed(TLogForm* Form) {
+  if (FLogForm != Form) return;
+  FLogForm = nullptr;
+  LogReady = false;
+}
+
+}  // namespace ovelta

@@ -1,0 +1,123 @@
+// The unit Mainf: TMainForm, the proxy's main window. It is never shown; it carries the listening
+// socket (the mail program's side), the client socket (the server's side), the tray icon and its
+// menu, and all session state. Its own part is start-up and shut-down, the tray menu, the
+// application hooks and WriteLog, the one way into the log window; the two sides of a session
+// live in MainfSession.cpp.
+#pragma once
+
+#include <string>
+
+#include "platform/Application.h"
+#include "platform/Forms.h"
+#include "platform/Menus.h"
+#include "platform/Sockets.h"
+#include "platform/Types.h"
+#include "trayicon/Ovnotifyicon.h"
+
+namespace ovelta {
+
+class TLogForm;
+
+// The port of the local POP3 service and of the servers the proxy logs in to.
+inline constexpr int kPop3Port = 110;
+// The log window keeps this many lines, the oldest dropped first.
+inline constexpr int kLogLines = 64;
+
+class TMainForm : public TForm {
+ public:
+  // ListenPort and UpstreamPort are for tests only; the program always uses 110 for both.
+  explicit TMainForm(TComponent* AOwner, int ListenPort = kPop3Port, int UpstreamPort = kPop3Port);
+  ~TMainForm() override;
+  std::string ClassName() const override { return "TMainForm"; }
+
+  // Components, in the order of the form description; owned by the form.
+  TClientSocket* APOPUpstreamSocket;
+  TServerSocket* APOPServerSocket;
+  TOvNotifyIcon* APOPNotifyIcon;
+  TPopupMenu* APopPopupMenu;
+  TMenuItem* Log1;
+  TMenuItem* N1;
+  TMenuItem* Exit1;
+
+  // Window and application events.
+  void FormCreate(TObject* Sender);
+  void FormDestroy(TObject* Sender);
+  void ShowToggle(TObject* Sender);
+  void ShowAbout(TObject* Sender);
+  void APopExit(TObject* Sender);
+  void AppIdle(TObject* Sender);
+  void AppException(TObject* Sender, const Exception& E);
+  void AppMinimize(TObject* Sender);
+  void AppRestore(TObject* Sender);
+
+  // Writes Text to the log, one line per LF (a last LF ends the last line and adds none). Does
+  // nothing while there is no log window. Without a display each line also goes to standard error.
+  void WriteLog(const AnsiString& Text);
+
+  // The mail program's side of a session.
+  void APOPServerSocketClientConnect(TObject* Sender, TCustomWinSocket* Socket);
+  void APOPServerSocketClientDisconnect(TObject* Sender, TCustomWinSocket* Socket);
+  void APOPServerSocketClientRead(TObject* Sender, TCustomWinSocket* Socket);
+  void APOPServerSocketClientError(TObject* Sender, TCustomWinSocket* Socket,
+                                   TErrorEvent ErrorEvent, int& ErrorCode);
+  void ClientCommand(const AnsiString& Line);
+  void SendToClient(const AnsiString& Text);
+
+  // The server's side of a session and the APOP login.
+  void ConnectServer();
+  void APOPUpstreamSocketConnect(TObject* Sender, TCustomWinSocket* Socket);
+  void APOPUpstreamSocketDisconnect(TObject* Sender, TCustomWinSocket* Socket);
+  void APOPUpstreamSocketRead(TObject* Sender, TCustomWinSocket* Socket);
+  void APOPUpstreamSocketError(TObject* Sender, TCustomWinSocket* Socket,
+                               TErrorEvent ErrorEvent, int& ErrorCode);
+  void ServerLine(const AnsiString& Line);
+  void SendApop();
+  void SendToServer(const AnsiString& Text);
+
+  // The peer of a connection as the log shows it: "name(address)", or the address alone when the
+  // peer has no name; empty for a null or unconnected connection.
+  static AnsiString PeerText(TCustomWinSocket* Socket);
+
+  // Members, in the order the program declares them.
+  Byte SessionState;    // 0 not listening, 1 listening, 2 login phase, 3 relaying
+  Byte LoginStage;      // stage of the login dialogue, 0 to 5
+  AnsiString HostName;  // server host given with USER
+  AnsiString UserName;  // user name given with USER
+  AnsiString Password;  // password given with PASS
+  AnsiString TimeStamp; // timestamp of the server's greeting, angle brackets included
+  TCustomWinSocket* ClientConnection;  // the session's mail-program connection; not owned
+  bool ShowBusy;        // re-entrancy guard of ShowToggle and ShowAbout
+  AnsiString ClientBuffer;  // text from the mail program not yet taken as lines
+  AnsiString ServerBuffer;  // text from the server not yet taken as lines
+  bool ClientClosing;   // set while the end of the mail-program connection is handled
+  bool ServerClosing;   // set while the end of the server connection is handled
+  bool LogReady;        // true while the log window exists
+
+  // Called by the log window when it is created and destroyed.
+  void LogFormCreated(TLogForm* Form);
+  void LogFormDestroyed(TLogForm* Form);
+  TLogForm* LogForm() const { return FLogForm; }
+
+  // Session plumbing (MainfSession.cpp)
+  // Sends Text (lines ended by LF) on Connection in one call, each line logged with Prefix and
+  // sent ended by CR LF; a socket failure is dropped, any other shown.
+  void SendLines(TCustomWinSocket* Connection, const AnsiString& Text, const char* Prefix);
+  // While relaying: moves what waits on From to To unchanged; while To has too much waiting, From
+  // is no longer read, until RelayDrained reports To's output gone.
+  void Relay(TCustomWinSocket* From, TCustomWinSocket* To);
+  void RelayDrained(TCustomWinSocket* Drained);
+  // A login-phase line of Connection has grown past its bound without a line end: the mail
+  // program is told, the connection closed.
+  void LineTooLong(TCustomWinSocket* Connection);
+  // The upstream connection could not be made or ended before the server's answer to APOP: the
+  // mail program's PASS is answered "-ERR server connection failed", the login starts over.
+  void ConnectFailed();
+  // True from PASS starting a connection until the mail program has had its answer.
+  bool PassPending = false;
+
+ private:
+  void AddLogLine(const AnsiString& Line);
+  TLogForm* FLogForm = nullptr;
+};
+
+}  // namespace ovelta

@@ -1,0 +1,470 @@
+// Both sides of a proxied POP3 session, as members of TMainForm: the mail program's side (the
+// listener's events, the login commands the proxy answers itself, replies), the upstream side
+// (connecting, the greeting's timestamp, the APOP login, the server's answers) and the relaying
+// of both connections once the login has succeeded.
+//
+// Beyond the classic behaviour, the session never loses a byte while relaying (what a connection
+// cannot take waits, and while more than kRelayBacklog waits for one side the other side is not
+// read), bounds a pending login-phase line to kMaxLineBytes, answers PASS with "-ERR server
+// connection failed" when the upstream connection cannot be made, abandons the upstream connect
+// when the mail program leaves first, closes a refused second mail program after telling it why,
+// and refuses greeting timestamps that are not message-ids (an APOP digest of a crafted challenge
+// helps recover the password).
+#include <cstdio>
+
+#include "app/Mainf.h"
+#include "digest/Ovmd5.h"
+#include "platform/Application.h"
+#include "platform/Text.h"
+
+namespace ovelta {
+
+namespace {
+
+// While this many bytes wait to be sent to one side, the other side is not read.
+constexpr std::size_t kRelayBacklog = 256 * 1024;
+// A login-phase line still without its end after this many bytes ends the connection.
+constexpr std::size_t kMaxLineBytes = 8 * 1024;
+
+// Log lines (UTF-8 here, Shift-JIS in the log).
+constexpr const char* kConnectRequest = "* 接続要求 ";
+constexpr const char* kLoginStarts = "*   接続 - 認証開始";
+constexpr const char* kRefused = "*   他ユーザー接続中につき拒否";
+constexpr const char* kDisconnected = "* 接続切断 ";
+constexpr const char* kConnectionError = "* 接続エラー ";
+constexpr const char* kConnecting = "* 接続開始 ";
+constexpr const char* kConnected = "* 接続完了 ";
+constexpr const char* kApopLogin = "* APOP認証中 ";
+constexpr const char* kApopDetail = "*   ";
+constexpr const char* kApopSucceeded = "*   APOP認証 - 認証成功";
+constexpr const char* kApopFailed = "*   APOP認証 - 認証失敗";
+constexpr const char* kLineTooLong = "* 行が長すぎます ";
+constexpr const char* kClientPrefix = "< ";
+constexpr const char* kServerPrefix = "> ";
+
+// Replies to the mail program, each a line ended by LF.
+constexpr const char* kGreeting = "+OK POP3 to APOP transfer ready\n";
+constexpr const char* kInUse = "-ERR already connection in use\n";
+constexpr const char* kUserOk = "+OK kvale is a real hoopy frood\n";
+constexpr const char* kNoHost = "-ERR hostname without existing\n";
+constexpr const char* kNotReady = "-ERR socket not ready\n";
+constexpr const char* kSigningOff = "+OK tovik POP3 server signing off\n";
+constexpr const char* kDenied = "-ERR permission denied\n";
+constexpr const char* kUnknown = "-ERR unknown command\n";
+constexpr const char* kFewParameters = "-ERR there are few parameters\n";
+constexpr const char* kNoTimeStamp = "-ERR timestamp without existing\n";
+constexpr const char* kServerFailed = "-ERR server connection failed\n";
+constexpr const char* kTooLong = "-ERR line too long\n";
+constexpr const char* kQuit = "QUIT\n";
+
+bool IsSocketError(const std::exception& E) {
+  const auto* known = dynamic_cast<const Exception*>(&E);
+  return known && known->ClassName() == "ESocketError";
+}
+
+// Socket failures of a reply are dropped silently; any other failure is shown.
+void DropSocketErrors(const std::exception& E) {
+  if (!IsSocketError(E)) Application().ShowException(E);
+}
+
+// Appends Text to Buffer and takes every complete line out of it (cut at LF, one CR before the
+// LF dropped), handing each to Take. A CR LF split over two receipts still ends one line. Stops
+// early when Take says so.
+template <class F>
+void TakeLines(AnsiString& Buffer, const AnsiString& Text, F&& Take) {
+  Buffer += Text;
+  std::size_t end;
+  while ((end = Buffer.find('\n')) != AnsiString::npos) {
+    AnsiString line = Buffer.substr(0, end);
+    Buffer.erase(0, end + 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!Take(line)) return;
+  }
+}
+
+// The index of the last "@" of Text that is not the second byte of a double-byte character.
+std::size_t LastAt(const AnsiString& Text) {
+  std::size_t found = AnsiString::npos;
+  for (std::size_t i = 0; i < Text.size(); ++i) {
+    if (IsDBCSLeadByte(static_cast<Byte>(Text[i])) && i + 1 < Text.size()) {
+      ++i;
+      continue;
+    }
+    if (Text[i] == '@') found = i;
+  }
+  return found;
+}
+
+// A greeting timestamp that may be digested: "<" message-id ">", printable ASCII without blanks,
+// no further angle brackets, and an "@". Anything else could be a challenge crafted to recover
+// the password from the digest.
+bool SafeTimeStamp(const AnsiString& Stamp) {
+  if (Stamp.size() < 3 || Stamp.front() != '<' || Stamp.back() != '>') return false;
+  bool at = false;
+  for (std::size_t i = 1; i + 1 < Stamp.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(Stamp[i]);
+    if (c <= 0x20 || c >= 0x7F || c == '<' || c == '>') return false;
+    at = at || c == '@';
+  }
+  return at;
+}
+
+AnsiString Md5Hex(const AnsiString& Input) {
+  Md5Context context;
+  Byte digest[16];
+  Md5Init(&context);
+  Md5Update(&context, reinterpret_cast<const Byte*>(Input.data()),
+            static_cast<DWord>(Input.size()));
+  Md5Final(digest, &context);
+  AnsiString hex;
+  char pair[3];
+  for (Byte b : digest) {
+    std::snprintf(pair, sizeof pair, "%02x", b);
+    hex += pair;
+  }
+  return hex;
+}
+
+}  // namespace
+
+// ---- the mail program's side ----
+
+void TMainForm::APOPServerSocketClientConnect(TObject*, TCustomWinSocket* Socket) {
+  WriteLog(Sjis(kConnectRequest) + PeerText(Socket));
+  if (SessionState == 1) {
+    SessionState = 2;
+    LoginStage = 1;
+    ClientConnection = Socket;
+    WriteLog(Sjis(kLoginStarts));
+    SendToClient(kGreeting);
+    HostName.clear();
+    UserName.clear();
+    Password.clear();
+    TimeStamp.clear();
+    ClientBuffer.clear();
+    PassPending = false;
+    return;
+  }
+  WriteLog(Sjis(kRefused));
+  SendLines(Socket, kInUse, kClientPrefix);
+  // Left open and never read, refused connections would let anyone use up our descriptors. The
+  // refusal is still delivered; the end is logged by the disconnect handler and changes nothing.
+  try {
+    Socket->Close();
+  } catch (const std::exception& E) {
+    DropSocketErrors(E);
+  }
+}
+
+void TMainForm::APOPServerSocketClientRead(TObject*, TCustomWinSocket* Socket) {
+  if (!ClientConnection || ClientConnection != Socket) return;
+  if (SessionState == 3) {
+    Relay(Socket, APOPUpstreamSocket->Socket());
+    return;
+  }
+  AnsiString text;
+  try {
+    text = Socket->ReceiveText();
+  } catch (const std::exception& E) {
+    Application().ShowException(E);
+    Socket->Close();
+  }
+  if (SessionState != 2 || ClientConnection != Socket) return;
+  TakeLines(ClientBuffer, text, [this, Socket](const AnsiString& Line) {
+    ClientCommand(Line);
+    return ClientConnection == Socket;
+  });
+  if (ClientConnection == Socket && SessionState == 2 && ClientBuffer.size() > kMaxLineBytes)
+    LineTooLong(Socket);
+}
+
+void TMainForm::ClientCommand(const AnsiString& Line) {
+  WriteLog(kClientPrefix + Line);
+  AnsiString verb = Line;
+  AnsiString argument;
+  const std::size_t blank = Line.find(' ');
+  if (blank != AnsiString::npos && blank >= 1 && blank + 1 < Line.size()) {
+    verb = Line.substr(0, blank);
+    argument = Line.substr(blank + 1);
+  }
+  for (char& c : verb)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+
+  if (LoginStage == 1 || LoginStage == 5) {
+    if (verb == "USER") {
+      const std::size_t at = LastAt(argument);
+      if (at != AnsiString::npos && at >= 1 && at + 1 < argument.size()) {
+        UserName = argument.substr(0, at);
+        HostName = argument.substr(at + 1);
+        SendToClient(kUserOk);
+      } else {
+        SendToClient(kNoHost);
+      }
+    } else if (verb == "PASS") {
+      Password = argument;
+      if (LoginStage == 1)
+        ConnectServer();
+      else
+        SendToClient(kNotReady);
+    } else if (verb == "QUIT") {
+      SendToClient(kSigningOff);
+    } else if (verb == "APOP") {
+      SendToClient(kDenied);
+    } else {
+      SendToClient(kUnknown);
+    }
+    return;
+  }
+  SendToClient(verb == "QUIT" ? kSigningOff : kUnknown);
+}
+
+void TMainForm::SendToClient(const AnsiString& Text) {
+  if (!ClientConnection) return;
+  SendLines(ClientConnection, Text, kClientPrefix);
+}
+
+void TMainForm::SendLines(TCustomWinSocket* Connection, const AnsiString& Text,
+                          const char* Prefix) {
+  AnsiString output;
+  std::size_t start = 0;
+  while (start < Text.size()) {
+    const std::size_t end = Text.find('\n', start);
+    if (end == AnsiString::npos) {
+      const AnsiString piece = Text.substr(start);
+      WriteLog(Prefix + piece);
+      output += piece;
+      break;
+    }
+    const AnsiString piece = Text.substr(start, end - start);
+    WriteLog(Prefix + piece);
+    output += piece;
+    output += "\r\n";
+    start = end + 1;
+  }
+  try {
+    Connection->SendText(output);
+  } catch (const std::exception& E) {
+    DropSocketErrors(E);
+  }
+}
+
+void TMainForm::APOPServerSocketClientDisconnect(TObject*, TCustomWinSocket* Socket) {
+  WriteLog(Sjis(kDisconnected) + PeerText(Socket));
+  if (!ClientConnection || ClientConnection != Socket) return;
+  ClientClosing = true;
+  // Connected or still connecting: a connect left running would keep the one client socket busy
+  // and the next session's PASS unanswered.
+  if (!ServerClosing && APOPUpstreamSocket->Active()) {
+    try {
+      APOPUpstreamSocket->Close();
+    } catch (const std::exception& E) {
+      DropSocketErrors(E);
+    }
+  }
+  SessionState = 1;
+  LoginStage = 0;
+  ClientConnection = nullptr;
+  ClientClosing = false;
+  PassPending = false;
+}
+
+void TMainForm::APOPServerSocketClientError(TObject*, TCustomWinSocket* Socket, TErrorEvent,
+                                            int&) {
+  // The code stays: the socket service raises ESocketError, which AppException drops.
+  WriteLog(Sjis(kConnectionError) + PeerText(Socket));
+}
+
+void TMainForm::LineTooLong(TCustomWinSocket* Connection) {
+  WriteLog(Sjis(kLineTooLong) + PeerText(Connection));
+  try {
+    if (Connection == ClientConnection) {
+      ClientBuffer.clear();
+      SendToClient(kTooLong);
+      Connection->Close();  // the disconnect handler ends the session
+    } else {
+      ServerBuffer.clear();
+      PassPending = false;
+      SendToClient(kTooLong);
+      APOPUpstreamSocket->Close();  // the login starts over
+    }
+  } catch (const std::exception& E) {
+    DropSocketErrors(E);
+  }
+}
+
+// ---- the server's side ----
+
+void TMainForm::ConnectServer() {
+  LoginStage = 2;
+  if (UserName.empty() || HostName.empty() || Password.empty()) {
+    SendToClient(kFewParameters);
+    return;
+  }
+  PassPending = true;
+  try {
+    const char last = HostName.back();
+    if (last >= '0' && last <= '9') {
+      APOPUpstreamSocket->SetHost("");
+      APOPUpstreamSocket->SetAddress(HostName);
+    } else {
+      APOPUpstreamSocket->SetHost(HostName);
+      APOPUpstreamSocket->SetAddress("");
+    }
+    WriteLog(Sjis(kConnecting) + HostName);
+    APOPUpstreamSocket->Open();
+  } catch (const std::exception& E) {
+    DropSocketErrors(E);
+    ConnectFailed();
+  }
+}
+
+void TMainForm::ConnectFailed() {
+  PassPending = false;
+  LoginStage = 1;
+  SendToClient(kServerFailed);
+}
+
+void TMainForm::APOPUpstreamSocketConnect(TObject*, TCustomWinSocket* Socket) {
+  LoginStage = 3;
+  WriteLog(Sjis(kConnected) + PeerText(Socket));
+  ServerBuffer.clear();
+}
+
+void TMainForm::APOPUpstreamSocketRead(TObject*, TCustomWinSocket* Socket) {
+  if (SessionState < 2) return;
+  if (SessionState == 3) {
+    if (ClientConnection) Relay(Socket, ClientConnection);
+    return;
+  }
+  AnsiString text;
+  try {
+    text = Socket->ReceiveText();
+  } catch (const std::exception& E) {
+    Application().ShowException(E);
+    APOPUpstreamSocket->Close();
+  }
+  if (SessionState != 2) return;
+  // Lines after a successful answer in the same receipt are still logged, not passed on.
+  TakeLines(ServerBuffer, text, [this](const AnsiString& Line) {
+    ServerLine(Line);
+    return true;
+  });
+  if (SessionState == 2 && Socket->Connected() && ServerBuffer.size() > kMaxLineBytes)
+    LineTooLong(Socket);
+}
+
+void TMainForm::ServerLine(const AnsiString& Line) {
+  WriteLog(kServerPrefix + Line);
+  if (Line.empty()) return;
+  const char first = Line[0];
+  switch (LoginStage) {
+    case 3:
+      if (first == '+') {
+        const std::size_t open = Line.find('<');
+        const std::size_t close = Line.rfind('>');
+        if (open != AnsiString::npos && close != AnsiString::npos && open < close &&
+            SafeTimeStamp(Line.substr(open, close - open + 1))) {
+          TimeStamp = Line.substr(open, close - open + 1);
+          SendApop();
+        } else {
+          PassPending = false;
+          SendToClient(kNoTimeStamp);
+        }
+      } else if (first == '-') {
+        PassPending = false;
+        SendToClient(kServerFailed);
+      }
+      break;
+    case 4:
+      if (first == '+') {
+        SessionState = 3;
+        LoginStage = 0;
+        WriteLog(Sjis(kApopSucceeded));
+      } else if (first == '-') {
+        LoginStage = 5;
+        SendToServer(kQuit);
+        WriteLog(Sjis(kApopFailed));
+      }
+      PassPending = false;
+      SendToClient(Line + "\n");
+      break;
+    case 5:
+      if (first == '+') APOPUpstreamSocket->Close();
+      break;
+    default:
+      break;
+  }
+}
+
+void TMainForm::SendApop() {
+  LoginStage = 4;
+  const AnsiString digest = Md5Hex(TimeStamp + Password);
+  WriteLog(Sjis(kApopLogin) + HostName);
+  WriteLog(kApopDetail + UserName + " " + digest);
+  SendToServer("APOP " + UserName + " " + digest + "\n");
+}
+
+void TMainForm::SendToServer(const AnsiString& Text) {
+  TCustomWinSocket* upstream = APOPUpstreamSocket->Socket();
+  if (!upstream->Connected()) return;
+  SendLines(upstream, Text, kServerPrefix);
+}
+
+void TMainForm::APOPUpstreamSocketDisconnect(TObject*, TCustomWinSocket* Socket) {
+  WriteLog(Sjis(kDisconnected) + PeerText(Socket));
+  ServerClosing = true;
+  if (SessionState == 2) {
+    LoginStage = 1;
+    // The server went before answering the login: the mail program is not left waiting.
+    if (PassPending && !ClientClosing) ConnectFailed();
+  } else if (SessionState == 3 && !ClientClosing) {
+    if (ClientConnection && ClientConnection->Connected()) {
+      try {
+        ClientConnection->Close();
+      } catch (const std::exception& E) {
+        DropSocketErrors(E);
+      }
+    }
+  }
+  ServerClosing = false;
+}
+
+void TMainForm::APOPUpstreamSocketError(TObject*, TCustomWinSocket* Socket, TErrorEvent ErrorEvent,
+                                        int&) {
+  // The code stays: the socket service raises ESocketError, which AppException drops.
+  WriteLog(Sjis(kConnectionError) + PeerText(Socket));
+  if (SessionState == 2 && LoginStage == 2 && (ErrorEvent == eeLookup || ErrorEvent == eeConnect))
+    ConnectFailed();
+}
+
+// ---- relaying ----
+
+void TMainForm::Relay(TCustomWinSocket* From, TCustomWinSocket* To) {
+  try {
+    From->ForwardTo(*To, kRelayBacklog);
+  } catch (const std::exception& E) {
+    Application().ShowException(E);
+    try {
+      APOPUpstreamSocket->Close();  // its disconnect closes the mail program's side too
+    } catch (const std::exception& F) {
+      DropSocketErrors(F);
+    }
+    return;
+  }
+  if (To->SendPending() >= kRelayBacklog) {
+    APOPServerSocket->OnClientWrite = [this](TObject*, TCustomWinSocket* S) { RelayDrained(S); };
+    APOPUpstreamSocket->OnWrite = [this](TObject*, TCustomWinSocket* S) { RelayDrained(S); };
+    From->PauseReading(true);
+  }
+}
+
+void TMainForm::RelayDrained(TCustomWinSocket* Drained) {
+  if (SessionState != 3 || !ClientConnection) return;
+  TCustomWinSocket* upstream = APOPUpstreamSocket->Socket();
+  if (Drained == ClientConnection && upstream->Connected())
+    upstream->PauseReading(false);
+  else if (Drained == upstream)
+    ClientConnection->PauseReading(false);
+}
+
+}  // namespace ovelta

@@ -1,0 +1,47 @@
+// The entry sequence: title, windows, the desktop without a notification area, the loop, and the
+// windows freed newest first.
+#include "app/Program.h"
+
+#include "platform/Application.h"
+#include "platform/Forms.h"
+#include "platform/NotifyArea.h"
+
+namespace ovelta {
+
+namespace {
+
+constexpr const char* kTitle = "MERLIG";
+
+}  // namespace
+
+int MerligMain(int ListenPort, int UpstreamPort,
+               const std::function<void(TMainForm&, TLogForm&)>& Started) {
+  TApplication& app = Application();
+  try {
+    app.Initialize();
+    app.SetTitle(kTitle);
+    TMainForm* main_form = CreateForm<TMainForm>(ListenPort, UpstreamPort);
+    TLogForm* log_form = CreateForm<TLogForm>(main_form);
+    app.HideWindow();
+    app.SetShowMainForm(false);
+    if (!app.Headless() && !NotifyAreaAvailable()) {
+      // A desktop without a tray to reach the program from: the log window is shown at once, and
+      // closing it ends the program, so it is never left running out of reach. (Without a display
+      // the log goes to standard error instead.)
+      log_form->OnClose = [main_form](TObject*, TCloseAction&) { main_form->Close(); };
+      log_form->Show();
+      app.BringToFront();
+    }
+    if (Started) Started(*main_form, *log_form);
+    app.Run();
+  } catch (const std::exception& E) {
+    app.ShowException(E);
+  }
+  // The application owns both windows and frees them newest first: the log window, then the main
+  // window (whose FormDestroy closes the sockets and removes the tray icon).
+  app.DestroyComponents();
+  app.SetShowMainForm(true);
+  return 0;
+}
+
+}  // namespace ovelta

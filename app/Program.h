@@ -1,0 +1,19 @@
+// The program's life from the entry point: the title, the main window, the log window, the message
+// loop, and the windows freed in reverse order (the log window first, so nothing is logged while
+// the main window closes its sockets).
+#pragma once
+
+#include <functional>
+
+#include "app/Logf.h"
+#include "app/Mainf.h"
+
+namespace ovelta {
+
+// Runs Merlig until its main window closes and returns the exit code (always 0). Started, when
+// given, runs once both windows exist and before the message loop starts (tests drive the
+// program from there). The ports are the main window's, for tests only; the program uses 110.
+int MerligMain(int ListenPort = kPop3Port, int UpstreamPort = kPop3Port,
+               const std::function<void(TMainForm&, TLogForm&)>& Started = {});
+
+}  // namespace ovelta

@@ -1,0 +1,39 @@
+// The table of Windows Japanese faces and the installed faces that stand in for them.
+#include "platform/Fonts.h"
+
+#include <array>
+#include <string_view>
+
+#include "platform/Text.h"
+
+namespace ovelta {
+
+namespace {
+
+struct FaceMapping {
+  std::string_view Windows;  // UTF-8
+  std::string_view Linux;
+};
+
+// Both the Japanese names (full-width letters and blank) and the English names of each face.
+constexpr std::array<FaceMapping, 8> kFaces = {{
+    {"ＭＳ Ｐゴシック", "IPAPGothic"},
+    {"ＭＳ ゴシック", "IPAGothic"},
+    {"ＭＳ Ｐ明朝", "IPAPMincho"},
+    {"ＭＳ 明朝", "IPAMincho"},
+    {"MS PGothic", "IPAPGothic"},
+    {"MS Gothic", "IPAGothic"},
+    {"MS PMincho", "IPAPMincho"},
+    {"MS Mincho", "IPAMincho"},
+}};
+
+}  // namespace
+
+std::string FontFamilyFor(const AnsiString& Face) {
+  std::string utf8 = Cp932ToUtf8(Face);
+  for (const FaceMapping& face : kFaces)
+    if (utf8 == face.Windows) return std::string(face.Linux);
+  return utf8;
+}
+
+}  // namespace ovelta

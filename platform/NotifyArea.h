@@ -1,0 +1,94 @@
+// The notification area (the system tray): one shell call, Shell_NotifyIconA, adds, modifies and
+// deletes icons, each named by its window and identifier and carrying an icon and a tool-tip text.
+// Mouse activity on an icon is sent to its window as the icon's callback message, with the
+// icon identifier as the word parameter and the mouse message number (WM_LBUTTONDOWN,
+// WM_LBUTTONDBLCLK, WM_RBUTTONDOWN, WM_RBUTTONDBLCLK) as the long parameter.
+//
+// The service behind the call is replaceable: the desktop's tray through the toolkit by default,
+// a recorder in tests.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "platform/Controls.h"
+#include "platform/Icons.h"
+#include "platform/Types.h"
+
+namespace ovelta {
+
+inline constexpr DWord NIM_ADD = 0;
+inline constexpr DWord NIM_MODIFY = 1;
+inline constexpr DWord NIM_DELETE = 2;
+
+inline constexpr unsigned NIF_MESSAGE = 0x1;
+inline constexpr unsigned NIF_ICON = 0x2;
+inline constexpr unsigned NIF_TIP = 0x4;
+
+// The size marker of the record layout below (the one whose tip holds 128 characters with the
+// terminating zero); callers put it in cbSize.
+inline constexpr DWord NOTIFYICONDATAA_V2_SIZE = 488;
+inline constexpr int kNotifyTipSize = 128;
+
+// The shell's notify-icon record. Only the members up to szTip are read by the service; the rest
+// keep the layout.
+struct NOTIFYICONDATAA {
+  DWord cbSize = 0;
+  HWND hWnd = nullptr;
+  unsigned uID = 0;
+  unsigned uFlags = 0;
+  unsigned uCallbackMessage = 0;
+  HICON hIcon = nullptr;
+  char szTip[kNotifyTipSize] = {};
+  DWord dwState = 0;
+  DWord dwStateMask = 0;
+  char szInfo[256] = {};
+  unsigned uTimeoutOrVersion = 0;
+  char szInfoTitle[64] = {};
+  DWord dwInfoFlags = 0;
+};
+
+// Adds (NIM_ADD), modifies (NIM_MODIFY) or deletes (NIM_DELETE) the icon Data names (hWnd, uID).
+// uFlags says which of uCallbackMessage, hIcon and szTip are valid; szTip is read up to its first
+// zero byte and never beyond the member. Returns whether the service took the call: false for
+// a null Data, an unknown message, adding an icon that is there, or modifying or deleting one
+// that is not.
+bool Shell_NotifyIconA(DWord Message, const NOTIFYICONDATAA* Data);
+
+// True when the desktop has a notification area to put icons in (false without a display).
+bool NotifyAreaAvailable();
+
+using NotifyAreaHandler = std::function<bool(DWord Message, const NOTIFYICONDATAA& Data)>;
+// Replaces the service (empty: back to the desktop's tray) and returns the previous handler.
+NotifyAreaHandler SetNotifyAreaHandler(NotifyAreaHandler Handler);
+
+// Records every shell call instead of showing icons, for the lifetime of the object (tests), and
+// plays the shell's part in sending mouse activity to an icon's window.
+class NotifyAreaRecorder {
+ public:
+  struct Call {
+    DWord Message;
+    NOTIFYICONDATAA Data;
+  };
+  NotifyAreaRecorder();
+  ~NotifyAreaRecorder();
+  NotifyAreaRecorder(const NotifyAreaRecorder&) = delete;
+  NotifyAreaRecorder& operator=(const NotifyAreaRecorder&) = delete;
+
+  const std::vector<Call>& Calls() const { return FCalls; }
+  void Clear() { FCalls.clear(); }
+  // The icons shown now, as the calls so far leave them.
+  const std::vector<NOTIFYICONDATAA>& Icons() const { return FIcons; }
+
+  // Sends MouseMessage on the shown icon of Window (identifier Id) to that window as the icon's
+  // callback message. Returns false when there is no such icon.
+  bool Mouse(HWND Window, unsigned Id, unsigned MouseMessage);
+
+ private:
+  bool Take(DWord Message, const NOTIFYICONDATAA& Data);
+  std::vector<Call> FCalls;
+  std::vector<NOTIFYICONDATAA> FIcons;
+  NotifyAreaHandler FPrevious;
+};
+
+}  // namespace ovelta

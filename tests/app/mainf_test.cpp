@@ -1,0 +1,321 @@
+// The main window and the log window: components and members as the program makes them, the
+// log's line rules, the tray icon's clicks and menu, ShowToggle/ShowAbout with their ShowBusy
+// guard, and the exception filter.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QImage>
+#include <QMenu>
+#include <QWidget>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/app_support.h"
+#include "platform/Icons.h"
+#include "platform/Sockets.h"
+
+namespace ovelta {
+namespace {
+
+using testing_app::LogLines;
+using testing_app::WindowsTest;
+using testing_ui::RunUntil;
+
+std::vector<std::string> ComponentNames(const TComponent& Owner) {
+  std::vector<std::string> names;
+  for (TComponent* component : Owner.Components()) names.push_back(component->Name());
+  return names;
+}
+
+TEST_F(WindowsTest, MainWindowHoldsItsComponentsAndStartsWithTheInitialMembers) {
+  std::vector<std::string> expected = {"APOPUpstreamSocket", "APOPServerSocket", "APOPNotifyIcon",
+                                       "APopPopupMenu",      "Log1",             "N1",
+                                       "Exit1"};
+  EXPECT_EQ(ComponentNames(*Main), expected);
+  EXPECT_EQ(Main->Caption(), "Merlig");
+  EXPECT_EQ(Main->ClientWidth(), 160);
+  EXPECT_EQ(Main->ClientHeight(), 53);
+  EXPECT_FALSE(Main->Visible());
+
+  EXPECT_FALSE(Main->APOPUpstreamSocket->Active());
+  EXPECT_EQ(Main->APOPUpstreamSocket->ClientType(), ctNonBlocking);
+  EXPECT_FALSE(Main->APOPServerSocket->Active());
+  EXPECT_EQ(Main->APOPServerSocket->ServerType(), stNonBlocking);
+
+  EXPECT_EQ(Main->SessionState, 0);
+  EXPECT_EQ(Main->LoginStage, 0);
+  EXPECT_TRUE(Main->HostName.empty() && Main->UserName.empty() && Main->Password.empty());
+  EXPECT_TRUE(Main->TimeStamp.empty() && Main->ClientBuffer.empty() && Main->ServerBuffer.empty());
+  EXPECT_EQ(Main->ClientConnection, nullptr);
+  EXPECT_FALSE(Main->ShowBusy || Main->ClientClosing || Main->ServerClosing);
+  EXPECT_TRUE(Main->LogReady);  // the log window exists
+}
+
+TEST(MainWindowPorts, BothSidesUsePort110UnlessATestSaysOtherwise) {
+  NotifyAreaRecorder tray;
+  TMainForm main(nullptr);
+  EXPECT_EQ(main.APOPServerSocket->Port(), 110);
+  EXPECT_EQ(main.APOPUpstreamSocket->Port(), 110);
+  TMainForm other(nullptr, 1234, 5678);
+  EXPECT_EQ(other.APOPServerSocket->Port(), 1234);
+  EXPECT_EQ(other.APOPUpstreamSocket->Port(), 5678);
+}
+
+TEST_F(WindowsTest, TrayIconIsAddedWithItsOwnPictureAndTipAndRemovedOnDestroy) {
+  ASSERT_EQ(Tray.Calls().size(), 1u);
+  EXPECT_EQ(Tray.Calls()[0].Message, NIM_ADD);
+  EXPECT_STREQ(Tray.Calls()[0].Data.szTip, "Merlig");
+  HICON small = LoadIconA(HInstance(), "SMALLICON");
+  ASSERT_NE(small, nullptr);
+  EXPECT_EQ(Tray.Calls()[0].Data.hIcon, small);
+  EXPECT_EQ(Main->APOPNotifyIcon->Menu(), Main->APopPopupMenu);
+  EXPECT_TRUE(Main->APOPNotifyIcon->IconVisible());
+
+  delete Log;
+  Log = nullptr;
+  delete Main;
+  Main = nullptr;
+  ASSERT_EQ(Tray.Calls().size(), 2u);
+  EXPECT_EQ(Tray.Calls()[1].Message, NIM_DELETE);
+  EXPECT_TRUE(Tray.Icons().empty());
+}
+
+// An icon image: its size and the number of colours it uses (transparency not counted).
+void ExpectIconImage(const std::string& File, int Size) {
+  QImage image(QString::fromStdString(File));
+  ASSERT_FALSE(image.isNull()) << File;
+  EXPECT_EQ(image.width(), Size);
+  EXPECT_EQ(image.height(), Size);
+  std::set<QRgb> colours;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (qAlpha(image.pixel(x, y)) != 0) colours.insert(image.pixel(x, y));
+  EXPECT_LE(colours.size(), 16u) << File;
+  EXPECT_GE(colours.size(), 2u) << File;
+}
+
+TEST(ProgramIcons, TrayIconIs16By16AndTheMainIconHas32And16) {
+  std::vector<std::string> small = IconImageFiles(LoadIconA(HInstance(), "SMALLICON"));
+  ASSERT_EQ(small.size(), 1u);
+  ExpectIconImage(small[0], 16);
+  std::vector<std::string> main_icon = IconImageFiles(LoadIconA(HInstance(), "MAINICON"));
+  ASSERT_EQ(main_icon.size(), 2u);
+  ExpectIconImage(main_icon[0], 16);
+  ExpectIconImage(main_icon[1], 32);
+  EXPECT_EQ(Application().Icon(), LoadIconA(HInstance(), "MAINICON"));
+}
+
+TEST_F(WindowsTest, LogWindowLayoutAndTexts) {
+  EXPECT_EQ(Log->Caption(), "Merlig Log");
+  EXPECT_EQ(Log->ClientWidth(), 320);
+  EXPECT_EQ(Log->ClientHeight(), 240);
+  EXPECT_EQ(Log->BorderStyle(), TFormBorderStyle::bsSingle);
+  EXPECT_EQ(Log->Font().Name, Sjis("ＭＳ Ｐゴシック"));
+  EXPECT_EQ(Log->Label1->Caption(), "MerligConverter Ver0.1");
+  EXPECT_NE(Log->Label2->Caption().find("5/7/2000"), std::string::npos);
+  EXPECT_EQ(Log->LogMemo->Left(), 0);
+  EXPECT_EQ(Log->LogMemo->Top(), 40);
+  EXPECT_EQ(Log->LogMemo->Width(), 320);
+  EXPECT_EQ(Log->LogMemo->Height(), 160);
+  EXPECT_TRUE(Log->LogMemo->ReadOnly());
+  EXPECT_EQ(Log->LogMemo->TabOrder(), 0);
+  EXPECT_EQ(Log->CloseBitBtn->Kind(), TBitBtnKind::bkClose);
+  EXPECT_EQ(Log->CloseBitBtn->TabOrder(), 1);
+  EXPECT_EQ(Log->CloseBitBtn->Left(), 240);
+  EXPECT_EQ(Log->CloseBitBtn->Top(), 212);
+
+  Log->Show();
+  Log->CloseBitBtn->Click();
+  EXPECT_FALSE(Log->Visible());
+  Log->Show();
+  Log->Close();  // the system menu's close only hides it too
+  EXPECT_FALSE(Log->Visible());
+  EXPECT_TRUE(Main->LogReady);
+}
+
+TEST_F(WindowsTest, LogKeepsTheLast64LinesOldestDroppedFirst) {
+  for (int i = 1; i <= 65; ++i) Main->WriteLog("line " + std::to_string(i));
+  std::vector<AnsiString> lines = LogLines(*Log);
+  ASSERT_EQ(lines.size(), 64u);
+  EXPECT_EQ(lines.front(), "line 2");
+  EXPECT_EQ(lines.back(), "line 65");
+  // A text of several lines takes them one by one under the same bound.
+  Main->WriteLog("x\ny\nz");
+  lines = LogLines(*Log);
+  ASSERT_EQ(lines.size(), 64u);
+  EXPECT_EQ(lines.front(), "line 5");
+  EXPECT_EQ(lines.back(), "z");
+}
+
+TEST_F(WindowsTest, LogSplitsAtLineFeeds) {
+  const struct {
+    const char* Text;
+    std::vector<AnsiString> Lines;
+  } kCases[] = {
+      {"a\n\nb", {"a", "", "b"}},
+      {"", {}},
+      {"\n", {""}},
+      {"a\n", {"a"}},
+      {"\n\na", {"", "", "a"}},
+      {"< PASS secret", {"< PASS secret"}},
+  };
+  for (const auto& c : kCases) {
+    Log->LogMemo->Lines().Clear();
+    Main->WriteLog(c.Text);
+    EXPECT_EQ(LogLines(*Log), c.Lines) << '"' << c.Text << '"';
+  }
+  Log->LogMemo->Lines().Clear();
+  Main->WriteLog(Sjis("* 接続要求 host(127.0.0.1)"));
+  EXPECT_EQ(LogLines(*Log), std::vector<AnsiString>{Sjis("* 接続要求 host(127.0.0.1)")});
+}
+
+TEST_F(WindowsTest, WithoutADisplayEachLogLineAlsoGoesToStandardError) {
+  ASSERT_TRUE(Application().Headless());
+  ::testing::internal::CaptureStderr();
+  Main->WriteLog(Sjis("* Merlig 開始\n* 二行目"));
+  std::string written = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(written, "* Merlig 開始\n* 二行目\n");
+}
+
+TEST_F(WindowsTest, NothingIsLoggedOnceTheLogWindowIsGone) {
+  delete Log;
+  Log = nullptr;
+  EXPECT_FALSE(Main->LogReady);
+  EXPECT_EQ(Main->LogForm(), nullptr);
+  ::testing::internal::CaptureStderr();
+  Main->WriteLog("after");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(WindowsTest, TrayMenuHasShowLogSeparatorAndExitInThatOrder) {
+  TMenuItem* items = Main->APopPopupMenu->Items();
+  ASSERT_EQ(items->Count(), 3);
+  EXPECT_EQ(items->Items(0), Main->Log1);
+  EXPECT_EQ(items->Items(1), Main->N1);
+  EXPECT_EQ(items->Items(2), Main->Exit1);
+  EXPECT_EQ(Main->Log1->Caption(), Sjis("Log表示(&L)"));
+  EXPECT_TRUE(Main->N1->IsLine());
+  EXPECT_EQ(Main->Exit1->Caption(), Sjis("終了(&E)"));
+
+  // A right press on the tray icon pops the menu up as the user sees it.
+  ASSERT_TRUE(TrayMouse(WM_RBUTTONDOWN));
+  auto* menu = static_cast<QMenu*>(Main->APopPopupMenu->Widget());
+  ASSERT_NE(menu, nullptr);
+  QList<QAction*> actions = menu->actions();
+  ASSERT_EQ(actions.size(), 3);
+  EXPECT_EQ(actions[0]->text(), QString::fromUtf8("Log表示(&L)"));
+  EXPECT_TRUE(actions[1]->isSeparator());
+  EXPECT_EQ(actions[2]->text(), QString::fromUtf8("終了(&E)"));
+
+  actions[0]->trigger();  // show log
+  EXPECT_TRUE(Log->Visible());
+  menu->hide();
+}
+
+TEST_F(WindowsTest, ExitClosesTheMainWindowWhichEndsTheLoop) {
+  TForm* previous = Application().MainForm();
+  Application().SetMainForm(Main);
+  Main->Exit1->Click();
+  EXPECT_TRUE(Application().Terminated());
+  Application().Run();  // returns at once and clears the request
+  Application().SetMainForm(previous);
+}
+
+// Another window of this process stands in for another program being active.
+class OtherProgram {
+ public:
+  OtherProgram() {
+    FWindow.show();
+    FWindow.activateWindow();
+    RunUntil([] { return !Application().Active(); }, 1000);
+  }
+
+ private:
+  QWidget FWindow;
+};
+
+TEST_F(WindowsTest, ShowToggleShowsHidesOrBringsTheLogWindowToTheFront) {
+  // Hidden: a click shows it and makes it active.
+  ASSERT_TRUE(TrayMouse(WM_LBUTTONDOWN));
+  EXPECT_TRUE(Log->Visible());
+  EXPECT_TRUE(RunUntil([] { return Application().Active(); }, 1000));
+  // Visible and active: a second click hides it.
+  ASSERT_TRUE(TrayMouse(WM_LBUTTONDOWN));
+  EXPECT_FALSE(Log->Visible());
+
+  // Visible while another program is active: a click brings it to the front instead.
+  Main->ShowToggle(nullptr);
+  {
+    OtherProgram other;
+    ASSERT_FALSE(Application().Active());
+    ASSERT_TRUE(TrayMouse(WM_LBUTTONDBLCLK));  // the double click toggles the same way
+    EXPECT_TRUE(Log->Visible());
+    EXPECT_TRUE(RunUntil([] { return Application().Active(); }, 1000));
+  }
+  EXPECT_FALSE(Main->ShowBusy);
+}
+
+TEST_F(WindowsTest, ShowAboutShowsOrBringsToFrontButNeverHides) {
+  Main->ShowAbout(nullptr);
+  EXPECT_TRUE(Log->Visible());
+  EXPECT_TRUE(RunUntil([] { return Application().Active(); }, 1000));
+  // Already visible and active: nothing changes.
+  Main->ShowAbout(nullptr);
+  EXPECT_TRUE(Log->Visible());
+  EXPECT_TRUE(Application().Active());
+  {
+    OtherProgram other;
+    Main->ShowAbout(nullptr);
+    EXPECT_TRUE(Log->Visible());
+    EXPECT_TRUE(RunUntil([] { return Application().Active(); }, 1000));
+  }
+  EXPECT_FALSE(Main->ShowBusy);
+}
+
+TEST_F(WindowsTest, ShowBusyMakesAFurtherToggleOrShowReturnAtOnce) {
+  // A call arriving while another is in progress finds ShowBusy set and does nothing.
+  Main->ShowBusy = true;
+  Main->ShowToggle(nullptr);
+  Main->ShowAbout(nullptr);
+  ASSERT_TRUE(TrayMouse(WM_LBUTTONDOWN));
+  EXPECT_FALSE(Log->Visible());
+  EXPECT_TRUE(Main->ShowBusy);  // left as it was: it belongs to the call in progress
+
+  Main->ShowBusy = false;
+  Main->ShowToggle(nullptr);
+  EXPECT_TRUE(Log->Visible());
+  EXPECT_FALSE(Main->ShowBusy);
+}
+
+TEST_F(WindowsTest, SocketErrorsAreDroppedAndOtherExceptionsShownCaptionedByTheTitle) {
+  // FormCreate installed the hooks.
+  ASSERT_TRUE(Application().OnException);
+  ASSERT_TRUE(Application().OnIdle);
+  GuardedCall(nullptr, [] { throw ESocketError("Socket error: refused (111), on API 'connect'"); });
+  EXPECT_TRUE(Boxes.Boxes().empty());
+  GuardedCall(nullptr, [] { throw Exception(Sjis("想定外")); });
+  ASSERT_EQ(Boxes.Boxes().size(), 1u);
+  EXPECT_EQ(Boxes.Boxes()[0].Text, Sjis("想定外"));
+  EXPECT_EQ(Boxes.Boxes()[0].Caption, "MERLIG");
+  EXPECT_EQ(Boxes.Boxes()[0].Flags & 0xF0u, MB_ICONSTOP);
+  // An exception merely named like the socket class is not dropped by accident of its text.
+  GuardedCall(nullptr, [] { throw Exception("ESocketError"); });
+  EXPECT_EQ(Boxes.Boxes().size(), 2u);
+}
+
+TEST_F(WindowsTest, TheHooksGoWithTheMainWindow) {
+  delete Log;
+  Log = nullptr;
+  delete Main;
+  Main = nullptr;
+  EXPECT_FALSE(Application().OnIdle);
+  EXPECT_FALSE(Application().OnException);
+  EXPECT_FALSE(Application().OnMinimize);
+  EXPECT_FALSE(Application().OnRestore);
+}
+
+}  // namespace
+}  // namespace ovelta
