@@ -21,8 +21,8 @@ TLogForm::TLogForm(TComponent* AOwner, TMainForm* MainForm) : TForm(AOwner), FMa
   SetCaption(kCaption);
   SetBorderStyle(TFormBorderStyle::bsSingle);
   SetBorderIcons({TBorderIcon::biSystemMenu});
-  SetColor(TColor::clBtnFace);
-  SetFont({Sjis(kFontFace), kFontHeight, SHIFTJIS_CHARSET});
+  SetColor(clBtnFace);
+  SetFont(Sjis(kFontFace), kFontHeight, SHIFTJIS_CHARSET);
   SetScaled(false);
   SetPosition(TPosition::poScreenCenter);
   SetClientSize(320, 240);
@@ -42,7 +42,7 @@ TLogForm::TLogForm(TComponent* AOwner, TMainForm* MainForm) : TForm(AOwner), FMa
   LogMemo->SetBounds(0, 40, 320, 160);
   LogMemo->SetReadOnly(true);
   LogMemo->SetScrollBars(TScrollStyle::ssVertical);
-  LogMemo->SetColor(TColor::clBtnFace);
+  LogMemo->SetColor(clBtnFace);
   LogMemo->SetTabOrder(0);
 
   CloseBitBtn = new TBitBtn(this);

@@ -32,7 +32,7 @@ TMainForm::TMainForm(TComponent* AOwner, int ListenPort, int UpstreamPort) : TFo
   SetName("MainForm");
   SetCaption(kCaption);
   SetBorderStyle(TFormBorderStyle::bsSingle);
-  SetFont({Sjis(kFontFace), kFontHeight, SHIFTJIS_CHARSET});
+  SetFont(Sjis(kFontFace), kFontHeight, SHIFTJIS_CHARSET);
   SetScaled(false);
   SetPosition(TPosition::poScreenCenter);
   SetClientSize(kClientWidth, kClientHeight);

@@ -114,17 +114,24 @@ void TFont::SetQuality(TFontQuality Value) {
   Changed();
 }
 
+void TFont::SetCharset(int Value) {
+  if (FCharset == Value) return;
+  FCharset = Value;
+  Changed();
+}
+
 void TFont::Assign(const TFont& Source) {
   if (&Source == this) return;
   const bool differs = FHeight != Source.FHeight || FName != Source.FName || FPitch != Source.FPitch ||
                        FColor != Source.FColor || FBold != Source.FBold ||
-                       FQuality != Source.FQuality;
+                       FQuality != Source.FQuality || FCharset != Source.FCharset;
   FHeight = Source.FHeight;
   FName = Source.FName;
   FPitch = Source.FPitch;
   FColor = Source.FColor;
   FBold = Source.FBold;
   FQuality = Source.FQuality;
+  FCharset = Source.FCharset;
   if (differs) Changed();
 }
 

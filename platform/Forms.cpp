@@ -49,15 +49,15 @@ class FormWidget : public QWidget {
 };
 
 QFont ToQFont(const TFont& Font) {
-  QFont font(QString::fromStdString(FontFamilyFor(Font.Name)));
-  int pixels = Font.Height < 0 ? -Font.Height : Font.Height;
+  QFont font(QString::fromStdString(FontFamilyFor(Font.Name())));
+  int pixels = Font.Height() < 0 ? -Font.Height() : Font.Height();
   if (pixels > 0) font.setPixelSize(pixels);
   return font;
 }
 
 void PaintWith(QWidget* Widget, TColor Color, QPalette::ColorRole Role) {
   QPalette palette = Widget->palette();
-  QPalette::ColorRole source = Color == TColor::clBtnFace ? QPalette::Button : QPalette::Base;
+  QPalette::ColorRole source = Color == clBtnFace ? QPalette::Button : QPalette::Base;
   palette.setColor(Role, QApplication::palette().color(source));
   Widget->setPalette(palette);
   Widget->setAutoFillBackground(true);
@@ -166,8 +166,16 @@ void TForm::SetColor(TColor Value) {
   PaintWith(FImpl->Widget.get(), FColor, QPalette::Window);
 }
 
+void TForm::SetFont(const AnsiString& Name, int Height, int Charset) {
+  TFont font;
+  font.SetName(Name);
+  font.SetHeight(Height);
+  font.SetCharset(Charset);
+  SetFont(font);
+}
+
 void TForm::SetFont(const TFont& Value) {
-  FFont = Value;
+  FFont.Assign(Value);
   FImpl->Widget->setFont(ToQFont(Value));
 }
 

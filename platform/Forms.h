@@ -14,27 +14,16 @@
 #include "platform/Application.h"
 #include "platform/Component.h"
 #include "platform/Controls.h"
+#include "platform/Graphics.h"
 #include "platform/Types.h"
 
 namespace ovelta {
 
 class TForm;
 
-// Colours a form or control may take: the system's button face and window background.
-enum class TColor { clBtnFace, clWindow };
-
-// The character set a font is asked for with (the Shift-JIS set for Japanese text).
-inline constexpr int DEFAULT_CHARSET = 1;
-inline constexpr int SHIFTJIS_CHARSET = 128;
-
-// A font: the face name (CP932, mapped to an installed face by FontFamilyFor), the height in pixels
-// (negative: the character height without internal leading, as the platform counts it; positive:
-// the cell height) and the character set.
-struct TFont {
-  AnsiString Name;
-  int Height = -12;
-  int Charset = DEFAULT_CHARSET;
-};
+// Forms and controls take the framework's colours and fonts (platform/Graphics.h): a form's colour
+// is one of the system colours clBtnFace or clWindow; its font's face name (CP932) is mapped to an
+// installed face by FontFamilyFor.
 
 enum class TFormBorderStyle { bsSizeable, bsSingle };
 enum class TBorderIcon { biSystemMenu, biMinimize, biMaximize };
@@ -67,6 +56,8 @@ class TForm : public TWinControl {
   const TFont& Font() const { return FFont; }
   // The font of the form and, unless they have their own, of its controls.
   void SetFont(const TFont& Value);
+  // The usual form: face name (CP932), height in pixels (negative: character height), charset.
+  void SetFont(const AnsiString& Name, int Height, int Charset);
   // Whether the form grows with the screen's resolution; forms here keep their pixel sizes.
   void SetScaled(bool Value) { FScaled = Value; }
   bool Scaled() const { return FScaled; }
@@ -93,7 +84,7 @@ class TForm : public TWinControl {
   std::unique_ptr<Impl> FImpl;
   TFormBorderStyle FBorderStyle = TFormBorderStyle::bsSizeable;
   TPosition FPosition = TPosition::poDesigned;
-  TColor FColor = TColor::clBtnFace;
+  TColor FColor = clBtnFace;
   TFont FFont;
   bool FScaled = true;
   bool FPlaced = false;

@@ -63,6 +63,14 @@ inline constexpr TColor clLime = 0x00FF00;
 inline constexpr TColor clYellow = 0x00FFFF;
 inline constexpr TColor clBlue = 0xFF0000;
 inline constexpr TColor clWhite = 0xFFFFFF;
+// System colours: the high byte 0xFF marks an index into the desktop's colour scheme.
+inline constexpr TColor clWindow = static_cast<TColor>(0xFF000005u);
+inline constexpr TColor clBtnFace = static_cast<TColor>(0xFF00000Fu);
+constexpr bool IsSystemColor(TColor Colour) { return (static_cast<DWord>(Colour) >> 24) == 0xFF; }
+
+// The character set a font is asked for with (the Shift-JIS set for Japanese text).
+inline constexpr int DEFAULT_CHARSET = 1;
+inline constexpr int SHIFTJIS_CHARSET = 128;
 constexpr COLORREF RGB(Byte Red, Byte Green, Byte Blue) {
   return static_cast<COLORREF>(Red) | static_cast<COLORREF>(Green) << 8 |
          static_cast<COLORREF>(Blue) << 16;
@@ -236,6 +244,8 @@ class TFont : public TObject {
   void SetBold(bool Value);
   TFontQuality Quality() const { return FQuality; }
   void SetQuality(TFontQuality Value);
+  int Charset() const { return FCharset; }
+  void SetCharset(int Value);
   // Takes every attribute of Source, then raises OnChange once (if anything differed).
   void Assign(const TFont& Source);
 
@@ -250,6 +260,7 @@ class TFont : public TObject {
   TColor FColor = clBlack;
   bool FBold = false;
   TFontQuality FQuality = TFontQuality::fqDefault;
+  int FCharset = DEFAULT_CHARSET;
   TNotifyEvent FOnChange;
 };
 

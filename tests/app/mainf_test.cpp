@@ -113,7 +113,7 @@ TEST_F(WindowsTest, LogWindowLayoutAndTexts) {
   EXPECT_EQ(Log->ClientWidth(), 320);
   EXPECT_EQ(Log->ClientHeight(), 240);
   EXPECT_EQ(Log->BorderStyle(), TFormBorderStyle::bsSingle);
-  EXPECT_EQ(Log->Font().Name, Sjis("ＭＳ Ｐゴシック"));
+  EXPECT_EQ(Log->Font().Name(), Sjis("ＭＳ Ｐゴシック"));
   EXPECT_EQ(Log->Label1->Caption(), "MerligConverter Ver0.1");
   EXPECT_NE(Log->Label2->Caption().find("5/7/2000"), std::string::npos);
   EXPECT_EQ(Log->LogMemo->Left(), 0);

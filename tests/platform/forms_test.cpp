@@ -94,7 +94,7 @@ TEST(Memo, ReadOnlyScrollBarAndBounds) {
   memo->SetBounds(0, 40, 320, 160);
   memo->SetReadOnly(true);
   memo->SetScrollBars(TScrollStyle::ssVertical);
-  memo->SetColor(TColor::clBtnFace);
+  memo->SetColor(clBtnFace);
   auto* edit = static_cast<QPlainTextEdit*>(memo->Widget());
   EXPECT_TRUE(edit->isReadOnly());
   EXPECT_EQ(edit->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
@@ -141,7 +141,7 @@ TEST(Forms, FontFaceIsMappedToTheInstalledJapaneseFace) {
   EXPECT_EQ(FontFamilyFor(Sjis("游ゴシック")), "游ゴシック");  // kept, as UTF-8
 
   TForm form(nullptr);
-  form.SetFont({Sjis("ＭＳ Ｐゴシック"), -12, SHIFTJIS_CHARSET});
+  form.SetFont(Sjis("ＭＳ Ｐゴシック"), -12, SHIFTJIS_CHARSET);
   auto* label = new TLabel(&form);
   QFont font = static_cast<QLabel*>(label->Widget())->font();  // inherited from the form
   EXPECT_EQ(font.pixelSize(), 12);
@@ -178,7 +178,7 @@ TEST(Forms, CloseWithFreeDestroysTheFormAfterTheHandlerReturned) {
 
 TEST(Forms, LabelsAndTheStandardCloseButton) {
   TForm form(nullptr);
-  form.SetFont({Sjis("ＭＳ Ｐゴシック"), -12, SHIFTJIS_CHARSET});
+  form.SetFont(Sjis("ＭＳ Ｐゴシック"), -12, SHIFTJIS_CHARSET);
   auto* label = new TLabel(&form);
   label->SetBounds(8, 4, 20, 12);
   label->SetCaption("MerligConverter Ver0.1");
