@@ -21,7 +21,6 @@ constexpr DWord kFirstFlag = 0x80000000u;
 constexpr std::uint64_t kStopBit = std::uint64_t{1} << 31;     // below a group's 32 flag bits
 constexpr std::uint64_t kGroupDone = std::uint64_t{1} << 63;   // the stop bit alone, at the top
 constexpr std::int32_t kFlagBytes = 4;
-constexpr std::int32_t kMaxItemBytes = 8;      // flag word, token, two length bytes, distance byte
 constexpr std::int32_t kInputMargin = 256;     // the decoder asks for input this far from the end
 constexpr std::ptrdiff_t kLiteralStep = 32;    // literals are copied 32 at a time
 constexpr std::ptrdiff_t kMatchStep = 16;      // matches are copied 16 bytes a step
