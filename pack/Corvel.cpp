@@ -21,8 +21,9 @@ constexpr DWord kFirstFlag = 0x80000000u;
 constexpr std::uint64_t kStopBit = std::uint64_t{1} << 31;     // below a group's 32 flag bits
 constexpr std::uint64_t kGroupDone = std::uint64_t{1} << 63;   // the stop bit alone, at the top
 constexpr std::int32_t kFlagBytes = 4;
-constexpr std::int32_t kMaxItemBytes = 8;      // flag word, token, two length bytes, distance byte
 constexpr std::int32_t kInputMargin = 256;     // the decoder asks for input this far from the end
+constexpr std::ptrdiff_t kLiteralStep = 32;    // literals are copied 32 at a time
+constexpr std::ptrdiff_t kMatchStep = 16;      // matches are copied 16 bytes a step
 constexpr std::int32_t kShortLengths = 14;     // L = 0..13: lengths 1..14 in the token
 constexpr std::int32_t kByteLengthMax = 255;   // L = 14: one length byte
 constexpr std::int32_t kNearDistances = 10;    // D = 0..9: distances 1..10 in the token
@@ -348,13 +349,13 @@ bool TCorvelDecode::DecodeItems() {
   const Byte* const inStart = FInput + (FConsumed - FInputBase);
   const Byte* const inEnd = FInput + (FLoaded - FInputBase);
   const Byte* in = inStart;
-  // While more stream is to come, at least 256 bytes are loaded ahead of every item, so no read
-  // needs a check of its own; once all of it is loaded, items that start at or after inSafe
-  // (8 bytes from the end) are checked byte by byte. After an item past inAsk the decoder asks
-  // for the next slice.
+  // Items that start before inFast have all their bytes loaded, with room for a 32-byte copy of
+  // literals: while more stream is to come at least 256 bytes are loaded ahead of every item;
+  // near the end of the whole stream the reads are checked one by one. After an item past inAsk
+  // the decoder asks for the next slice.
   const bool allLoaded = FLoaded >= FStoredSize;
   const Byte* const inAsk = allLoaded ? inEnd : inEnd - kInputMargin;
-  const Byte* const inSafe = inEnd - FInput > kMaxItemBytes ? inEnd - kMaxItemBytes + 1 : FInput;
+  const Byte* const inFast = inEnd - FInput > kLiteralStep ? inEnd - kLiteralStep : FInput;
 
   Byte* const window = FWindow;
   Byte* const windowEnd = window + kCorvelWindowSize;
@@ -362,15 +363,17 @@ bool TCorvelDecode::DecodeItems() {
   Byte* dst = outStart + (FProduced - FOutBase);
   const std::int64_t decodedLeft = FDecodedSize - FProduced;
   // The loop stops once the decoded size is reached or more than a slice has been decoded since
-  // the last hand-out.
+  // the last hand-out; so every item starts within a slice of outStart, and 32 literal bytes
+  // always fit in the window.
   const std::int64_t sliceLeft = FOutBase + kSlice + 1 - FProduced;
   Byte* const dstStop = dst + std::min(decodedLeft, sliceLeft);
-  // A match may copy from first on (the first decoded byte, or the window's start once more
-  // than the whole history has been decoded) and must end by last (the decoded size or the
-  // window's end, whichever comes first). fastEnd leaves room for whole 16-byte steps.
+  // A match copies from first on (the first decoded byte, or the window's start once more than
+  // the whole history has been decoded). It ends by fastLast when it can be copied in whole
+  // 16-byte steps (the decoded size, or 16 bytes before the window's end); one that ends later
+  // is either copied byte by byte (up to the window's end and the decoded size) or refused.
   const Byte* const first = FProduced >= dst - window ? window : dst - FProduced;
+  const Byte* const fastLast = decodedLeft < windowEnd - kMatchStep - dst ? dst + decodedLeft : windowEnd - kMatchStep;
   const Byte* const last = decodedLeft < windowEnd - dst ? dst + decodedLeft : windowEnd;
-  Byte* const fastEnd = windowEnd - 16;
   // The open group's flag word sits in the top half of flags, the next item's bit at the top,
   // with a stop bit below the group's last item: a run of literals is the count of leading zero
   // bits, and the group is done when only the stop bit is left, at the top.
@@ -379,7 +382,7 @@ bool TCorvelDecode::DecodeItems() {
 
   for (;;) {
     if (flags == kGroupDone) {
-      if (inEnd - in < kFlagBytes) [[unlikely]] {
+      if (in >= inFast && inEnd - in < kFlagBytes) [[unlikely]] {
         ok = false;
         break;
       }
@@ -389,13 +392,13 @@ bool TCorvelDecode::DecodeItems() {
     if (static_cast<std::int64_t>(flags) >= 0) {
       // A run of literals: as many as the flag word has in a row (the stop bit ends the count at
       // the group's end), but no further than the first item after which the loop stops.
-      std::ptrdiff_t run = std::countl_zero(flags);
+      std::ptrdiff_t run = __builtin_clzll(flags);  // flags is never 0: the stop bit
       run = std::min<std::ptrdiff_t>(run, dstStop - dst);
       run = in <= inAsk ? std::min<std::ptrdiff_t>(run, inAsk - in + 1) : 1;
-      if (inEnd - in >= 32 && windowEnd - dst >= 32) {
-        std::memcpy(dst, in, 32);  // the bytes past the run are written over by what follows
+      if (in < inFast) [[likely]] {
+        std::memcpy(dst, in, kLiteralStep);  // the bytes past the run are written over later
       } else {
-        if (inEnd - in < run) [[unlikely]] {
+        if (inEnd - in < run) {
           ok = false;
           break;
         }
@@ -409,7 +412,7 @@ bool TCorvelDecode::DecodeItems() {
     }
 
     // A match (the run above ends at one, or the flag bit says so).
-    if (in >= inSafe) [[unlikely]] {
+    if (in >= inFast) [[unlikely]] {
       // Near the end of the stream: make sure the whole item is there.
       if (in >= inEnd) {
         ok = false;
@@ -434,38 +437,44 @@ bool TCorvelDecode::DecodeItems() {
       }
     }
     if (distance > kNearDistances) distance = (distance - 1 - kFarDistanceCode) * 256 + *in++;
-    // Length and distance 1 or more (the unsigned forms fold the zero cases into the ranges).
-    if (static_cast<std::size_t>(distance - 1) >= static_cast<std::size_t>(dst - first) ||
-        static_cast<std::size_t>(length - 1) >= static_cast<std::size_t>(last - dst)) [[unlikely]] {
+    // Distance 1 or more and within what was decoded (the unsigned form folds 0 into the range).
+    if (static_cast<std::size_t>(distance - 1) >= static_cast<std::size_t>(dst - first)) [[unlikely]] {
       ok = false;
       break;
     }
     const Byte* src = dst - distance;
-    if (length <= fastEnd - dst) [[likely]] {
-      // Whole 16-byte steps may write up to 15 bytes past the match; they stay inside the window
-      // and are written over by the items that follow.
+    if (static_cast<std::size_t>(length - 1) < static_cast<std::size_t>(fastLast - dst)) [[likely]] {
+      // Whole steps: up to 15 bytes past the match are written; they stay inside the window and
+      // are written over by the items that follow.
       if (distance >= 8) [[likely]] {
-        // Steps as two halves: with the source at least 8 back, every byte a half reads is
-        // already written, the second half's by the first.
+        // 16-byte steps as two halves: with the source at least 8 back, every byte a half reads
+        // is already written, the second half's by the first.
         std::ptrdiff_t i = 0;
         do {
           std::memcpy(dst + i, src + i, 8);
           std::memcpy(dst + i + 8, src + i + 8, 8);
-          i += 16;
-        } while (i < length);
-      } else if (distance == 1) {
-        const std::uint64_t pattern = 0x0101010101010101ull * *src;
-        std::ptrdiff_t i = 0;
-        do {
-          std::memcpy(dst + i, &pattern, 8);
-          std::memcpy(dst + i + 8, &pattern, 8);
-          i += 16;
+          i += kMatchStep;
         } while (i < length);
       } else {
-        for (std::ptrdiff_t i = 0; i < length; ++i) dst[i] = src[i];
+        // A short period: its first 8 bytes one by one, then 8-byte steps from a whole number of
+        // periods back, at least 8.
+        dst[0] = src[0];
+        dst[1] = src[1];
+        dst[2] = src[2];
+        dst[3] = src[3];
+        dst[4] = src[4];
+        dst[5] = src[5];
+        dst[6] = src[6];
+        dst[7] = src[7];
+        const std::ptrdiff_t back = distance * ((8 + distance - 1) / distance);
+        for (std::ptrdiff_t i = 8; i < length; i += 8) std::memcpy(dst + i, dst + i - back, 8);
       }
-    } else {
+    } else if (static_cast<std::size_t>(length - 1) < static_cast<std::size_t>(last - dst)) {
+      // A length of 1 or more that ends within the decoded size and the window.
       for (std::ptrdiff_t i = 0; i < length; ++i) dst[i] = src[i];
+    } else {
+      ok = false;
+      break;
     }
     dst += length;
     flags <<= 1;

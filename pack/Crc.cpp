@@ -10,6 +10,7 @@ namespace {
 constexpr Word kConstant1021 = 0x8408;  // 0x1021 reflected
 constexpr Word kConstant8003 = 0xC001;  // 0x8003 reflected
 constexpr int kSliceBytes = 16;
+constexpr std::size_t kPrefetchAhead = 1024;
 
 constexpr Word ConstantOf(TCrcType Type) { return Type == ctPoly8003 ? kConstant8003 : kConstant1021; }
 
@@ -66,14 +67,25 @@ Word TCrcCheck::UpDateCrc(Word Crc, const void* Data, std::int32_t Length) const
   const Word(*t)[256] = FSliceTables;
   std::uint32_t crc = Crc;
   std::size_t left = static_cast<std::size_t>(Length);
+  // Byte j of a step is followed by 15 - j more bytes, so it goes through table 15 - j. The
+  // running word folds into the first two bytes (it is reflected: low byte first).
+  auto step = [t](std::uint32_t Running, const Byte* At) -> std::uint32_t {
+    std::uint32_t b0 = At[0] ^ (Running & 0xFF);
+    std::uint32_t b1 = At[1] ^ (Running >> 8);
+    return t[15][b0] ^ t[14][b1] ^ t[13][At[2]] ^ t[12][At[3]] ^ t[11][At[4]] ^ t[10][At[5]] ^
+           t[9][At[6]] ^ t[8][At[7]] ^ t[7][At[8]] ^ t[6][At[9]] ^ t[5][At[10]] ^ t[4][At[11]] ^
+           t[3][At[12]] ^ t[2][At[13]] ^ t[1][At[14]] ^ t[0][At[15]];
+  };
+  // Every step waits for the previous one, so on long inputs the bytes are asked for well ahead:
+  // without that, a late cache line stalls the chain of steps.
+  while (left >= kPrefetchAhead + kSliceBytes) {
+    __builtin_prefetch(p + kPrefetchAhead);
+    crc = step(crc, p);
+    p += kSliceBytes;
+    left -= kSliceBytes;
+  }
   while (left >= kSliceBytes) {
-    // Byte j of the step is followed by 15 - j more bytes, so it goes through table 15 - j. The
-    // running word folds into the first two bytes (it is reflected: low byte first).
-    std::uint32_t b0 = p[0] ^ (crc & 0xFF);
-    std::uint32_t b1 = p[1] ^ (crc >> 8);
-    crc = t[15][b0] ^ t[14][b1] ^ t[13][p[2]] ^ t[12][p[3]] ^ t[11][p[4]] ^ t[10][p[5]] ^
-          t[9][p[6]] ^ t[8][p[7]] ^ t[7][p[8]] ^ t[6][p[9]] ^ t[5][p[10]] ^ t[4][p[11]] ^
-          t[3][p[12]] ^ t[2][p[13]] ^ t[1][p[14]] ^ t[0][p[15]];
+    crc = step(crc, p);
     p += kSliceBytes;
     left -= kSliceBytes;
   }

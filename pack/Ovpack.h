@@ -25,7 +25,8 @@ enum TCrcType : std::uint8_t { ctPoly1021 = 0, ctPoly8003 = 1 };
 
 // A 16-bit reflected CRC over byte strings, in one call or over any number of pieces: start from
 // 0xFFFF and pass each result into the next UpDateCrc call. There is no finishing step. Each object
-// has its own table; objects share nothing and may be used on different threads.
+// has its own byte table (the sixteen-byte tables are shared constants), so objects may be used on
+// different threads.
 class TCrcCheck : public TObject {
  public:
   // Type ctPoly1021, table built.

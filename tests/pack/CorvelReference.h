@@ -95,8 +95,11 @@ inline Bytes Encode(const std::uint8_t* Data, int Size) {
 inline Bytes Encode(const Bytes& Data) { return Encode(Data.data(), static_cast<int>(Data.size())); }
 
 // Expands a well-formed stream; returns false on anything outside the format. Consumed tells how
-// many stream bytes the items took (bytes after the last item are not read).
-inline bool Decode(const Bytes& Stream, int Size, Bytes& Out, std::size_t* Consumed = nullptr) {
+// many stream bytes the items took (bytes after the last item are not read); LongestMatch the
+// longest match length met.
+inline bool Decode(const Bytes& Stream, int Size, Bytes& Out, std::size_t* Consumed = nullptr,
+                   int* LongestMatch = nullptr) {
+  if (LongestMatch) *LongestMatch = 0;
   Out.clear();
   std::size_t at = 0;
   auto next = [&](int& v) {
@@ -134,6 +137,7 @@ inline bool Decode(const Bytes& Stream, int Size, Bytes& Out, std::size_t* Consu
       if (distance < 1 || distance > static_cast<int>(Out.size()) || length < 1 ||
           static_cast<int>(Out.size()) + length > Size)
         return false;
+      if (LongestMatch && length > *LongestMatch) *LongestMatch = length;
       for (int k = 0; k < length; ++k) Out.push_back(Out[Out.size() - static_cast<std::size_t>(distance)]);
     }
   }

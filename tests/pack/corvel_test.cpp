@@ -452,6 +452,23 @@ TEST(CorvelDecoder, TruncatedAndDamagedStreamsNeverOverrun) {
   }
 }
 
+TEST(CorvelDecoder, MatchesLongerThanTheEncoderWritesFillTheWindowAndNoMore) {
+  // A literal, a run of 16383 (a whole slice decoded), then a run that starts at the last
+  // position a call can reach: 16384 bytes end exactly at the window's end; one more is refused.
+  auto stream = [](int Second) {
+    return Bytes{0x00, 0x00, 0x00, 0x60, 0x61, 0xF0, 0xFF, 0x3F, 0xF0, static_cast<Byte>(Second),
+                 static_cast<Byte>(Second >> 8)};
+  };
+  codec_test::DecodeRun fits = codec_test::DecodeAll(stream(16384), 1 + 16383 + 16384);
+  EXPECT_FALSE(fits.Failed);
+  EXPECT_EQ(fits.Out, Bytes(1 + 16383 + 16384, 0x61));
+  EXPECT_TRUE(codec_test::DecodeAll(stream(16385), 1 + 16383 + 16385).Failed);
+  // Lengths the encoder never writes are still fine where they fit.
+  codec_test::DecodeRun longRun = codec_test::DecodeAll(stream(12000), 1 + 16383 + 12000);
+  EXPECT_FALSE(longRun.Failed);
+  EXPECT_EQ(longRun.Out.size(), 1u + 16383 + 12000);
+}
+
 TEST(CorvelDecoder, AgreesWithThePlainDecoderOnRandomStreams) {
   // Random flag words and items: wherever the plain decoder accepts the stream, the sliced
   // decoder gives the same bytes; wherever it refuses, the sliced one refuses too.
