@@ -14,3 +14,9 @@ target_link_libraries(merlig PRIVATE merlig_app)
 # The desktop entry (installed by the top level) names the icon "merlig".
 include(GNUInstallDirs)
 install(FILES app/icons/MAINICON/32.xpm DESTINATION ${CMAKE_INSTALL_DATADIR}/pixmaps RENAME merlig.xpm)
+
+# The screenshot harness: the program on ports of one's choosing (built only when asked for).
+add_executable(merlig_screenshot EXCLUDE_FROM_ALL
+  ${CMAKE_CURRENT_SOURCE_DIR}/tests/app/screenshot_harness.cpp)
+target_link_libraries(merlig_screenshot PRIVATE merlig_app)
+merlig_warnings(merlig_screenshot)

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <map>
 #include <cerrno>
 #include <vector>
 
@@ -97,22 +96,22 @@ class FormWatcher : public QObject {
     FActivity = true;
     if (Event->type() == QEvent::WindowStateChange) {
       if (FormOfWidget(Watched)) {
+        // The window system may confirm a change more than once: only real changes count.
         bool now = static_cast<QWidget*>(Watched)->isMinimized();
-        bool& was = FMinimized[Watched];
+        bool was = Watched->property(kMinimizedProperty).toBool();
+        Watched->setProperty(kMinimizedProperty, now);
         if (!was && now) Fire(FApp->OnMinimize, FApp);
         if (was && !now) Fire(FApp->OnRestore, FApp);
-        was = now;
       }
     } else if (Event->type() == QEvent::WindowActivate) {
       if (TForm* form = FormOfWidget(Watched)) gLastActive = form;
-    } else if (Event->type() == QEvent::Destroy) {
-      FMinimized.erase(Watched);
     }
     return false;
   }
 
  private:
   static constexpr QEvent::Type kIdleEvent = static_cast<QEvent::Type>(QEvent::User + 0x0ed1);
+  static constexpr const char* kMinimizedProperty = "ovelta_minimized";
 
   // Hooks run guarded (an event filter is called from inside Qt's event delivery).
   void Fire(const TNotifyEvent& Hook, TObject* Sender) {
@@ -122,7 +121,6 @@ class FormWatcher : public QObject {
 
   TApplication* FApp;
   std::function<void()> FOnIdle;
-  std::map<const QObject*, bool> FMinimized;
   bool FProbePosted = false;
   bool FActivity = true;
 };
@@ -179,8 +177,10 @@ void TApplication::Initialize() {
   QCoreApplication* app = QCoreApplication::instance();
   FImpl->Attached = app;
   QApplication::setQuitOnLastWindowClosed(false);
+  // An application object without widgets (someone else's QCoreApplication) can show nothing.
   QString platform = QGuiApplication::platformName();
-  FImpl->Headless = platform == "offscreen" || platform == "minimal";
+  FImpl->Headless = !qobject_cast<QApplication*>(app) || platform == "offscreen" ||
+                    platform == "minimal";
   FImpl->Watcher = std::make_unique<FormWatcher>(this, [this] { Idle(); });
   app->installEventFilter(FImpl->Watcher.get());
   if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {

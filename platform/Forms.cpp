@@ -125,6 +125,7 @@ TForm::TForm(TComponent* AOwner) : TWinControl(AOwner), FImpl(std::make_unique<I
   FImpl->Widget->setAttribute(Qt::WA_DeleteOnClose, false);
   FormAccess::ApplyFlags(*this);
   PaintWith(FImpl->Widget.get(), FColor, QPalette::Window);
+  FImpl->Widget->setWindowIcon(ToQIcon(nullptr));  // the application's icon
   RegisterFormWidget(this);
   SetVisible(false);
 }
@@ -240,6 +241,7 @@ void TControl::SetBounds(int Left, int Top, int Width, int Height) {
   FWidth = std::max(Width, 0);
   FHeight = std::max(Height, 0);
   if (FWidget) static_cast<QWidget*>(FWidget)->setGeometry(FLeft, FTop, FWidth, FHeight);
+  BoundsChanged();
 }
 
 void TControl::SetTabOrder(int Value) {
@@ -257,6 +259,21 @@ TLabel::TLabel(TForm* AParent) : TControl(AParent) {
 void TLabel::SetCaption(const AnsiString& Value) {
   FCaption = Value;
   static_cast<QLabel*>(Widget())->setText(ToQString(Value));
+  FitText();
+}
+
+void TLabel::SetAutoSize(bool Value) {
+  FAutoSize = Value;
+  FitText();
+}
+
+void TLabel::BoundsChanged() { FitText(); }
+
+void TLabel::FitText() {
+  if (!FAutoSize) return;
+  QSize size = static_cast<QLabel*>(Widget())->sizeHint();
+  if (size.width() == Width() && size.height() == Height()) return;
+  SetBounds(Left(), Top(), size.width(), size.height());  // comes back here with the size fitting
 }
 
 // ---- memo ----

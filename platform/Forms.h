@@ -131,6 +131,8 @@ class TControl : public TComponent {
   void* Widget() const { return FWidget; }
 
  protected:
+  // Called after SetBounds placed the widget.
+  virtual void BoundsChanged() {}
   // Takes the control's widget (made by the derived class, a child of the form's widget).
   void Attach(void* Widget);
 
@@ -141,16 +143,24 @@ class TControl : public TComponent {
   int FTabOrder = -1;
 };
 
-// A line of text.
+// A line of text. With AutoSize (the default) the label takes the size its text needs in its
+// font, whatever size it was given; its position stays.
 class TLabel : public TControl {
  public:
   explicit TLabel(TForm* AParent);
   std::string ClassName() const override { return "TLabel"; }
   const AnsiString& Caption() const { return FCaption; }
   void SetCaption(const AnsiString& Value);
+  bool AutoSize() const { return FAutoSize; }
+  void SetAutoSize(bool Value);
+
+ protected:
+  void BoundsChanged() override;
 
  private:
+  void FitText();
   AnsiString FCaption;
+  bool FAutoSize = true;
 };
 
 enum class TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };

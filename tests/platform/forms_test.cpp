@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -177,11 +178,19 @@ TEST(Forms, CloseWithFreeDestroysTheFormAfterTheHandlerReturned) {
 
 TEST(Forms, LabelsAndTheStandardCloseButton) {
   TForm form(nullptr);
+  form.SetFont({Sjis("ＭＳ Ｐゴシック"), -12, SHIFTJIS_CHARSET});
   auto* label = new TLabel(&form);
-  label->SetBounds(8, 4, 113, 12);
+  label->SetBounds(8, 4, 20, 12);
   label->SetCaption("MerligConverter Ver0.1");
-  EXPECT_EQ(static_cast<QLabel*>(label->Widget())->text(), "MerligConverter Ver0.1");
-  EXPECT_EQ(static_cast<QLabel*>(label->Widget())->geometry(), QRect(8, 4, 113, 12));
+  auto* shown = static_cast<QLabel*>(label->Widget());
+  EXPECT_EQ(shown->text(), "MerligConverter Ver0.1");
+  // Sized to its text (the given width would cut it), at the given place.
+  int text_width = QFontMetrics(shown->font()).horizontalAdvance(shown->text());
+  EXPECT_GE(label->Width(), text_width);
+  EXPECT_EQ(shown->geometry(), QRect(8, 4, label->Width(), label->Height()));
+  label->SetAutoSize(false);
+  label->SetBounds(8, 4, 20, 12);
+  EXPECT_EQ(shown->geometry(), QRect(8, 4, 20, 12));
 
   auto* button = new TBitBtn(&form);
   button->SetKind(TBitBtnKind::bkClose);

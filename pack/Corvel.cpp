@@ -1,0 +1,482 @@
+// The Corvel codec: TCorvelEncode (window slides of 16384 bytes, greedy parse with the hash-chain
+// match finder, one flag word per 32 items) and TCorvelDecode (stream slices of 16384 bytes, every
+// item checked against the stream, the decoded size and its buffers before it is carried out).
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <new>
+
+#include "pack/CorvelMatch_p.h"
+#include "pack/Ovpack.h"
+#include "platform/Heap.h"
+
+namespace ovelta {
+
+namespace {
+
+constexpr std::int32_t kSlice = kCorvelSliceSize;
+constexpr std::int32_t kHistory = kCorvelHistory;
+constexpr std::int32_t kGroupItems = 32;
+constexpr DWord kFirstFlag = 0x80000000u;
+constexpr std::uint64_t kStopBit = std::uint64_t{1} << 31;     // below a group's 32 flag bits
+constexpr std::uint64_t kGroupDone = std::uint64_t{1} << 63;   // the stop bit alone, at the top
+constexpr std::int32_t kFlagBytes = 4;
+constexpr std::int32_t kMaxItemBytes = 8;      // flag word, token, two length bytes, distance byte
+constexpr std::int32_t kInputMargin = 256;     // the decoder asks for input this far from the end
+constexpr std::int32_t kShortLengths = 14;     // L = 0..13: lengths 1..14 in the token
+constexpr std::int32_t kByteLengthMax = 255;   // L = 14: one length byte
+constexpr std::int32_t kNearDistances = 10;    // D = 0..9: distances 1..10 in the token
+constexpr int kLengthByteCode = 14;
+constexpr int kLengthWordCode = 15;
+constexpr int kFarDistanceCode = 10;
+constexpr std::int64_t kMaxStream = INT32_MAX;
+
+// The largest stream the encoder writes for Size input bytes: every item at most as long as its
+// input bytes, plus a flag word per 32 items.
+std::int64_t WorstStream(std::int64_t Size) { return Size + kFlagBytes * ((Size + kGroupItems - 1) / kGroupItems); }
+
+void StoreFlagWord(Byte* At, DWord Flags) {
+  At[0] = static_cast<Byte>(Flags);
+  At[1] = static_cast<Byte>(Flags >> 8);
+  At[2] = static_cast<Byte>(Flags >> 16);
+  At[3] = static_cast<Byte>(Flags >> 24);
+}
+
+DWord ReadFlagWord(const Byte* At) {
+  return static_cast<DWord>(At[0]) | static_cast<DWord>(At[1]) << 8 | static_cast<DWord>(At[2]) << 16 |
+         static_cast<DWord>(At[3]) << 24;
+}
+
+// Bytes a match takes in the stream.
+std::int32_t MatchCost(std::int32_t Length, std::int32_t Distance) {
+  std::int32_t cost = 1;
+  if (Length > kByteLengthMax) cost += 2;
+  else if (Length > kShortLengths) cost += 1;
+  if (Distance > kNearDistances) cost += 1;
+  return cost;
+}
+
+// Writes the token and extension bytes of a match at Out; returns the end.
+Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
+  int lengthCode = Length <= kShortLengths ? Length - 1 : Length <= kByteLengthMax ? kLengthByteCode : kLengthWordCode;
+  int distanceCode = Distance <= kNearDistances ? Distance - 1 : kFarDistanceCode + Distance / 256;
+  *Out++ = static_cast<Byte>(lengthCode << 4 | distanceCode);
+  if (lengthCode == kLengthWordCode) {
+    *Out++ = static_cast<Byte>(Length);
+    *Out++ = static_cast<Byte>(Length >> 8);
+  } else if (lengthCode == kLengthByteCode) {
+    *Out++ = static_cast<Byte>(Length);
+  }
+  if (distanceCode >= kFarDistanceCode) *Out++ = static_cast<Byte>(Distance);
+  return Out;
+}
+
+template <typename T>
+T* AllocBlock(std::int32_t Bytes) {
+  return static_cast<T*>(GlobalAlloc(GPTR, static_cast<std::size_t>(Bytes)));
+}
+
+}  // namespace
+
+// ---- Encoder ------------------------------------------------------------------------------------
+
+TCorvelEncode::TCorvelEncode() = default;
+
+TCorvelEncode::~TCorvelEncode() { Close(); }
+
+void TCorvelEncode::FreeBuffers() {
+  GlobalFree(FWindow);
+  GlobalFree(FOutput);
+  FWindow = nullptr;
+  FOutput = nullptr;
+  FFinder.reset();
+}
+
+bool TCorvelEncode::Close() {
+  if (FOpen) {
+    FreeBuffers();
+    FOpen = false;
+  }
+  return true;
+}
+
+Byte* TCorvelEncode::Open(std::int32_t Size) {
+  Close();
+  FFinished = true;
+  FFailed = false;
+  if (Size < 1 || WorstStream(Size) > kMaxStream) return nullptr;
+  FWindow = AllocBlock<Byte>(kCorvelWindowSize);
+  FOutput = AllocBlock<Byte>(kCorvelOutputSize);
+  if (!FFinder) FFinder.reset(new (std::nothrow) CorvelMatchFinder);
+  if (!FWindow || !FOutput || !FFinder) {
+    FreeBuffers();
+    return nullptr;
+  }
+  FFinder->Reset();
+  FOpen = true;
+  FFinished = false;
+  FTotal = Size;
+  FSlicesLoaded = 0;
+  FInputPos = 0;
+  FOutBase = 0;
+  FCommitted = 0;
+  FWindowBase = 0;
+  FFlagSlot = 0;
+  FOutCount = kFlagBytes;
+  FFlagWord = 0;
+  FFlagMask = kFirstFlag;
+  FGroupItems = 0;
+  return FOutput;
+}
+
+std::int32_t TCorvelEncode::Encode(const void* Source) {
+  if (!FOpen || FFinished) return 0;
+  const auto* source = static_cast<const Byte*>(Source);
+
+  // Bring the next slice into the window.
+  if (FSlicesLoaded < 2) {
+    std::int64_t remaining = static_cast<std::int64_t>(FTotal) - static_cast<std::int64_t>(kSlice) * FSlicesLoaded;
+    std::int32_t count = static_cast<std::int32_t>(std::min<std::int64_t>(kSlice, remaining));
+    if (!source) {
+      FFailed = true;
+      FFinished = true;
+      return 0;
+    }
+    std::memcpy(FWindow + kHistory + kSlice * FSlicesLoaded, source, static_cast<std::size_t>(count));
+    if (remaining > kSlice) ++FSlicesLoaded;
+    else FSlicesLoaded = 2;
+    if (FSlicesLoaded < 2) return 0;
+  } else {
+    std::memmove(FWindow, FWindow + kSlice, kCorvelWindowSize - kSlice);
+    std::int64_t ahead = static_cast<std::int64_t>(FWindowBase) + 2 * kSlice;
+    if (ahead < FTotal) {
+      if (!source) {
+        FFailed = true;
+        FFinished = true;
+        return 0;
+      }
+      std::int32_t count = static_cast<std::int32_t>(std::min<std::int64_t>(kSlice, FTotal - ahead));
+      std::memcpy(FWindow + kHistory + kSlice, source, static_cast<std::size_t>(count));
+    }
+    FWindowBase += kSlice;
+  }
+
+  // Drop what the caller took last time; keep the open group.
+  if (FCommitted > FOutBase) {
+    std::memmove(FOutput, FOutput + (FCommitted - FOutBase), static_cast<std::size_t>(FOutCount - FCommitted));
+    FOutBase = FCommitted;
+  }
+
+  CorvelMatchFinder& finder = *FFinder;
+  const std::int32_t total = FTotal;
+  const std::int32_t base = FWindowBase;
+  std::int32_t pos = FInputPos;
+  const Byte* cur = FWindow + kHistory + (pos - base);
+  Byte* out = FOutput + (FOutCount - FOutBase);
+  Byte* flagSlot = FOutput + (FFlagSlot - FOutBase);
+  DWord flags = FFlagWord;
+  DWord mask = FFlagMask;
+  std::int32_t items = FGroupItems;
+
+  for (;;) {
+    std::int32_t left = total - pos;
+    std::int32_t limit = left < kCorvelMaxLength ? left : kCorvelMaxLength;
+    std::int32_t distance = 0;
+    std::int32_t length = finder.Find(cur, pos, limit, distance);
+    if (length >= 1 && MatchCost(length, distance) <= length) {
+      flags |= mask;
+      out = WriteMatch(out, length, distance);
+      finder.Insert(cur, pos, length, left);
+      cur += length;
+      pos += length;
+    } else {
+      *out++ = *cur;
+      finder.Insert(cur, pos, 1, left);
+      ++cur;
+      ++pos;
+    }
+    mask >>= 1;
+    ++items;
+
+    bool done = pos >= total;
+    if (done || items == kGroupItems) {
+      StoreFlagWord(flagSlot, flags);
+      FCommitted = FOutBase + static_cast<std::int32_t>(out - FOutput);
+      if (!done) {
+        flagSlot = out;
+        out += kFlagBytes;
+        flags = 0;
+        mask = kFirstFlag;
+        items = 0;
+      }
+    }
+    if (done) {
+      FFinished = true;
+      break;
+    }
+    if (pos - base > kSlice) break;
+  }
+
+  FInputPos = pos;
+  FOutCount = FOutBase + static_cast<std::int32_t>(out - FOutput);
+  FFlagSlot = FOutBase + static_cast<std::int32_t>(flagSlot - FOutput);
+  FFlagWord = flags;
+  FFlagMask = mask;
+  FGroupItems = items;
+  return FCommitted - FOutBase;
+}
+
+void TCorvelEncode::NewSearch(const Byte* Current, std::int32_t Position, std::int32_t Size, Word& Length,
+                              Word& Distance) const {
+  Length = 0;
+  Distance = 0;
+  std::int64_t left = static_cast<std::int64_t>(Size) - Position;
+  if (Position < 0 || left <= 0) return;
+  std::int32_t limit = static_cast<std::int32_t>(std::min<std::int64_t>(kCorvelMaxLength, left));
+  std::int32_t farthest = std::min(Position, kCorvelMaxDistance);
+  std::int32_t best = 0;
+  for (std::int32_t d = 1; d <= farthest; ++d) {
+    const Byte* cand = Current - d;
+    if (cand[best] != Current[best]) continue;  // cannot beat the best so far
+    std::int32_t len = corvel::MatchLength(cand, Current, limit);
+    if (len > best) {
+      best = len;
+      Distance = static_cast<Word>(d);
+      if (best == limit) break;
+    }
+  }
+  Length = static_cast<Word>(best);
+}
+
+Word TCorvelEncode::Search(const Byte* A, const Byte* B, Word Count) {
+  return static_cast<Word>(corvel::MatchLength(A, B, Count));
+}
+
+// ---- Decoder ------------------------------------------------------------------------------------
+
+TCorvelDecode::TCorvelDecode() = default;
+
+TCorvelDecode::~TCorvelDecode() { Close(); }
+
+void TCorvelDecode::FreeBuffers() {
+  GlobalFree(FInput);
+  GlobalFree(FWindow);
+  FInput = nullptr;
+  FWindow = nullptr;
+}
+
+bool TCorvelDecode::Close() {
+  if (FOpen) {
+    FreeBuffers();
+    FOpen = false;
+  }
+  return true;
+}
+
+void TCorvelDecode::Fail() {
+  FFailed = true;
+  FFinished = true;
+  FNeedInput = false;
+}
+
+Byte* TCorvelDecode::Open(std::int32_t DecodedSize, std::int32_t StoredSize) {
+  Close();
+  FFinished = true;
+  FNeedInput = false;
+  FFailed = false;
+  FDecodedSize = DecodedSize;
+  FStoredSize = StoredSize;
+  if (DecodedSize < 1 || StoredSize < 1) {
+    FFailed = true;
+    return nullptr;
+  }
+  FInput = AllocBlock<Byte>(kCorvelInputSize);
+  FWindow = AllocBlock<Byte>(kCorvelWindowSize);
+  if (!FInput || !FWindow) {
+    FreeBuffers();
+    return nullptr;
+  }
+  FOpen = true;
+  FFinished = false;
+  FNeedInput = true;
+  FConsumed = 0;
+  FLoaded = 0;
+  FInputBase = 0;
+  FProduced = 0;
+  FOutBase = 0;
+  FFlags = kGroupDone;  // the first item reads a flag word
+  return FWindow + kHistory;
+}
+
+std::int32_t TCorvelDecode::Decode(const void* Source) {
+  if (!FOpen || FFinished) return 0;
+
+  if (FNeedInput) {
+    std::int64_t unconsumed = FLoaded - FConsumed;
+    if (unconsumed > 0)
+      std::memmove(FInput, FInput + (FConsumed - FInputBase), static_cast<std::size_t>(unconsumed));
+    FInputBase = FConsumed;
+    if (FLoaded < FStoredSize) {
+      std::int64_t count = std::min<std::int64_t>(kSlice, FStoredSize - FLoaded);
+      if (!Source || unconsumed + count > kCorvelInputSize) {
+        Fail();
+        return 0;
+      }
+      std::memcpy(FInput + unconsumed, Source, static_cast<std::size_t>(count));
+      FLoaded += count;
+    }
+    FNeedInput = false;
+  }
+
+  if (FProduced - FOutBase >= kHistory) {
+    std::memmove(FWindow, FWindow + (FProduced - FOutBase), kHistory);
+    FOutBase = FProduced;
+  }
+
+  if (!DecodeItems()) {
+    Fail();
+    return 0;
+  }
+  std::int64_t ready = FProduced - FOutBase;
+  return (ready >= kHistory || FFinished) ? static_cast<std::int32_t>(ready) : 0;
+}
+
+// Runs items until the decoded size is reached, input is needed or a slice's worth is decoded.
+// False on an item outside the format; nothing is read or written outside the buffers then.
+bool TCorvelDecode::DecodeItems() {
+  // Locals only in the loop: stores through byte pointers may alias any member.
+  const Byte* const inStart = FInput + (FConsumed - FInputBase);
+  const Byte* const inEnd = FInput + (FLoaded - FInputBase);
+  const Byte* in = inStart;
+  // While more stream is to come, at least 256 bytes are loaded ahead of every item, so no read
+  // needs a check of its own; once all of it is loaded, items that start at or after inSafe
+  // (8 bytes from the end) are checked byte by byte. After an item past inAsk the decoder asks
+  // for the next slice.
+  const bool allLoaded = FLoaded >= FStoredSize;
+  const Byte* const inAsk = allLoaded ? inEnd : inEnd - kInputMargin;
+  const Byte* const inSafe = inEnd - FInput > kMaxItemBytes ? inEnd - kMaxItemBytes + 1 : FInput;
+
+  Byte* const window = FWindow;
+  Byte* const windowEnd = window + kCorvelWindowSize;
+  Byte* const outStart = window + kHistory;
+  Byte* dst = outStart + (FProduced - FOutBase);
+  const std::int64_t decodedLeft = FDecodedSize - FProduced;
+  // The loop stops once the decoded size is reached or more than a slice has been decoded since
+  // the last hand-out.
+  const std::int64_t sliceLeft = FOutBase + kSlice + 1 - FProduced;
+  Byte* const dstStop = dst + std::min(decodedLeft, sliceLeft);
+  // A match may copy from first on (the first decoded byte, or the window's start once more
+  // than the whole history has been decoded) and must end by last (the decoded size or the
+  // window's end, whichever comes first). fastEnd leaves room for whole 16-byte steps.
+  const Byte* const first = FProduced >= dst - window ? window : dst - FProduced;
+  const Byte* const last = decodedLeft < windowEnd - dst ? dst + decodedLeft : windowEnd;
+  Byte* const fastEnd = windowEnd - 16;
+  // The open group's flag word sits in the top half of flags, the next item's bit at the top,
+  // with a stop bit below the group's last item: a run of literals is the count of leading zero
+  // bits, and the group is done when only the stop bit is left, at the top.
+  std::uint64_t flags = FFlags;
+  bool ok = true;
+
+  for (;;) {
+    if (flags == kGroupDone) {
+      if (inEnd - in < kFlagBytes) [[unlikely]] {
+        ok = false;
+        break;
+      }
+      flags = static_cast<std::uint64_t>(ReadFlagWord(in)) << 32 | kStopBit;
+      in += kFlagBytes;
+    }
+    if (static_cast<std::int64_t>(flags) >= 0) {
+      // A run of literals: as many as the flag word has in a row (the stop bit ends the count at
+      // the group's end), but no further than the first item after which the loop stops.
+      std::ptrdiff_t run = std::countl_zero(flags);
+      run = std::min<std::ptrdiff_t>(run, dstStop - dst);
+      run = in <= inAsk ? std::min<std::ptrdiff_t>(run, inAsk - in + 1) : 1;
+      if (inEnd - in >= 32 && windowEnd - dst >= 32) {
+        std::memcpy(dst, in, 32);  // the bytes past the run are written over by what follows
+      } else {
+        if (inEnd - in < run) [[unlikely]] {
+          ok = false;
+          break;
+        }
+        std::memcpy(dst, in, static_cast<std::size_t>(run));
+      }
+      dst += run;
+      in += run;
+      flags <<= run;
+      if (dst >= dstStop || in > inAsk) break;
+      if (flags == kGroupDone) continue;
+    }
+
+    // A match (the run above ends at one, or the flag bit says so).
+    if (in >= inSafe) [[unlikely]] {
+      // Near the end of the stream: make sure the whole item is there.
+      if (in >= inEnd) {
+        ok = false;
+        break;
+      }
+      std::ptrdiff_t need = 1 + ((*in >> 4) == kLengthWordCode ? 2 : (*in >> 4) == kLengthByteCode ? 1 : 0) +
+                            ((*in & 0x0F) >= kFarDistanceCode ? 1 : 0);
+      if (inEnd - in < need) {
+        ok = false;
+        break;
+      }
+    }
+    const unsigned token = *in++;
+    std::ptrdiff_t length = (token >> 4) + 1;
+    std::ptrdiff_t distance = (token & 0x0F) + 1;
+    if (length > kShortLengths) [[unlikely]] {
+      if (length == kLengthWordCode + 1) {
+        length = in[0] | in[1] << 8;
+        in += 2;
+      } else {
+        length = *in++;
+      }
+    }
+    if (distance > kNearDistances) distance = (distance - 1 - kFarDistanceCode) * 256 + *in++;
+    // Length and distance 1 or more (the unsigned forms fold the zero cases into the ranges).
+    if (static_cast<std::size_t>(distance - 1) >= static_cast<std::size_t>(dst - first) ||
+        static_cast<std::size_t>(length - 1) >= static_cast<std::size_t>(last - dst)) [[unlikely]] {
+      ok = false;
+      break;
+    }
+    const Byte* src = dst - distance;
+    if (length <= fastEnd - dst) [[likely]] {
+      // Whole 16-byte steps may write up to 15 bytes past the match; they stay inside the window
+      // and are written over by the items that follow.
+      if (distance >= 8) [[likely]] {
+        // Steps as two halves: with the source at least 8 back, every byte a half reads is
+        // already written, the second half's by the first.
+        std::ptrdiff_t i = 0;
+        do {
+          std::memcpy(dst + i, src + i, 8);
+          std::memcpy(dst + i + 8, src + i + 8, 8);
+          i += 16;
+        } while (i < length);
+      } else if (distance == 1) {
+        const std::uint64_t pattern = 0x0101010101010101ull * *src;
+        std::ptrdiff_t i = 0;
+        do {
+          std::memcpy(dst + i, &pattern, 8);
+          std::memcpy(dst + i + 8, &pattern, 8);
+          i += 16;
+        } while (i < length);
+      } else {
+        for (std::ptrdiff_t i = 0; i < length; ++i) dst[i] = src[i];
+      }
+    } else {
+      for (std::ptrdiff_t i = 0; i < length; ++i) dst[i] = src[i];
+    }
+    dst += length;
+    flags <<= 1;
+    if (dst >= dstStop || in > inAsk) break;
+  }
+  if (ok && dst - outStart >= decodedLeft + (FProduced - FOutBase)) FFinished = true;
+  else if (ok && in > inAsk) FNeedInput = true;
+  FConsumed += in - inStart;
+  FProduced = FOutBase + (dst - outStart);
+  FFlags = flags;
+  return ok;
+}
+
+}  // namespace ovelta

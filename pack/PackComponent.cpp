@@ -1,0 +1,213 @@
+// TOvPack as a component: construction, properties, progress, member names and their lookup, the
+// temporary file names, the guarded stream transfers, the directory queries and registration.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "pack/PackNames_p.h"
+#include "pack/Ovpack.h"
+#include "platform/Component.h"
+#include "platform/Text.h"
+#include "util/Ovelta.h"
+
+namespace ovelta {
+
+TOvPack::TOvPack(TComponent* AOwner) : TComponent(AOwner), FCrc(std::make_unique<TCrcCheck>()) {}
+
+TOvPack::~TOvPack() { EndPack(); }
+
+void TOvPack::Loaded() { TComponent::Loaded(); }
+
+void TOvPack::SetReadOnly(bool Value) {
+  if (!FPackOpen) FReadOnly = Value;
+}
+
+// Percent of Done in Total; above 64 MiB both are first counted in 32 KiB units, as the
+// progress value always has been.
+void TOvPack::ReportProgress(std::int64_t Done, std::int64_t Total) {
+  if (!FOnProgress) return;
+  constexpr std::int64_t kScaleAbove = 0x4000000;
+  if (Total > kScaleAbove) {
+    Done /= 32768;
+    Total /= 32768;
+  }
+  FProgPercent = Total > 0 ? static_cast<std::int32_t>(Done * 100 / Total) : 0;
+  FOnProgress(this);
+}
+
+// ---- names ----------------------------------------------------------------------------------
+
+void TOvPack::MakeFTName(TOvFileTable3& Entry, const AnsiString& Name) {
+  std::memset(Entry.FileName, 0, sizeof Entry.FileName);
+  std::memset(Entry.FileExt, 0, sizeof Entry.FileExt);
+  const std::size_t dot = Name.find('.');
+  const AnsiString base = Name.substr(0, dot);
+  const AnsiString ext = dot == AnsiString::npos ? AnsiString() : Name.substr(dot + 1);
+  std::memcpy(Entry.FileName, base.data(), std::min(base.size(), sizeof Entry.FileName));
+  std::memcpy(Entry.FileExt, ext.data(), std::min(ext.size(), sizeof Entry.FileExt));
+}
+
+AnsiString pack_names::EntryName(const TOvFileTable3& Entry) {
+  const char* base = Entry.FileName;
+  const char* ext = Entry.FileExt;
+  AnsiString name(base, ::strnlen(base, kPackBaseNameBytes));
+  const std::size_t ext_len = ::strnlen(ext, kPackExtensionBytes);
+  if (ext_len > 0) {
+    name += '.';
+    name.append(ext, ext_len);
+  }
+  return name;
+}
+
+AnsiString pack_names::UpperName(const AnsiString& Name) {
+  AnsiString upper = Name;
+  for (std::size_t i = 0; i < upper.size(); ++i) {
+    if (IsDBCSLeadByte(upper[i])) {
+      ++i;  // both bytes of a double-byte character stay as they are
+    } else if (upper[i] >= 'a' && upper[i] <= 'z') {
+      upper[i] = static_cast<char>(upper[i] - 'a' + 'A');
+    }
+  }
+  return upper;
+}
+
+int TOvPack::CheckFileName(const AnsiString& Name) const {
+  if (!FPackOpen || Name.size() >= static_cast<std::size_t>(kPackNameBufferBytes)) return -1;
+  const AnsiString wanted = pack_names::UpperName(Name);
+  for (std::size_t i = 0; i < FTable.size(); ++i)
+    if (pack_names::UpperName(pack_names::EntryName(FTable[i])) == wanted) return static_cast<int>(i);
+  return -1;
+}
+
+// The index of an entry whose name equals the name Name would be stored as, or -1. Lookups by the
+// name as given miss names already cut to 21 + 3 bytes, so additions compare the stored forms.
+int TOvPack::FindStoredName(const AnsiString& Name) const {
+  TOvFileTable3 stored{};
+  MakeFTName(stored, Name);
+  const AnsiString wanted = pack_names::UpperName(pack_names::EntryName(stored));
+  for (std::size_t i = 0; i < FTable.size(); ++i)
+    if (pack_names::UpperName(pack_names::EntryName(FTable[i])) == wanted) return static_cast<int>(i);
+  return -1;
+}
+
+// A new member's name: at most 25 bytes, a base name that does not begin with a zero byte (which
+// would mark the entry deleted), and a stored form no other entry has.
+bool TOvPack::NameAcceptable(const AnsiString& Name) const {
+  if (Name.size() > static_cast<std::size_t>(kPackMaxNameBytes)) return false;
+  TOvFileTable3 stored{};
+  MakeFTName(stored, Name);
+  if (stored.FileName[0] == 0) return false;
+  return CheckFileName(Name) < 0 && FindStoredName(Name) < 0;
+}
+
+bool TOvPack::MakeTempFile(AnsiString& FileName) {
+  for (int i = 0; i < 1000; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "OvTmp%03d.Corvel", i);
+    if (!FileIsExist(name)) {
+      FileName = name;
+      return true;
+    }
+  }
+  return false;
+}
+
+// ---- guarded transfers --------------------------------------------------------------------------
+
+bool TOvPack::StreamRead(TStream* Stream, void* Buffer, std::int32_t Count, std::int32_t& Moved) {
+  Moved = 0;
+  bool known = true;
+  try {
+    if (Stream && Count > 0) Moved = Stream->Read(Buffer, Count);
+  } catch (const std::exception&) {
+    Moved = 0;
+    known = false;
+  }
+  FLastCount = Moved;
+  if (Stream && Stream == FPack) FStreamPos = known && FStreamPos >= 0 ? FStreamPos + Moved : -1;
+  return Moved == std::max<std::int32_t>(Count, 0);
+}
+
+bool TOvPack::StreamWrite(TStream* Stream, const void* Buffer, std::int32_t Count,
+                          std::int32_t& Moved) {
+  Moved = 0;
+  bool known = true;
+  try {
+    if (Stream && Count > 0) Moved = Stream->Write(Buffer, Count);
+  } catch (const std::exception&) {
+    Moved = 0;
+    known = false;
+  }
+  FLastCount = Moved;
+  if (Stream && Stream == FPack) FStreamPos = known && FStreamPos >= 0 ? FStreamPos + Moved : -1;
+  return Moved == std::max<std::int32_t>(Count, 0);
+}
+
+// Seeks the pack stream unless it is already there.
+bool TOvPack::PackSeek(std::int64_t Position) {
+  if (!FPack) return false;
+  if (FStreamPos == Position) return true;
+  try {
+    FStreamPos = FPack->Seek(Position, TSeekOrigin::soBeginning);
+  } catch (const std::exception&) {
+    FStreamPos = -1;
+    return false;
+  }
+  return FStreamPos == Position;
+}
+
+bool TOvPack::PackRead(void* Buffer, std::int32_t Count) {
+  std::int32_t moved = 0;
+  return StreamRead(FPack, Buffer, Count, moved);
+}
+
+bool TOvPack::PackWrite(const void* Buffer, std::int32_t Count) {
+  std::int32_t moved = 0;
+  return StreamWrite(FPack, Buffer, Count, moved);
+}
+
+// ---- directory queries --------------------------------------------------------------------------
+
+int TOvPack::GetFileNum() const { return FPackOpen ? static_cast<int>(FTable.size()) : 0; }
+
+const TOvFileTable3* TOvPack::GetFileEntry(int Index) const {
+  if (!FPackOpen || Index < 0 || static_cast<std::size_t>(Index) >= FTable.size()) return nullptr;
+  return &FTable[static_cast<std::size_t>(Index)];
+}
+
+bool TOvPack::GetFileName(int Index, char* Buffer) const {
+  const TOvFileTable3* entry = GetFileEntry(Index);
+  if (!entry || !Buffer) return false;
+  const AnsiString name = entry->FileName[0] == 0 ? AnsiString() : pack_names::EntryName(*entry);
+  std::memcpy(Buffer, name.c_str(), name.size() + 1);  // at most 21 + 1 + 3 + 1 bytes
+  return true;
+}
+
+AnsiString TOvPack::GetFileName(int Index) const {
+  const TOvFileTable3* entry = GetFileEntry(Index);
+  if (!entry || entry->FileName[0] == 0) return AnsiString();
+  return pack_names::EntryName(*entry);
+}
+
+std::int32_t TOvPack::GetFileSize(int Index) const {
+  const TOvFileTable3* entry = GetFileEntry(Index);
+  return entry && entry->FileName[0] != 0 ? entry->Size : 0;
+}
+
+bool TOvPack::GetFileIsComp(int Index) const {
+  const TOvFileTable3* entry = GetFileEntry(Index);
+  return entry && entry->FileName[0] != 0 && entry->Comp != 0;
+}
+
+bool TOvPack::GetFileTime(int Index, FILETIME& Time) const {
+  const TOvFileTable3* entry = GetFileEntry(Index);
+  if (!entry || entry->FileName[0] == 0) return false;
+  Time = entry->Time;
+  return true;
+}
+
+namespace Ovpack {
+void Register() { RegisterComponents(kOveltaPage, {"TOvPack"}); }
+}  // namespace Ovpack
+
+}  // namespace ovelta

@@ -1,0 +1,135 @@
+// Member access through OvFILE handles (close, sizes, seek, positions, read, check word and time
+// stamp), whole members as memory streams, and the component's own member stream.
+#include <algorithm>
+#include <cstring>
+
+#include "pack/Ovpack.h"
+
+namespace ovelta {
+
+// Bytes a handle can read: the size, or the stored size for a compressed member read raw.
+std::int32_t TOvPack::Readable(const OvFILE* Handle) const {
+  return Handle->Comp && !Handle->Memory ? Handle->CompSize : Handle->Size;
+}
+
+bool TOvPack::Ovfclose(OvFILE* Handle) {
+  if (!Handle) return false;
+  GlobalFree(Handle->Memory);
+  GlobalFree(Handle);
+  return true;
+}
+
+std::int32_t TOvPack::Ovfsize(OvFILE* Handle) const {
+  return FPackOpen && Handle ? Handle->Size : 0;
+}
+
+std::int32_t TOvPack::Ovdsize(OvFILE* Handle) const {
+  return FPackOpen && Handle ? Handle->CompSize : 0;
+}
+
+bool TOvPack::OvIsComp(OvFILE* Handle) const { return FPackOpen && Handle && Handle->Comp; }
+
+bool TOvPack::Ovfseek(OvFILE* Handle, std::int32_t Offset, std::int32_t Origin) {
+  if (!FPackOpen || !Handle) return false;
+  const std::int64_t length = Readable(Handle);
+  std::int64_t position = Handle->Pos;
+  switch (Origin) {
+    case 0: position = Offset; break;
+    case 1: position += Offset; break;
+    case 2: position = length + Offset; break;
+    default: break;
+  }
+  Handle->Pos = static_cast<std::int32_t>(std::clamp<std::int64_t>(position, 0, length));
+  return true;
+}
+
+bool TOvPack::Ovfgetpos(OvFILE* Handle, std::int32_t* Position) const {
+  if (!FPackOpen || !Handle || !Position) return false;
+  *Position = Handle->Pos;
+  return true;
+}
+
+bool TOvPack::Ovfsetpos(OvFILE* Handle, const std::int32_t* Position) {
+  if (!FPackOpen || !Handle || !Position) return false;
+  Handle->Pos = std::clamp(*Position, 0, Readable(Handle));
+  return true;
+}
+
+unsigned TOvPack::Ovfread(void* Buffer, unsigned Size, unsigned Count, OvFILE* Handle) {
+  if (!FPackOpen || !Handle || !Buffer || Size == 0) return 0;
+  const std::int32_t length = Readable(Handle);
+  Handle->Pos = std::clamp(Handle->Pos, 0, length);
+  const auto left = static_cast<std::uint64_t>(length - Handle->Pos);
+  if (std::uint64_t{Size} * Count > left) Count = static_cast<unsigned>(left / Size);
+  if (Count == 0) return 0;
+  const auto bytes = static_cast<std::int32_t>(std::uint64_t{Size} * Count);
+  if (Handle->Memory) {
+    std::memcpy(Buffer, static_cast<const Byte*>(Handle->Memory) + Handle->Pos,
+                static_cast<std::size_t>(bytes));
+    Handle->Pos += bytes;
+    return Count;
+  }
+  // Straight from the pack stream; the seek is skipped when the stream is already there. A read
+  // that comes short (the file changed, an I/O error) counts only the whole items delivered.
+  if (!PackSeek(std::int64_t{Handle->Start} + Handle->Pos)) return 0;
+  std::int32_t moved = 0;
+  StreamRead(FPack, Buffer, bytes, moved);
+  Handle->Pos += moved;
+  return static_cast<unsigned>(moved) / Size;
+}
+
+bool TOvPack::OvIsCrc(OvFILE* Handle) const {
+  const TOvFileTable3* entry = Handle ? GetFileEntry(Handle->Index) : nullptr;
+  return entry && entry->CrcFlag == 1;
+}
+
+Word TOvPack::OvGetCrc(OvFILE* Handle) const {
+  const TOvFileTable3* entry = Handle ? GetFileEntry(Handle->Index) : nullptr;
+  return entry ? entry->Crc : 0;
+}
+
+bool TOvPack::OvGetFileTime(OvFILE* Handle, FILETIME& Time) const {
+  const TOvFileTable3* entry = Handle ? GetFileEntry(Handle->Index) : nullptr;
+  if (!entry) return false;
+  Time = entry->Time;
+  return true;
+}
+
+std::unique_ptr<TMemoryStream> TOvPack::OvMakeStream(const AnsiString& Name) {
+  OvFILE* handle = Ovfopen(Name);
+  if (!handle) return nullptr;
+  std::unique_ptr<TMemoryStream> stream;
+  try {
+    stream = std::make_unique<TMemoryStream>();
+    stream->SetSize(handle->Size);
+    Ovfseek(handle, 0, 0);
+    // The whole member as one item, read straight into the stream's memory.
+    if (handle->Size > 0 &&
+        Ovfread(stream->Memory(), static_cast<unsigned>(handle->Size), 1, handle) != 1)
+      stream.reset();
+  } catch (const std::exception&) {
+    stream.reset();
+  }
+  Ovfclose(handle);
+  if (stream) stream->SetPosition(0);
+  return stream;
+}
+
+bool TOvPack::OpenFile(const AnsiString& Name) {
+  FMemberStream.reset();
+  FFileName = Name;
+  if (Name.empty()) return true;
+  FMemberStream = OvMakeStream(Name);
+  if (!FMemberStream) {
+    FFileName.clear();
+    return false;
+  }
+  return true;
+}
+
+void TOvPack::CloseFile() {
+  FMemberStream.reset();
+  FFileName.clear();
+}
+
+}  // namespace ovelta

@@ -1,0 +1,260 @@
+// Reading packs: LoadPack, LoadPackStream and LoadMain (header and directory of versions 1 to 3,
+// checked against the file before anything is allocated, and the whole-pack check word), member
+// opening with its check and the decoder over the pack stream.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "pack/Ovpack.h"
+#include "pack/PackNames_p.h"
+#include "platform/Dialogs.h"
+#include "platform/Text.h"
+
+namespace ovelta {
+
+namespace {
+
+// Directory entries read per call.
+constexpr std::int64_t kEntriesPerRead = 4096;
+
+void ShowDamagedPack() {
+  static const AnsiString kText = Sjis("Packﾌｧｲﾙが壊れています。");
+  static const AnsiString kCaption = Sjis("CRCｴﾗｰ");
+  MessageBox(kText, kCaption, MB_OK | MB_ICONSTOP);
+}
+
+// The longest output a Corvel stream of StoredSize bytes can give: each item takes at least three
+// stream bytes and gives at most 8192 bytes. A member claiming more is refused before its memory
+// is allocated.
+std::int64_t LargestDecodedSize(std::int32_t StoredSize) {
+  return std::int64_t{StoredSize} / 3 * kCorvelMaxLength + kCorvelMaxLength;
+}
+
+}  // namespace
+
+bool TOvPack::LoadPack(const AnsiString& Path) {
+  if (FPackOpen) EndPack();
+  try {
+    FOwnedPack = std::make_unique<TFileStream>(
+        Path, (FReadOnly ? fmOpenRead : fmOpenReadWrite) | fmShareDenyWrite);
+  } catch (const std::exception&) {
+    FOwnedPack.reset();
+    return false;
+  }
+  FPack = FOwnedPack.get();
+  if (!LoadMain()) {
+    ReleaseStream();
+    return false;
+  }
+  FPackName = Path;
+  return true;
+}
+
+bool TOvPack::LoadPackStream(TStream* Stream) {
+  if (FPackOpen) EndPack();
+  if (!FReadOnly || !Stream) return false;
+  FPack = Stream;  // the caller's: never released here
+  if (!LoadMain()) {
+    ReleaseStream();
+    return false;
+  }
+  return true;
+}
+
+bool TOvPack::OpenPack(const AnsiString& Path) {
+  if (Path.empty()) {
+    ClosePack();
+    return true;
+  }
+  return LoadPack(Path);
+}
+
+void TOvPack::ClosePack() {
+  if (FPackOpen) EndPack();
+}
+
+// Reads Count entries of EntrySize bytes from the stream's position and converts them to
+// version-3 entries in FTable (already sized).
+bool TOvPack::ReadDirectory(std::int32_t EntrySize) {
+  const auto count = static_cast<std::int64_t>(FTable.size());
+  if (EntrySize == static_cast<std::int32_t>(sizeof(TOvFileTable3))) {
+    for (std::int64_t i = 0; i < count; i += kEntriesPerRead) {
+      const std::int64_t n = std::min(kEntriesPerRead, count - i);
+      if (!PackRead(&FTable[static_cast<std::size_t>(i)], static_cast<std::int32_t>(n * EntrySize)))
+        return false;
+    }
+    return true;
+  }
+  std::vector<Byte> raw(static_cast<std::size_t>(std::min(kEntriesPerRead, count) * EntrySize));
+  for (std::int64_t i = 0; i < count; i += kEntriesPerRead) {
+    const std::int64_t n = std::min(kEntriesPerRead, count - i);
+    if (!PackRead(raw.data(), static_cast<std::int32_t>(n * EntrySize))) return false;
+    for (std::int64_t k = 0; k < n; ++k) {
+      TOvFileTable3& entry = FTable[static_cast<std::size_t>(i + k)];
+      entry = TOvFileTable3{};
+      const Byte* at = raw.data() + k * EntrySize;
+      if (EntrySize == static_cast<std::int32_t>(sizeof(TOvFileTable1))) {
+        TOvFileTable1 old;
+        std::memcpy(&old, at, sizeof old);
+        std::memcpy(entry.FileName, old.FileName, sizeof entry.FileName);
+        std::memcpy(entry.FileExt, old.FileExt, sizeof entry.FileExt);
+        entry.Offset = old.Offset;
+        entry.Size = old.Size;
+        entry.CompSize = old.Size;
+      } else {
+        TOvFileTable2 old;
+        std::memcpy(&old, at, sizeof old);
+        std::memcpy(entry.FileName, old.FileName, sizeof entry.FileName);
+        std::memcpy(entry.FileExt, old.FileExt, sizeof entry.FileExt);
+        entry.Offset = old.Offset;
+        entry.Size = old.Size;
+        entry.CompSize = old.CompSize;
+        entry.Comp = old.Comp;
+      }
+      entry.Time = kPackOldTimeStamp;
+    }
+  }
+  return true;
+}
+
+bool TOvPack::LoadMain() {
+  if (!FPack) return false;
+  FStreamPos = -1;
+  TOvPackHeader header{};
+  if (!PackSeek(0) || !PackRead(&header, sizeof header)) return false;
+
+  std::int32_t entry_size = 0;
+  switch (header.Version) {
+    case kPackVersion1: entry_size = sizeof(TOvFileTable1); break;
+    case kPackVersion2: entry_size = sizeof(TOvFileTable2); break;
+    case kPackVersion3: entry_size = sizeof(TOvFileTable3); break;
+    default: return false;
+  }
+  // The data area and the directory must lie within the file before anything is allocated.
+  std::int64_t file_size = 0;
+  try {
+    file_size = FPack->Size();
+  } catch (const std::exception&) {
+    return false;
+  }
+  if (header.DataSize < 0 || header.DataSize > kPackMaxDataSize || header.Count < 0) return false;
+  const std::int64_t directory = std::int64_t{kPackHeaderSize} + header.DataSize;
+  const std::int64_t end = directory + std::int64_t{entry_size} * header.Count;
+  if (end > file_size) return false;
+
+  try {
+    FTable.assign(static_cast<std::size_t>(header.Count), TOvFileTable3{});
+  } catch (const std::bad_alloc&) {
+    FTable.clear();
+    return false;
+  }
+  if (header.Count > 0 && (!PackSeek(directory) || !ReadDirectory(entry_size))) {
+    FTable.clear();
+    return false;
+  }
+
+  if (header.Version == kPackVersion3 && FCrcMode == cmPackAll) {
+    Word crc = 0;
+    Word stored = 0;
+    if (!CheckSum(end, crc) || !PackRead(&stored, sizeof stored) || stored != crc) {
+      FTable.clear();
+      FTable.shrink_to_fit();
+      ShowDamagedPack();
+      return false;
+    }
+  }
+  FFileVersion = header.Version;
+  header.Version = kPackVersion3;
+  FHeader = header;
+  FModified = false;
+  FPackOpen = true;
+  return true;
+}
+
+// An entry a handle can be opened on: not deleted, its stored bytes inside the data area, sizes
+// that agree with how it is stored.
+bool TOvPack::EntryIsSound(const TOvFileTable3& Entry) const {
+  if (Entry.FileName[0] == 0) return false;
+  if (Entry.Offset < 0 || Entry.Size < 0 || Entry.CompSize < 0) return false;
+  if (std::int64_t{Entry.Offset} + Entry.CompSize > FHeader.DataSize) return false;
+  if (Entry.Comp == 0) return Entry.Size == Entry.CompSize;
+  return Entry.Size == 0 || (Entry.CompSize > 0 && Entry.Size <= LargestDecodedSize(Entry.CompSize));
+}
+
+OvFILE* TOvPack::OvfopenComp(const AnsiString& Name, bool Decode) {
+  if (!FPackOpen) return nullptr;
+  const int index = CheckFileName(Name);
+  if (index < 0) return nullptr;
+  const TOvFileTable3& entry = FTable[static_cast<std::size_t>(index)];
+  if (!EntryIsSound(entry)) return nullptr;
+
+  GlobalBlock block(GlobalAlloc(GPTR, sizeof(OvFILE)));
+  if (!block) return nullptr;
+  auto* handle = new (block.Get()) OvFILE{index, entry.Offset + kPackHeaderSize, entry.Size,
+                                          entry.CompSize, entry.Comp != 0, nullptr, 0};
+
+  if (FCrcMode == cmEachFile && entry.CrcFlag != 0) {
+    GlobalBlock buffer(GlobalAlloc(GMEM_FIXED, kPackCopyBlock));
+    if (!buffer) return nullptr;
+    Word crc = 0xFFFF;
+    bool read_all = PackSeek(handle->Start);
+    for (std::int32_t done = 0; read_all && done < handle->CompSize;) {
+      const std::int32_t piece = std::min(kPackCopyBlock, handle->CompSize - done);
+      read_all = PackRead(buffer.Get(), piece);
+      crc = FCrc->UpDateCrc(crc, buffer.Get(), piece);
+      done += piece;
+    }
+    if (!read_all || crc != entry.Crc) {
+      ShowDamagedPack();
+      return nullptr;
+    }
+  }
+
+  if (handle->Comp && Decode) {
+    GlobalBlock memory(GlobalAlloc(GMEM_FIXED, static_cast<std::size_t>(handle->Size)));
+    if (!memory) return nullptr;
+    if (handle->Size > 0 &&
+        (!PackSeek(handle->Start) || !FileDecode(memory.Get(), FPack, handle->Size, handle->CompSize)))
+      return nullptr;
+    handle->Memory = memory.Release();
+  }
+  return static_cast<OvFILE*>(block.Release());
+}
+
+bool TOvPack::FileDecode(void* Dest, TStream* Source, std::int32_t Size, std::int32_t StoredSize) {
+  if (!Dest || !Source || Size <= 0 || StoredSize <= 0) return false;
+  ReportProgress(0, StoredSize);
+  TCorvelDecode decoder;
+  GlobalBlock slice(GlobalAlloc(GMEM_FIXED, kCorvelSliceSize));
+  const Byte* output = slice ? decoder.Open(Size, StoredSize) : nullptr;
+  if (!output) return false;
+  auto* dest = static_cast<Byte*>(Dest);
+  std::int32_t read = 0;
+  std::int64_t written = 0;
+  // Every call either takes a slice or hands out more than 16384 bytes (or finishes), so a sound
+  // decoder needs no more calls than this; the bound keeps a faulty stream from looping.
+  const std::int64_t most_calls = std::int64_t{StoredSize} / kCorvelSliceSize +
+                                  std::int64_t{Size} / kCorvelSliceSize + 8;
+  for (std::int64_t calls = 0; !decoder.Finished(); ++calls) {
+    if (calls > most_calls) return false;
+    if (decoder.NeedInput()) {
+      if (read >= StoredSize) return false;
+      const std::int32_t piece = std::min(kCorvelSliceSize, StoredSize - read);
+      std::int32_t moved = 0;
+      if (!StreamRead(Source, slice.Get(), piece, moved)) return false;
+      read += piece;
+      ReportProgress(read, StoredSize);
+    }
+    const std::int32_t ready = decoder.Decode(slice.Get());
+    if (decoder.Failed()) return false;
+    if (ready > 0) {
+      if (written + ready > Size) return false;
+      std::memcpy(dest + written, output, static_cast<std::size_t>(ready));
+      written += ready;
+    }
+  }
+  // The stored size is exactly the stream: bytes left over mean the entry does not describe it.
+  return !decoder.Failed() && written == Size && decoder.Consumed() == StoredSize;
+}
+
+}  // namespace ovelta

@@ -1,0 +1,347 @@
+// Building packs: NewPack, AddFile, AddPack, DelFile and EndPack, with the transfers they run
+// (block copies with their check words, the encoder over a stream, the whole-pack check word).
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "pack/Ovpack.h"
+#include "pack/PackNames_p.h"
+#include "platform/Dialogs.h"
+#include "platform/Text.h"
+
+namespace ovelta {
+
+namespace {
+
+constexpr std::int32_t kEncodeSlice = kCorvelSliceSize;
+// Directory entries written per call when the directory is written back.
+constexpr std::size_t kEntriesPerWrite = 4096;
+
+std::int64_t RoundUp(std::int64_t Size) { return (Size + kPackAlign - 1) / kPackAlign * kPackAlign; }
+
+// AddFile's failures, shown through the exception display.
+AnsiString InvalidNameText(const AnsiString& Name) {
+  return Sjis("ファイル名") + Name + Sjis("が不正です。");
+}
+AnsiString CannotOpenText(const AnsiString& Path) {
+  return Sjis("ファイル") + Path + Sjis("が開けません。");
+}
+AnsiString NoTempFileText() { return Sjis("テンポラリファイルが作れません。"); }
+AnsiString CannotReadText(const AnsiString& Path) {
+  return Sjis("ファイル") + Path + Sjis("が読めません。");
+}
+AnsiString CannotWriteText(const AnsiString& Path) {
+  return Sjis("ファイル") + Path + Sjis("に書き込めません。");
+}
+AnsiString TooLargeText(const AnsiString& Path) {
+  return Sjis("ファイル") + Path + Sjis("が大きすぎます。");
+}
+AnsiString NoMemoryText() { return Sjis("メモリが足りません。"); }
+
+}  // namespace
+
+// ---- transfers ------------------------------------------------------------------------------
+
+// Copies Count bytes in 32768-byte blocks from Source (or, with SourcePack, from its member
+// Handle through Ovfread) to Dest's position, with the check word of the bytes copied in Crc.
+TOvPack::TCopyResult TOvPack::CopyBlocks(TStream* Dest, TStream* Source, TOvPack* SourcePack,
+                                         OvFILE* Handle, std::int32_t Count, Word& Crc) {
+  Crc = 0xFFFF;
+  GlobalBlock buffer(GlobalAlloc(GMEM_FIXED, kPackCopyBlock));
+  if (!buffer) return TCopyResult::NoMemory;
+  auto* bytes = buffer.As<Byte>();
+  ReportProgress(0, Count);
+  std::int32_t done = 0;
+  while (done < Count) {
+    const std::int32_t piece = std::min(kPackCopyBlock, Count - done);
+    bool read_ok = false;
+    if (SourcePack) {
+      read_ok = SourcePack->Ovfread(bytes, 1, static_cast<unsigned>(piece), Handle) ==
+                static_cast<unsigned>(piece);
+    } else {
+      std::int32_t moved = 0;
+      read_ok = StreamRead(Source, bytes, piece, moved);
+    }
+    ReportProgress(std::int64_t{done} + piece, Count);
+    if (!read_ok) return TCopyResult::ReadFailed;
+    std::int32_t moved = 0;
+    if (!StreamWrite(Dest, bytes, piece, moved)) return TCopyResult::WriteFailed;
+    Crc = FCrc->UpDateCrc(Crc, bytes, piece);
+    done += piece;
+  }
+  return TCopyResult::Ok;
+}
+
+Word TOvPack::FileCopy(TStream* Dest, TStream* Source, std::int32_t Count) {
+  Word crc = 0;
+  return CopyBlocks(Dest, Source, nullptr, nullptr, Count, crc) == TCopyResult::NoMemory ? 0 : crc;
+}
+
+Word TOvPack::PackCopy(TStream* Dest, TOvPack* Source, OvFILE* Handle, std::int32_t Count) {
+  if (!Source || !Handle) return 0;
+  Word crc = 0;
+  return CopyBlocks(Dest, nullptr, Source, Handle, Count, crc) == TCopyResult::NoMemory ? 0 : crc;
+}
+
+std::int32_t TOvPack::FileEncode(TStream* Dest, TStream* Source, std::int32_t Count) {
+  if (!Dest || !Source || Count <= 0) return 0;
+  TCorvelEncode encoder;
+  GlobalBlock slice(GlobalAlloc(GMEM_FIXED, kEncodeSlice));
+  Byte* output = slice ? encoder.Open(Count) : nullptr;
+  if (!output) return 0;
+  ReportProgress(0, Count);
+  std::int32_t read = 0;
+  while (!encoder.Finished()) {
+    const void* input = nullptr;
+    if (read < Count) {
+      const std::int32_t piece = std::min(kEncodeSlice, Count - read);
+      std::int32_t moved = 0;
+      if (!StreamRead(Source, slice.Get(), piece, moved)) return 0;
+      read += piece;
+      input = slice.Get();
+    }
+    ReportProgress(read, Count);
+    const std::int32_t ready = encoder.Encode(input);
+    if (encoder.Failed()) return 0;
+    std::int32_t moved = 0;
+    if (ready > 0 && !StreamWrite(Dest, output, ready, moved)) return 0;
+  }
+  return encoder.Committed();
+}
+
+// Writes zero bytes after a member of StoredSize bytes up to the next multiple of 16.
+bool TOvPack::PadToBoundary(std::int32_t StoredSize) {
+  static const Byte kZeros[kPackAlign] = {};
+  const auto pad = static_cast<std::int32_t>(RoundUp(StoredSize) - StoredSize);
+  return pad == 0 || PackWrite(kZeros, pad);
+}
+
+// The check word over the first Length bytes of the pack stream, read in 1 MiB blocks with
+// progress before each block; false when the stream cannot give them all.
+bool TOvPack::CheckSum(std::int64_t Length, Word& Crc) {
+  Crc = 0xFFFF;
+  const auto block = static_cast<std::size_t>(std::clamp<std::int64_t>(Length, 1, kPackCheckBlock));
+  GlobalBlock buffer(GlobalAlloc(GMEM_FIXED, block));
+  if (!buffer || !PackSeek(0)) return false;
+  ReportProgress(0, Length);
+  std::int64_t done = 0;
+  while (done < Length) {
+    const auto piece = static_cast<std::int32_t>(std::min<std::int64_t>(kPackCheckBlock, Length - done));
+    ReportProgress(done + piece, Length);
+    if (!PackRead(buffer.Get(), piece)) return false;
+    Crc = FCrc->UpDateCrc(Crc, buffer.Get(), piece);
+    done += piece;
+  }
+  return true;
+}
+
+// ---- building -------------------------------------------------------------------------------
+
+bool TOvPack::NewPack(const AnsiString& Path) {
+  if (FReadOnly) return false;
+  if (FPackOpen) EndPack();
+  try {
+    FOwnedPack = std::make_unique<TFileStream>(Path, fmCreate);
+  } catch (const std::exception&) {
+    FOwnedPack.reset();
+    return false;
+  }
+  FPack = FOwnedPack.get();
+  FStreamPos = 0;
+  FHeader = TOvPackHeader{};
+  std::memcpy(FHeader.Magic, "OvPack", sizeof FHeader.Magic);
+  FHeader.Version = kPackVersion3;
+  FFileVersion = kPackVersion3;
+  FTable.clear();
+  PackWrite(&FHeader, sizeof FHeader);
+  FModified = true;
+  FPackName = Path;
+  FPackOpen = true;
+  return true;
+}
+
+bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compress) {
+  if (!Writable()) return false;
+  std::unique_ptr<TFileStream> source;
+  std::unique_ptr<TFileStream> temp;
+  AnsiString temp_name;
+  try {
+    try {
+      if (!NameAcceptable(Name)) throw Exception(InvalidNameText(Name));
+      try {
+        source = std::make_unique<TFileStream>(Path, fmOpenRead | fmShareDenyWrite);
+      } catch (const EStreamError&) {
+        throw Exception(CannotOpenText(Path));
+      }
+      TOvFileTable3 entry{};
+      MakeFTName(entry, Name);
+      entry.Offset = FHeader.DataSize;
+      std::int64_t size = 0;
+      try {
+        size = source->Size();
+        entry.Time = source->LastWriteTime();
+      } catch (const EStreamError&) {
+        throw Exception(CannotReadText(Path));
+      }
+      if (size > kPackMaxDataSize - FHeader.DataSize) throw Exception(TooLargeText(Path));
+      entry.Size = static_cast<std::int32_t>(size);
+
+      bool compressed = Compress && size > 0;
+      std::int32_t stored = entry.Size;
+      if (compressed) {
+        AnsiString free_name;
+        if (!MakeTempFile(free_name)) throw Exception(NoTempFileText());
+        try {
+          temp = std::make_unique<TFileStream>(free_name, fmCreate);
+        } catch (const EStreamError&) {
+          throw Exception(CannotOpenText(free_name));
+        }
+        temp_name = free_name;  // made: deleted again whatever happens
+        const std::int32_t packed = FileEncode(temp.get(), source.get(), entry.Size);
+        if (packed > 0 && packed < entry.Size) {
+          stored = packed;
+          source.reset();
+          temp.reset();
+          try {
+            temp = std::make_unique<TFileStream>(temp_name, fmOpenRead | fmShareDenyWrite);
+          } catch (const EStreamError&) {
+            throw Exception(CannotOpenText(temp_name));
+          }
+        } else {
+          // Not smaller (or the encoder could not run): store the file unchanged.
+          compressed = false;
+          temp.reset();
+          try {
+            source->Seek(0, TSeekOrigin::soBeginning);
+          } catch (const EStreamError&) {
+            throw Exception(CannotReadText(Path));
+          }
+        }
+      }
+      if (RoundUp(stored) > kPackMaxDataSize - FHeader.DataSize) throw Exception(TooLargeText(Path));
+      entry.Comp = compressed ? 1 : 0;
+      entry.CrcFlag = 1;
+      entry.CompSize = stored;
+
+      // From here the old directory on disk is overwritten: the pack must be rewritten on close.
+      FModified = true;
+      if (!PackSeek(std::int64_t{kPackHeaderSize} + FHeader.DataSize))
+        throw Exception(CannotWriteText(FPackName));
+      TStream* from = compressed ? static_cast<TStream*>(temp.get()) : source.get();
+      switch (CopyBlocks(FPack, from, nullptr, nullptr, stored, entry.Crc)) {
+        case TCopyResult::Ok: break;
+        case TCopyResult::NoMemory: throw Exception(NoMemoryText());
+        case TCopyResult::ReadFailed: throw Exception(CannotReadText(compressed ? temp_name : Path));
+        case TCopyResult::WriteFailed: throw Exception(CannotWriteText(FPackName));
+      }
+      if (!PadToBoundary(stored)) throw Exception(CannotWriteText(FPackName));
+      FTable.push_back(entry);
+      FHeader.DataSize = static_cast<std::int32_t>(FHeader.DataSize + RoundUp(stored));
+      FHeader.Count = static_cast<std::int32_t>(FTable.size());
+    } catch (const std::bad_alloc&) {
+      throw Exception(NoMemoryText());
+    }
+  } catch (const Exception& e) {
+    source.reset();
+    temp.reset();
+    if (!temp_name.empty()) ::unlink(temp_name.c_str());
+    ShowException(e);
+    return false;
+  }
+  source.reset();
+  temp.reset();
+  if (!temp_name.empty()) ::unlink(temp_name.c_str());
+  return true;
+}
+
+bool TOvPack::AddPack(const AnsiString& Name, TOvPack* Source, const AnsiString& SourceName) {
+  if (!Writable() || !Source || Source == this || !NameAcceptable(Name)) return false;
+  OvFILE* handle = Source->OvfopenComp(SourceName, false);
+  if (!handle) return false;
+  struct Closer {
+    TOvPack* Pack;
+    OvFILE* Handle;
+    ~Closer() { Pack->Ovfclose(Handle); }
+  } closer{Source, handle};
+
+  const TOvFileTable3& from = Source->FTable[static_cast<std::size_t>(handle->Index)];
+  TOvFileTable3 entry{};
+  MakeFTName(entry, Name);
+  entry.Offset = FHeader.DataSize;
+  entry.Size = from.Size;
+  entry.CompSize = from.CompSize;
+  entry.Comp = from.Comp;
+  entry.Time = from.Time;
+  entry.CrcFlag = 1;
+  if (RoundUp(entry.CompSize) > kPackMaxDataSize - FHeader.DataSize) return false;
+
+  FModified = true;
+  if (!PackSeek(std::int64_t{kPackHeaderSize} + FHeader.DataSize)) return false;
+  if (!Source->Ovfseek(handle, 0, 0)) return false;
+  if (CopyBlocks(FPack, nullptr, Source, handle, entry.CompSize, entry.Crc) != TCopyResult::Ok)
+    return false;
+  if (!PadToBoundary(entry.CompSize)) return false;
+  try {
+    FTable.push_back(entry);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  FHeader.DataSize = static_cast<std::int32_t>(FHeader.DataSize + RoundUp(entry.CompSize));
+  FHeader.Count = static_cast<std::int32_t>(FTable.size());
+  return true;
+}
+
+bool TOvPack::DelFile(const AnsiString& Name) {
+  if (!Writable()) return false;
+  const int index = CheckFileName(Name);
+  if (index < 0) return false;
+  TOvFileTable3& entry = FTable[static_cast<std::size_t>(index)];
+  if (entry.FileName[0] == 0) return false;  // already deleted
+  std::memset(entry.FileName, 0, sizeof entry.FileName);
+  std::memset(entry.FileExt, 0, sizeof entry.FileExt);
+  FModified = true;
+  return true;
+}
+
+bool TOvPack::EndPack() {
+  if (!FPackOpen) return true;
+  bool ok = true;
+  CloseFile();
+  const std::int64_t directory = std::int64_t{kPackHeaderSize} + FHeader.DataSize;
+  const std::int64_t end = directory + std::int64_t{48} * static_cast<std::int64_t>(FTable.size());
+  if (FModified) {
+    FHeader.Version = kPackVersion3;
+    FHeader.Count = static_cast<std::int32_t>(FTable.size());
+    ok = PackSeek(0) && PackWrite(&FHeader, sizeof FHeader);
+    if (ok && !FTable.empty()) {
+      ok = PackSeek(directory);
+      for (std::size_t i = 0; ok && i < FTable.size(); i += kEntriesPerWrite) {
+        const std::size_t n = std::min(kEntriesPerWrite, FTable.size() - i);
+        ok = PackWrite(&FTable[i], static_cast<std::int32_t>(n * sizeof(TOvFileTable3)));
+      }
+    }
+  }
+  FTable.clear();
+  FTable.shrink_to_fit();
+  if (FModified && ok) {
+    Word crc = 0;
+    ok = CheckSum(end, crc) && PackWrite(&crc, sizeof crc);
+  }
+  ReleaseStream();
+  return ok;
+}
+
+void TOvPack::ReleaseStream() {
+  FOwnedPack.reset();
+  FPack = nullptr;
+  FStreamPos = -1;
+  FHeader = TOvPackHeader{};
+  FTable.clear();
+  FModified = false;
+  FPackName.clear();
+  FPackOpen = false;
+}
+
+}  // namespace ovelta

@@ -1,0 +1,506 @@
+// Building packs: the bytes NewPack, AddFile, AddPack, DelFile and EndPack write, member names and
+// their refusals, AddFile's messages, temporary files and progress.
+#include <dirent.h>
+
+#include <algorithm>
+
+#include "pack/Ovpack.h"
+#include "pack_support.h"
+#include "platform/Component.h"
+#include "platform/Dialogs.h"
+#include "platform/Text.h"
+
+namespace ovelta {
+namespace {
+
+using namespace pack_test;
+
+// A writable pack component in a scratch directory.
+class PackBuild : public ::testing::Test {
+ protected:
+  PackBuild() { Pack.SetReadOnly(false); }
+
+  std::string Source(const std::string& Name, const std::string& Bytes) {
+    WriteAll(Dir.File(Name), Bytes);
+    return Dir.File(Name);
+  }
+  bool Add(const std::string& Name, const std::string& Bytes, bool Compress = false) {
+    return Pack.AddFile(Name, Source("src_" + std::to_string(++FSources), Bytes), Compress);
+  }
+  // The entry at Index of a closed pack file, read straight from its bytes.
+  static std::string EntryBytes(const std::string& File, int Index) {
+    const std::uint32_t data_size = GetLE(File, 8, 4);
+    return File.substr(16 + data_size + 48 * static_cast<std::size_t>(Index), 48);
+  }
+  static int TempFilesLeft(const std::string& Path) {
+    int n = 0;
+    DIR* d = ::opendir(Path.c_str());
+    while (dirent* e = ::readdir(d)) n += std::string(e->d_name).rfind("OvTmp", 0) == 0;
+    ::closedir(d);
+    return n;
+  }
+
+  ScratchDir Dir;
+  TOvPack Pack;
+  MessageBoxRecorder Boxes;
+
+ private:
+  int FSources = 0;
+};
+
+TEST_F(PackBuild, EmptyPackClosedAtOnceIsHeaderAndCheckWord) {
+  ASSERT_TRUE(Pack.NewPack(Dir.File("e.pak")));
+  EXPECT_EQ(Pack.PackName(), Dir.File("e.pak"));
+  EXPECT_TRUE(Pack.EndPack());
+  EXPECT_FALSE(Pack.PackOpen());
+  EXPECT_TRUE(Pack.PackName().empty());
+  const std::string file = ReadAll(Dir.File("e.pak"));
+  const std::string header("OvPack\x00\x03\0\0\0\0\0\0\0\0", 16);
+  ASSERT_EQ(file.size(), 18u);
+  EXPECT_EQ(file.substr(0, 16), header);
+  EXPECT_EQ(GetLE(file, 16, 2), Crc(header));
+}
+
+TEST_F(PackBuild, MembersArePaddedToSixteenAndEntriesRecordEveryField) {
+  ASSERT_TRUE(Pack.NewPack(Dir.File("p.pak")));
+  const std::string one = "Z";
+  const std::string thirty_two = RandomBytes(32, 1);
+  const std::string src = Source("t", one);
+  const FILETIME stamp = UnixTimeToFileTime(1600000000, 0);
+  ASSERT_TRUE(SetFileLastWriteTime(src, stamp));
+  ASSERT_TRUE(Pack.AddFile("one.bin", src, false));
+  ASSERT_TRUE(Add("thirty2.dat", thirty_two));
+  ASSERT_TRUE(Pack.EndPack());
+
+  const std::string file = ReadAll(Dir.File("p.pak"));
+  ASSERT_EQ(file.size(), 16u + 16 + 32 + 2 * 48 + 2);
+  EXPECT_EQ(GetLE(file, 8, 4), 48u);   // data size, padding included
+  EXPECT_EQ(GetLE(file, 12, 4), 2u);   // count
+  EXPECT_EQ(file.substr(16, 16), std::string("Z") + std::string(15, '\0'));
+  EXPECT_EQ(file.substr(32, 32), thirty_two);
+
+  const std::string first = EntryBytes(file, 0);
+  EXPECT_EQ(first.substr(0, 24), std::string("one", 3) + std::string(18, '\0') + "bin");
+  EXPECT_EQ(GetLE(first, 24, 4), 0u);    // offset
+  EXPECT_EQ(GetLE(first, 28, 4), 1u);    // size
+  EXPECT_EQ(GetLE(first, 32, 4), 1u);    // stored size
+  EXPECT_EQ(first[36], 0);               // not compressed
+  EXPECT_EQ(first[37], 1);               // check flag
+  EXPECT_EQ(GetLE(first, 38, 2), Crc(one));
+  EXPECT_EQ(GetLE(first, 40, 4), stamp.dwLowDateTime);
+  EXPECT_EQ(GetLE(first, 44, 4), stamp.dwHighDateTime);
+  const std::string second = EntryBytes(file, 1);
+  EXPECT_EQ(GetLE(second, 24, 4), 16u);
+  EXPECT_EQ(GetLE(second, 38, 2), Crc(thirty_two));
+  EXPECT_EQ(GetLE(file, file.size() - 2, 2), Crc(file.substr(0, file.size() - 2)));
+}
+
+TEST_F(PackBuild, CompressedMemberHoldsTheCorvelStreamAndReadsBack) {
+  const std::string text = TextBytes(100000);
+  ASSERT_TRUE(Pack.NewPack(Dir.File("c.pak")));
+  ASSERT_TRUE(Add("text.txt", text, true));
+  ASSERT_TRUE(Pack.EndPack());
+  EXPECT_EQ(TempFilesLeft(Dir.Path()), 0);
+
+  const std::string file = ReadAll(Dir.File("c.pak"));
+  const std::string stream = CorvelStream(text);
+  const std::string entry = EntryBytes(file, 0);
+  EXPECT_EQ(entry[36], 1);
+  EXPECT_EQ(GetLE(entry, 28, 4), text.size());
+  EXPECT_EQ(GetLE(entry, 32, 4), stream.size());
+  EXPECT_EQ(file.substr(16, stream.size()), stream);
+  EXPECT_EQ(GetLE(entry, 38, 2), Crc(stream));
+
+  Pack.SetReadOnly(true);
+  ASSERT_TRUE(Pack.LoadPack(Dir.File("c.pak")));
+  OvFILE* f = Pack.Ovfopen("TEXT.TXT");
+  ASSERT_NE(f, nullptr);
+  std::string back(text.size(), '\0');
+  EXPECT_EQ(Pack.Ovfread(back.data(), 1, static_cast<unsigned>(back.size()), f), back.size());
+  EXPECT_EQ(back, text);
+  Pack.Ovfclose(f);
+}
+
+TEST_F(PackBuild, SmallEmptyAndIncompressibleFilesAreStoredUnchanged) {
+  ASSERT_TRUE(Pack.NewPack(Dir.File("s.pak")));
+  const std::string noise = RandomBytes(5000, 2);
+  ASSERT_TRUE(Add("noise.bin", noise, true));
+  ASSERT_TRUE(Add("abc.txt", "abc", true));  // five stream bytes would not be smaller
+  ASSERT_TRUE(Add("empty", "", true));
+  EXPECT_EQ(TempFilesLeft(Dir.Path()), 0);
+  ASSERT_TRUE(Pack.EndPack());
+  const std::string file = ReadAll(Dir.File("s.pak"));
+  EXPECT_EQ(GetLE(file, 8, 4), 5008u + 16u);  // the empty member takes no data bytes
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(EntryBytes(file, i)[36], 0) << i;
+  const std::string empty = EntryBytes(file, 2);
+  EXPECT_EQ(GetLE(empty, 24, 4), 5024u);
+  EXPECT_EQ(GetLE(empty, 28, 4), 0u);
+  EXPECT_EQ(GetLE(empty, 32, 4), 0u);
+  EXPECT_EQ(GetLE(empty, 38, 2), 0xFFFFu);
+
+  Pack.SetReadOnly(true);
+  ASSERT_TRUE(Pack.LoadPack(Dir.File("s.pak")));
+  OvFILE* f = Pack.Ovfopen("empty");
+  ASSERT_NE(f, nullptr);
+  char c;
+  EXPECT_EQ(Pack.Ovfread(&c, 1, 1, f), 0u);
+  Pack.Ovfclose(f);
+}
+
+TEST_F(PackBuild, NameRulesAndTheirMessages) {
+  SetApplicationTitle("PackTest");
+  ASSERT_TRUE(Pack.NewPack(Dir.File("n.pak")));
+  ASSERT_TRUE(Add("README.TXT", "r"));
+  const int before = Pack.GetFileNum();
+
+  // Taken names (without regard to ASCII case), names too long, names whose stored form is taken,
+  // names with an empty base name: each refused with the invalid-name message.
+  const std::vector<std::string> refused = {"readme.txt", "abcdefghijklmnopqrstuvwxy.z",
+                                            ".txt", ".", ""};
+  for (const std::string& name : refused) {
+    Boxes.Clear();
+    EXPECT_FALSE(Add(name, "x")) << name;
+    ASSERT_EQ(Boxes.Boxes().size(), 1u) << name;
+    EXPECT_EQ(Boxes.Boxes()[0].Text, Sjis("ファイル名") + name + Sjis("が不正です。"));
+    EXPECT_EQ(Boxes.Boxes()[0].Caption, "PackTest");
+    EXPECT_EQ(Boxes.Boxes()[0].Flags & MB_ICONSTOP, MB_ICONSTOP);
+  }
+  EXPECT_EQ(Pack.GetFileNum(), before);
+
+  // 25 bytes without a dot: kept as its first 21; found only by that form.
+  const std::string long_name = "abcdefghijklmnopqrstuvwxy";
+  ASSERT_TRUE(Add(long_name, "L"));
+  EXPECT_EQ(Pack.GetFileName(Pack.GetFileNum() - 1), long_name.substr(0, 21));
+  EXPECT_EQ(Pack.CheckFileName(long_name), -1);
+  EXPECT_EQ(Pack.CheckFileName(long_name.substr(0, 21)), Pack.GetFileNum() - 1);
+  // ...and a second name that would be cut to the same 21 bytes is refused.
+  EXPECT_FALSE(Add("abcdefghijklmnopqrstuvwxz", "M"));
+
+  // The first dot splits: x.y.z has the base x and the extension y.z.
+  ASSERT_TRUE(Add("x.y.z", "xyz"));
+  char buffer[kPackNameBufferBytes];
+  ASSERT_TRUE(Pack.GetFileName(Pack.GetFileNum() - 1, buffer));
+  EXPECT_STREQ(buffer, "x.y.z");
+  // An extension cut to three bytes must not let a second member in under the same stored name.
+  ASSERT_TRUE(Add("a.text", "1"));
+  EXPECT_FALSE(Add("a.texx", "2"));
+  EXPECT_EQ(Pack.GetFileName(Pack.GetFileNum() - 1), "a.tex");
+  // A name ending in a dot reads back without it.
+  ASSERT_TRUE(Add("abc.", "3"));
+  EXPECT_EQ(Pack.GetFileName(Pack.GetFileNum() - 1), "abc");
+
+  // Double-byte characters are compared as they are: a trail byte in the a-z range is not
+  // upper-cased, so these two different characters are two names.
+  ASSERT_TRUE(Add("\x83\x61.txt", "da"));
+  ASSERT_TRUE(Add("\x83\x41.txt", "a"));
+  EXPECT_EQ(Pack.CheckFileName("\x83\x61.TXT"), Pack.GetFileNum() - 2);
+}
+
+TEST_F(PackBuild, AddFileReportsUnopenableSourcesAndMissingTemporaryNames) {
+  ASSERT_TRUE(Pack.NewPack(Dir.File("m.pak")));
+  const std::string missing = Dir.File("no-such-file");
+  EXPECT_FALSE(Pack.AddFile("a.txt", missing, false));
+  ASSERT_EQ(Boxes.Boxes().size(), 1u);
+  EXPECT_EQ(Boxes.Boxes()[0].Text, Sjis("ファイル") + missing + Sjis("が開けません。"));
+  EXPECT_EQ(Pack.GetFileNum(), 0);
+
+  // Every temporary name taken: compression cannot start, the member is not added.
+  for (int i = 0; i < 1000; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "OvTmp%03d.Corvel", i);
+    WriteAll(Dir.File(name), "");
+  }
+  Boxes.Clear();
+  EXPECT_FALSE(Add("b.txt", TextBytes(1000), true));
+  ASSERT_EQ(Boxes.Boxes().size(), 1u);
+  EXPECT_EQ(Boxes.Boxes()[0].Text, Sjis("テンポラリファイルが作れません。"));
+  EXPECT_EQ(Pack.GetFileNum(), 0);
+  // Stored members need no temporary file; the others were left alone.
+  EXPECT_TRUE(Add("b.txt", TextBytes(1000), false));
+  EXPECT_EQ(TempFilesLeft(Dir.Path()), 1000);
+}
+
+TEST_F(PackBuild, ReadOnlyRefusesEveryChange) {
+  TOvPack reader;  // ReadOnly by default
+  EXPECT_FALSE(reader.NewPack(Dir.File("r.pak")));
+  ASSERT_TRUE(Pack.NewPack(Dir.File("r.pak")));
+  ASSERT_TRUE(Add("a", "a"));
+  Pack.SetReadOnly(true);  // ignored while open
+  EXPECT_FALSE(Pack.ReadOnly());
+  ASSERT_TRUE(Pack.EndPack());
+
+  ASSERT_TRUE(reader.LoadPack(Dir.File("r.pak")));
+  reader.SetReadOnly(false);
+  EXPECT_TRUE(reader.ReadOnly());
+  EXPECT_FALSE(reader.AddFile("b", Source("b", "b"), false));
+  EXPECT_FALSE(reader.DelFile("a"));
+  EXPECT_TRUE(Boxes.Boxes().empty());
+  const std::string before = ReadAll(Dir.File("r.pak"));
+  EXPECT_TRUE(reader.EndPack());
+  EXPECT_EQ(ReadAll(Dir.File("r.pak")), before);
+}
+
+TEST_F(PackBuild, DeletedEntriesStayCountedAndCannotBeOpened) {
+  ASSERT_TRUE(Pack.NewPack(Dir.File("d.pak")));
+  ASSERT_TRUE(Add("gone.txt", "deleted bytes"));
+  ASSERT_TRUE(Add("kept.txt", "kept bytes"));
+  ASSERT_TRUE(Pack.EndPack());
+  const auto size_before = ReadAll(Dir.File("d.pak")).size();
+
+  ASSERT_TRUE(Pack.LoadPack(Dir.File("d.pak")));
+  EXPECT_TRUE(Pack.DelFile("GONE.TXT"));
+  EXPECT_FALSE(Pack.DelFile("gone.txt"));
+  EXPECT_FALSE(Pack.DelFile(""));  // the blank entry is not "deleted" twice
+  EXPECT_EQ(Pack.GetFileNum(), 2);
+  EXPECT_EQ(Pack.GetFileName(0), "");
+  EXPECT_EQ(Pack.GetFileSize(0), 0);
+  FILETIME t;
+  EXPECT_FALSE(Pack.GetFileTime(0, t));
+  EXPECT_EQ(Pack.Ovfopen("gone.txt"), nullptr);
+  EXPECT_EQ(Pack.Ovfopen(""), nullptr);  // an empty name does not reach the deleted bytes
+  ASSERT_TRUE(Pack.EndPack());
+
+  const std::string file = ReadAll(Dir.File("d.pak"));
+  EXPECT_EQ(file.size(), size_before);
+  EXPECT_EQ(EntryBytes(file, 0).substr(0, 24), std::string(24, '\0'));
+  Pack.SetReadOnly(true);
+  ASSERT_TRUE(Pack.LoadPack(Dir.File("d.pak")));  // the check word was rewritten
+  std::unique_ptr<TMemoryStream> kept = Pack.OvMakeStream("kept.txt");
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(std::string(static_cast<char*>(kept->Memory()), 10), "kept bytes");
+}
+
+TEST_F(PackBuild, ReopenedPackGrowsAndStaysWhole) {
+  ASSERT_TRUE(Pack.NewPack(Dir.File("g.pak")));
+  ASSERT_TRUE(Add("first", "first member"));
+  ASSERT_TRUE(Pack.EndPack());
+  ASSERT_TRUE(Pack.LoadPack(Dir.File("g.pak")));
+  ASSERT_TRUE(Add("second", TextBytes(50000), true));
+  // A refused addition after the directory was overwritten on disk leaves nothing half-done.
+  EXPECT_FALSE(Pack.AddFile("third", Dir.File("absent"), false));
+  ASSERT_TRUE(Pack.EndPack());
+
+  TOvPack reader;
+  ASSERT_TRUE(reader.LoadPack(Dir.File("g.pak")));
+  ASSERT_EQ(reader.GetFileNum(), 2);
+  std::unique_ptr<TMemoryStream> first = reader.OvMakeStream("first");
+  std::unique_ptr<TMemoryStream> second = reader.OvMakeStream("second");
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(std::string(static_cast<char*>(first->Memory()), 12), "first member");
+  EXPECT_EQ(std::string(static_cast<char*>(second->Memory()), 50000), TextBytes(50000));
+}
+
+TEST_F(PackBuild, AddPackCopiesStoredBytesBetweenPacks) {
+  const std::string text = TextBytes(40000);
+  ASSERT_TRUE(Pack.NewPack(Dir.File("src.pak")));
+  ASSERT_TRUE(Add("text.txt", text, true));
+  ASSERT_TRUE(Add("raw.bin", RandomBytes(100, 3)));
+  ASSERT_TRUE(Pack.EndPack());
+
+  TOvPack source;
+  source.SetCrcMode(cmEachFile);
+  ASSERT_TRUE(source.LoadPack(Dir.File("src.pak")));
+  ASSERT_TRUE(Pack.NewPack(Dir.File("dst.pak")));
+  EXPECT_TRUE(Pack.AddPack("copy.txt", &source, "TEXT.TXT"));
+  EXPECT_TRUE(Pack.AddPack("raw.bin", &source, "raw.bin"));
+  EXPECT_FALSE(Pack.AddPack("COPY.TXT", &source, "raw.bin"));  // name taken
+  EXPECT_FALSE(Pack.AddPack("x", &source, "absent"));
+  EXPECT_FALSE(Pack.AddPack("y", &Pack, "raw.bin"));           // a pack cannot copy from itself
+  EXPECT_FALSE(Pack.AddPack("z", nullptr, "raw.bin"));
+  EXPECT_TRUE(Boxes.Boxes().empty());
+  ASSERT_TRUE(Pack.EndPack());
+
+  TOvPack copy;
+  copy.SetCrcMode(cmEachFile);
+  ASSERT_TRUE(copy.LoadPack(Dir.File("dst.pak")));
+  ASSERT_EQ(copy.GetFileNum(), 2);
+  for (int i = 0; i < 2; ++i) {
+    const TOvFileTable3* from = source.GetFileEntry(i);
+    const TOvFileTable3* to = copy.GetFileEntry(i);
+    EXPECT_EQ(to->Size, from->Size);
+    EXPECT_EQ(to->CompSize, from->CompSize);
+    EXPECT_EQ(to->Comp, from->Comp);
+    EXPECT_EQ(to->Crc, from->Crc);
+    EXPECT_EQ(to->CrcFlag, 1);
+    EXPECT_EQ(FileTimeTicks(to->Time), FileTimeTicks(from->Time));
+  }
+  std::unique_ptr<TMemoryStream> back = copy.OvMakeStream("copy.txt");
+  ASSERT_TRUE(back);
+  EXPECT_EQ(std::string(static_cast<char*>(back->Memory()), text.size()), text);
+}
+
+TEST_F(PackBuild, ProgressPerBlockAndPerMebibyteOnClose) {
+  const std::string big = RandomBytes(2621440, 4);  // 2.5 MiB, stored unchanged
+  std::vector<int> seen;
+  Pack.SetOnProgress([&](TObject* Sender) {
+    EXPECT_EQ(Sender, &Pack);
+    seen.push_back(Pack.ProgPercent());
+  });
+  ASSERT_TRUE(Pack.NewPack(Dir.File("big.pak")));
+  ASSERT_TRUE(Add("big.bin", big));
+  // The copy: 0 first, then one report per 32768-byte block, ending at 100.
+  ASSERT_EQ(seen.size(), 1u + 80u);
+  EXPECT_EQ(seen.front(), 0);
+  EXPECT_EQ(seen[1], 1);
+  EXPECT_EQ(seen.back(), 100);
+  seen.clear();
+  // The close reads 16 + 2621440 + 48 bytes back: 0, then before each MiB block.
+  ASSERT_TRUE(Pack.EndPack());
+  EXPECT_EQ(seen, (std::vector<int>{0, 39, 79, 100}));
+
+  // Without a handler the value is left alone.
+  TOvPack quiet;
+  quiet.SetReadOnly(false);
+  ASSERT_TRUE(quiet.NewPack(Dir.File("q.pak")));
+  ASSERT_TRUE(quiet.AddFile("a", Dir.File("src_1"), false));
+  EXPECT_EQ(quiet.ProgPercent(), 0);
+}
+
+TEST_F(PackBuild, TemporaryNamesAreTheFirstFree) {
+  AnsiString name;
+  ASSERT_TRUE(TOvPack::MakeTempFile(name));
+  EXPECT_EQ(name, "OvTmp000.Corvel");
+  WriteAll(Dir.File("OvTmp000.Corvel"), "");
+  ::mkdir(Dir.File("OvTmp001.Corvel").c_str(), 0700);  // a directory does not count as a file
+  ASSERT_TRUE(TOvPack::MakeTempFile(name));
+  EXPECT_EQ(name, "OvTmp001.Corvel");
+}
+
+}  // namespace
+}  // namespace ovelta
+
+namespace ovelta {
+namespace {
+
+using namespace pack_test;
+
+// A stream whose every operation raises, as a failing device would.
+class BrokenStream : public TStream {
+ public:
+  std::int32_t Read(void*, std::int32_t) override { throw EReadError("broken"); }
+  std::int32_t Write(const void*, std::int32_t) override { throw EWriteError("broken"); }
+  std::int64_t Seek(std::int64_t, TSeekOrigin) override { throw EStreamError("broken"); }
+  void SetSize(std::int64_t) override { throw EStreamError("broken"); }
+};
+
+TEST(PackComponent, DefaultsRegistrationAndOwnerClosesThePack) {
+  ScratchDir dir;
+  {
+    TComponent owner(nullptr);
+    auto* pack = new TOvPack(&owner);
+    EXPECT_EQ(pack->ClassName(), "TOvPack");
+    EXPECT_TRUE(pack->ReadOnly());
+    EXPECT_EQ(pack->CrcMode(), cmPackAll);
+    EXPECT_EQ(pack->ProgPercent(), 0);
+    EXPECT_FALSE(pack->PackOpen());
+    EXPECT_EQ(pack->GetFileNum(), 0);
+    pack->SetReadOnly(false);
+    ASSERT_TRUE(pack->NewPack(dir.File("owned.pak")));
+    WriteAll(dir.File("m"), "member");
+    ASSERT_TRUE(pack->AddFile("m", dir.File("m"), false));
+  }  // the owner frees the pack, which closes it
+  TOvPack reader;
+  ASSERT_TRUE(reader.LoadPack(dir.File("owned.pak")));
+  EXPECT_EQ(reader.GetFileName(0), "m");
+
+  Ovpack::Register();
+  const auto classes = RegisteredComponents(kOveltaPage);
+  EXPECT_NE(std::find(classes.begin(), classes.end(), "TOvPack"), classes.end());
+}
+
+TEST(PackTransfers, CopiesAndEncodingGiveTheirCheckWordsAndStreams) {
+  const std::string text = TextBytes(70000);
+  TMemoryStream source;
+  source.WriteBuffer(text.data(), static_cast<std::int32_t>(text.size()));
+  TOvPack pack;
+
+  source.SetPosition(0);
+  TMemoryStream copy;
+  EXPECT_EQ(pack.FileCopy(&copy, &source, 70000), Crc(text));
+  EXPECT_EQ(std::string(static_cast<char*>(copy.Memory()), 70000), text);
+
+  source.SetPosition(0);
+  TMemoryStream encoded;
+  const std::string stream = CorvelStream(text);
+  EXPECT_EQ(pack.FileEncode(&encoded, &source, 70000), static_cast<std::int32_t>(stream.size()));
+  EXPECT_EQ(std::string(static_cast<char*>(encoded.Memory()), stream.size()), stream);
+
+  // FileDecode needs exactly the stream: one byte missing fails, and nothing beyond Size is written.
+  std::string back(70000 + 16, '#');
+  encoded.SetPosition(0);
+  EXPECT_TRUE(pack.FileDecode(back.data(), &encoded, 70000, static_cast<std::int32_t>(stream.size())));
+  EXPECT_EQ(back.substr(0, 70000), text);
+  EXPECT_EQ(back.substr(70000), std::string(16, '#'));
+  encoded.SetPosition(0);
+  EXPECT_FALSE(pack.FileDecode(back.data(), &encoded, 70000, static_cast<std::int32_t>(stream.size()) - 1));
+
+  // Exceptions of a stream stop at StreamRead / StreamWrite.
+  BrokenStream broken;
+  std::int32_t moved = -1;
+  char buffer[8];
+  EXPECT_FALSE(pack.StreamRead(&broken, buffer, 8, moved));
+  EXPECT_EQ(moved, 0);
+  EXPECT_FALSE(pack.StreamWrite(&broken, buffer, 8, moved));
+  EXPECT_EQ(moved, 0);
+  source.SetPosition(0);
+  EXPECT_EQ(pack.FileEncode(&broken, &source, 70000), 0);
+  EXPECT_FALSE(pack.LoadPackStream(&broken));
+}
+
+TEST(PackTransfers, EncodingAndDecodingReportProgressPerSlice) {
+  ScratchDir dir;
+  const std::string text = TextBytes(100000);
+  WriteAll(dir.File("t"), text);
+  TOvPack pack;
+  std::vector<int> seen;
+  pack.SetOnProgress([&](TObject*) { seen.push_back(pack.ProgPercent()); });
+  pack.SetReadOnly(false);
+  ASSERT_TRUE(pack.NewPack(dir.File("p.pak")));
+  ASSERT_TRUE(pack.AddFile("t", dir.File("t"), true));
+  // Encoding: 0, then after each 16384 bytes read, then 100 on the calls after the last read;
+  // the copy of the stream follows from 0.
+  const std::vector<int> reads = {0, 16, 32, 49, 65, 81, 98, 100};
+  ASSERT_GT(seen.size(), reads.size());
+  EXPECT_EQ(std::vector<int>(seen.begin(), seen.begin() + 8), reads);
+  std::size_t i = reads.size();
+  while (i < seen.size() && seen[i] == 100) ++i;
+  ASSERT_LT(i, seen.size());
+  EXPECT_EQ(seen[i], 0);  // the copy begins
+  EXPECT_EQ(seen.back(), 100);
+  ASSERT_TRUE(pack.EndPack());
+
+  // Decoding: 0, then each time the decoder asks for the next 16384 stored bytes.
+  pack.SetReadOnly(true);
+  ASSERT_TRUE(pack.LoadPack(dir.File("p.pak")));
+  const std::int64_t stored = pack.GetFileEntry(0)->CompSize;
+  ASSERT_GT(stored, 16384);
+  seen.clear();
+  OvFILE* f = pack.Ovfopen("t");
+  ASSERT_NE(f, nullptr);
+  pack.Ovfclose(f);
+  std::vector<int> expected = {0};
+  for (std::int64_t read = 16384;; read += 16384) {
+    expected.push_back(static_cast<int>(std::min(read, stored) * 100 / stored));
+    if (read >= stored) break;
+  }
+  EXPECT_EQ(seen, expected);
+}
+
+TEST(PackTransfers, WriteFailuresAreReportedNotHidden) {
+  ScratchDir dir;
+  WriteAll(dir.File("m"), TextBytes(5000));
+  MessageBoxRecorder boxes;
+  TOvPack pack;
+  pack.SetReadOnly(false);
+  // A device that is always full: the pack opens, but nothing reaches it.
+  ASSERT_TRUE(pack.NewPack("/dev/full"));
+  EXPECT_FALSE(pack.AddFile("m", dir.File("m"), false));
+  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  EXPECT_EQ(boxes.Boxes()[0].Text, Sjis("ファイル") + "/dev/full" + Sjis("に書き込めません。"));
+  EXPECT_EQ(pack.GetFileNum(), 0);
+  EXPECT_FALSE(pack.EndPack());
+  EXPECT_FALSE(pack.PackOpen());
+}
+
+}  // namespace
+}  // namespace ovelta

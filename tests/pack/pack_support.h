@@ -1,0 +1,165 @@
+// Helpers for the pack tests: a scratch directory that is also the current directory (temporary
+// files of AddFile land there), whole-file reads and writes, and packs of every version built by
+// hand, byte by byte, independently of the writer under test.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <cstdio>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "pack/Ovpack.h"
+#include "platform/FileTime.h"
+
+namespace ovelta::pack_test {
+
+// A fresh directory, made the current directory for the object's lifetime.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    char pattern[] = "/tmp/merlig-pack-XXXXXX";
+    FPath = ::mkdtemp(pattern);
+    char here[4096];
+    FPrevious = ::getcwd(here, sizeof here) ? here : "/";
+    EXPECT_EQ(::chdir(FPath.c_str()), 0);
+  }
+  ~ScratchDir() {
+    EXPECT_EQ(::chdir(FPrevious.c_str()), 0);
+    std::system(("rm -rf '" + FPath + "'").c_str());
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  std::string File(const std::string& Name) const { return FPath + "/" + Name; }
+  const std::string& Path() const { return FPath; }
+
+ private:
+  std::string FPath;
+  std::string FPrevious;
+};
+
+inline std::string ReadAll(const std::string& Path) {
+  std::string bytes;
+  if (FILE* f = std::fopen(Path.c_str(), "rb")) {
+    char block[65536];
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) bytes.append(block, n);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+inline void WriteAll(const std::string& Path, const std::string& Bytes) {
+  FILE* f = std::fopen(Path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << Path;
+  std::fwrite(Bytes.data(), 1, Bytes.size(), f);
+  std::fclose(f);
+}
+
+inline std::string RandomBytes(std::size_t Count, unsigned Seed) {
+  std::mt19937 gen(Seed);
+  std::string s(Count, '\0');
+  for (auto& c : s) c = static_cast<char>(gen() & 0xFF);
+  return s;
+}
+
+// Text that compresses well but not trivially.
+inline std::string TextBytes(std::size_t Count) {
+  static const char* kWords[] = {"pack ", "member ", "corvel ", "stream ", "window ", "check ",
+                                 "word\n", "directory ", "entry ", "offset "};
+  std::string s;
+  std::mt19937 gen(7);
+  while (s.size() < Count) s += kWords[gen() % 10];
+  s.resize(Count);
+  return s;
+}
+
+inline Word Crc(const std::string& Bytes) {
+  TCrcCheck crc;
+  return crc.Crc(Bytes.data(), static_cast<std::int32_t>(Bytes.size()));
+}
+
+inline void PutLE(std::string& Out, std::uint64_t Value, int Bytes) {
+  for (int i = 0; i < Bytes; ++i) Out.push_back(static_cast<char>((Value >> (8 * i)) & 0xFF));
+}
+
+inline std::uint32_t GetLE(const std::string& In, std::size_t At, int Bytes) {
+  std::uint32_t v = 0;
+  for (int i = Bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(In.at(At + i));
+  return v;
+}
+
+// The Corvel stream of Bytes (at least one byte), by the library's encoder.
+inline std::string CorvelStream(const std::string& Bytes) {
+  TCorvelEncode encoder;
+  const Byte* out = encoder.Open(static_cast<std::int32_t>(Bytes.size()));
+  EXPECT_NE(out, nullptr);
+  std::string stream;
+  for (std::size_t at = 0; out && !encoder.Finished(); at += kCorvelSliceSize) {
+    const std::int32_t ready = encoder.Encode(at < Bytes.size() ? Bytes.data() + at : nullptr);
+    stream.append(reinterpret_cast<const char*>(out), static_cast<std::size_t>(ready));
+  }
+  return stream;
+}
+
+// One member of a hand-built pack. Name and Ext go into the 21 + 3 name bytes as they are.
+struct HandMember {
+  std::string Name;
+  std::string Ext;
+  std::string Stored;        // the bytes in the data area
+  std::optional<std::int32_t> Size = std::nullopt;  // uncompressed size; none: Stored's size
+  bool Comp = false;
+  // Overrides for damaged entries.
+  std::optional<std::uint32_t> Offset = std::nullopt;  // none: where the member was placed
+  std::optional<std::int32_t> CompSize = std::nullopt;  // none: Stored's size
+  std::uint64_t Time = 0x01D0000012345678ull;
+};
+
+// A pack of Version (0x0100, 0x0200 or 0x0300) holding Members in order, each padded to 16. For
+// version 3 the entries carry check words and the file ends with the whole-pack check word.
+inline std::string HandPack(Word Version, const std::vector<HandMember>& Members,
+                            std::int64_t DataSizeOverride = -1, std::int64_t CountOverride = -1) {
+  std::string data;
+  std::vector<std::int64_t> offsets;
+  for (const auto& m : Members) {
+    offsets.push_back(static_cast<std::int64_t>(data.size()));
+    data += m.Stored;
+    data.append((16 - data.size() % 16) % 16, '\0');
+  }
+  std::string file = "OvPack";
+  PutLE(file, Version, 2);
+  PutLE(file, static_cast<std::uint64_t>(DataSizeOverride >= 0 ? DataSizeOverride : static_cast<std::int64_t>(data.size())), 4);
+  PutLE(file, static_cast<std::uint64_t>(CountOverride >= 0 ? CountOverride : static_cast<std::int64_t>(Members.size())), 4);
+  file += data;
+  for (std::size_t i = 0; i < Members.size(); ++i) {
+    const HandMember& m = Members[i];
+    std::string name = m.Name.substr(0, 21);
+    name.resize(21, '\0');
+    std::string ext = m.Ext.substr(0, 3);
+    ext.resize(3, '\0');
+    file += name + ext;
+    PutLE(file, m.Offset ? *m.Offset : static_cast<std::uint64_t>(offsets[i]), 4);
+    const std::int32_t size = m.Size.value_or(static_cast<std::int32_t>(m.Stored.size()));
+    PutLE(file, static_cast<std::uint32_t>(size), 4);
+    if (Version == kPackVersion1) continue;
+    const std::int32_t comp_size = m.CompSize.value_or(static_cast<std::int32_t>(m.Stored.size()));
+    PutLE(file, static_cast<std::uint32_t>(comp_size), 4);
+    file.push_back(m.Comp ? 1 : 0);
+    if (Version == kPackVersion2) {
+      file += "\xEE\xEE\xEE";  // not read
+      continue;
+    }
+    file.push_back(1);
+    PutLE(file, Crc(m.Stored), 2);
+    PutLE(file, m.Time, 8);
+  }
+  if (Version == kPackVersion3) PutLE(file, Crc(file), 2);
+  return file;
+}
+
+}  // namespace ovelta::pack_test

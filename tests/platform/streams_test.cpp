@@ -1,0 +1,183 @@
+// File and memory streams, sharing locks, and FILETIME conversion.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/FileTime.h"
+#include "platform/Streams.h"
+
+namespace ovelta {
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/merlig-streams-XXXXXX";
+    FPath = ::mkdtemp(pattern);
+  }
+  ~TempDir() { std::system(("rm -rf '" + FPath + "'").c_str()); }
+  std::string File(const std::string& Name) const { return FPath + "/" + Name; }
+
+ private:
+  std::string FPath;
+};
+
+TEST(FileStream, CreateWriteSeekReadAndResize) {
+  TempDir dir;
+  const std::string path = dir.File("a.bin");
+  {
+    TFileStream out(path, fmCreate);
+    out.WriteBuffer("hello world", 11);
+    EXPECT_EQ(out.Size(), 11);
+    EXPECT_EQ(out.Seek(-5, TSeekOrigin::soEnd), 6);
+    char word[5];
+    out.ReadBuffer(word, 5);
+    EXPECT_EQ(std::string(word, 5), "world");
+    // Writing beyond the end fills the gap with zero bytes.
+    out.Seek(20, TSeekOrigin::soBeginning);
+    out.WriteBuffer("!", 1);
+    EXPECT_EQ(out.Size(), 21);
+    out.SetSize(5);
+    EXPECT_EQ(out.Size(), 5);
+    EXPECT_EQ(out.Position(), 5);
+  }
+  TFileStream in(path, fmOpenRead);
+  char buffer[16] = {};
+  EXPECT_EQ(in.Read(buffer, 16), 5);  // short read at the end, no exception
+  EXPECT_EQ(std::string(buffer), "hello");
+  EXPECT_EQ(in.Read(buffer, 16), 0);
+  EXPECT_THROW(in.ReadBuffer(buffer, 1), EReadError);
+  EXPECT_THROW(in.Seek(-1, TSeekOrigin::soBeginning), EStreamError);
+  // A read-only stream refuses writes with an exception the pack code can catch.
+  EXPECT_THROW(in.WriteBuffer("x", 1), EStreamError);
+}
+
+TEST(FileStream, OpenFailuresRaiseStreamErrorsNamingTheFile) {
+  TempDir dir;
+  try {
+    TFileStream missing(dir.File("none"), fmOpenRead);
+    FAIL() << "opened a missing file";
+  } catch (const EFOpenError& e) {
+    EXPECT_NE(std::string(e.what()).find("none"), std::string::npos);
+    EXPECT_EQ(e.ClassName(), "EFOpenError");
+  }
+  EXPECT_THROW(TFileStream(dir.File("no/such/dir"), fmCreate), EFCreateError);
+  EXPECT_THROW(TFileStream(dir.File(""), fmOpenRead), EFOpenError);  // a directory
+  // Everything derives from Exception.
+  EXPECT_THROW(TFileStream(dir.File("none"), fmOpenRead), Exception);
+}
+
+TEST(FileStream, DenyWriteSharingExcludesWritersNotReaders) {
+  TempDir dir;
+  const std::string path = dir.File("shared");
+  { TFileStream make(path, fmCreate); }
+  {
+    TFileStream reader(path, fmOpenRead | fmShareDenyWrite);
+    TFileStream second(path, fmOpenRead | fmShareDenyWrite);
+    EXPECT_THROW(TFileStream(path, fmOpenReadWrite | fmShareDenyWrite), EFOpenError);
+    // An opener without a sharing mode is not stopped.
+    TFileStream plain(path, fmOpenReadWrite);
+  }
+  {
+    TFileStream writer(path, fmOpenReadWrite | fmShareDenyWrite);
+    EXPECT_THROW(TFileStream(path, fmOpenRead | fmShareDenyWrite), EFOpenError);
+  }
+  {
+    TFileStream only(path, fmOpenRead | fmShareExclusive);
+    EXPECT_THROW(TFileStream(path, fmOpenRead | fmShareDenyWrite), EFOpenError);
+  }
+  TFileStream again(path, fmOpenReadWrite | fmShareDenyWrite);  // locks went with their streams
+}
+
+TEST(MemoryStream, GrowsReadsSeeksAndSizes) {
+  TMemoryStream m;
+  std::vector<char> data(100000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
+  for (std::size_t i = 0; i < data.size(); i += 1000) m.WriteBuffer(&data[i], 1000);
+  EXPECT_EQ(m.Size(), 100000);
+  EXPECT_EQ(std::memcmp(m.Memory(), data.data(), data.size()), 0);
+  m.SetPosition(99990);
+  char tail[20];
+  EXPECT_EQ(m.Read(tail, 20), 10);
+  EXPECT_EQ(m.Read(tail, 20), 0);
+  // Seeking past the end then writing zero-fills the gap.
+  m.Seek(10, TSeekOrigin::soEnd);
+  m.WriteBuffer("z", 1);
+  EXPECT_EQ(m.Size(), 100011);
+  EXPECT_EQ(static_cast<char*>(m.Memory())[100005], 0);
+  EXPECT_THROW(m.Seek(-1, TSeekOrigin::soBeginning), EStreamError);
+  m.SetSize(3);
+  EXPECT_EQ(m.Position(), 3);
+  m.SetSize(8);  // grows with zero bytes
+  EXPECT_EQ(static_cast<char*>(m.Memory())[7], 0);
+  m.Clear();
+  EXPECT_EQ(m.Size(), 0);
+  EXPECT_EQ(m.Memory(), nullptr);
+}
+
+TEST(MemoryStream, ImpossibleSizeRaisesAndKeepsTheContents) {
+  TMemoryStream m;
+  m.WriteBuffer("abc", 3);
+  EXPECT_THROW(m.SetSize(std::int64_t{1} << 62), EStreamError);
+  EXPECT_EQ(m.Size(), 3);
+  EXPECT_EQ(std::string(static_cast<char*>(m.Memory()), 3), "abc");
+}
+
+TEST(MemoryStream, FileRoundTripAndCopyFrom) {
+  TempDir dir;
+  TMemoryStream m;
+  m.WriteBuffer("0123456789", 10);
+  m.SaveToFile(dir.File("m"));
+  TMemoryStream loaded;
+  loaded.LoadFromFile(dir.File("m"));
+  ASSERT_EQ(loaded.Size(), 10);
+  EXPECT_EQ(std::string(static_cast<char*>(loaded.Memory()), 10), "0123456789");
+  loaded.SetPosition(4);
+  TMemoryStream copy;
+  EXPECT_EQ(copy.CopyFrom(loaded, 3), 3);
+  EXPECT_EQ(std::string(static_cast<char*>(copy.Memory()), 3), "456");
+  EXPECT_THROW(copy.CopyFrom(loaded, 10), EReadError);  // only 3 bytes left
+  EXPECT_THROW(loaded.LoadFromFile(dir.File("absent")), EFOpenError);
+  EXPECT_EQ(loaded.Size(), 10);
+}
+
+TEST(FileTime, KnownInstantsConvertBothWays) {
+  // 1970-01-01 is the Unix epoch; 1989-12-31 15:00:00 UTC is 631119600.
+  FILETIME epoch = UnixTimeToFileTime(0, 0);
+  EXPECT_EQ(FileTimeTicks(epoch), 116444736000000000ull);
+  FILETIME old = UnixTimeToFileTime(631119600, 0);
+  EXPECT_EQ(old.dwLowDateTime, 0xA8EE9800u);
+  EXPECT_EQ(old.dwHighDateTime, 0x01B41DDEu);
+  std::int64_t seconds = 0;
+  std::int32_t nanoseconds = 0;
+  FileTimeToUnixTime(UnixTimeToFileTime(1700000000, 123456789), seconds, nanoseconds);
+  EXPECT_EQ(seconds, 1700000000);
+  EXPECT_EQ(nanoseconds, 123456700);  // FILETIME keeps 100 ns
+  // Before 1601 clamps to 0, negative nanoseconds normalise.
+  EXPECT_EQ(FileTimeTicks(UnixTimeToFileTime(-20000000000LL, 0)), 0u);
+  EXPECT_EQ(FileTimeTicks(UnixTimeToFileTime(1, -500000000)),
+            116444736000000000ull + 5000000ull);
+}
+
+TEST(FileTime, FileStampsAreReadAndSet) {
+  TempDir dir;
+  const std::string path = dir.File("t");
+  { TFileStream make(path, fmCreate); }
+  FILETIME wanted = UnixTimeToFileTime(1234567890, 500000000);
+  ASSERT_TRUE(SetFileLastWriteTime(path, wanted));
+  FILETIME seen{};
+  ASSERT_TRUE(GetFileLastWriteTime(path, seen));
+  EXPECT_EQ(FileTimeTicks(seen), FileTimeTicks(wanted));
+  TFileStream open(path, fmOpenRead);
+  EXPECT_EQ(FileTimeTicks(open.LastWriteTime()), FileTimeTicks(wanted));
+  EXPECT_FALSE(GetFileLastWriteTime(dir.File("absent"), seen));
+  EXPECT_FALSE(SetFileLastWriteTime(dir.File("absent"), wanted));
+}
+
+}  // namespace
+}  // namespace ovelta
