@@ -4,7 +4,7 @@
 // of both connections once the login has succeeded.
 //
 // Beyond the classic behaviour, the session never loses a byte while relaying (what a connection
-// cannot take waits, and while more than kRelayBacklog waits for one side the other side is not
+// cannot take waits, and while kRelayBacklog (1 MiB) waits for one side the other side is not
 // read), bounds a pending login-phase line to kMaxLineBytes, answers PASS with "-ERR server
 // connection failed" when the upstream connection cannot be made, abandons the upstream connect
 // when the mail program leaves first, closes a refused second mail program after telling it why,
@@ -21,8 +21,10 @@ namespace ovelta {
 
 namespace {
 
-// While this many bytes wait to be sent to one side, the other side is not read.
-constexpr std::size_t kRelayBacklog = 256 * 1024;
+// While this many bytes wait to be sent to one side, the other side is not read. They wait in a
+// kernel pipe, not in the proxy's memory; steps of this size keep the relay's system calls and
+// wake-ups few (a quarter of it costs about a sixth more processor time per byte).
+constexpr std::size_t kRelayBacklog = 1024 * 1024;
 // A login-phase line still without its end after this many bytes ends the connection.
 constexpr std::size_t kMaxLineBytes = 8 * 1024;
 
