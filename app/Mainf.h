@@ -102,10 +102,16 @@ class TMainForm : public TForm {
   // Sends Text (lines ended by LF) on Connection in one call, each line logged with Prefix and
   // sent ended by CR LF; a socket failure is dropped, any other shown.
   void SendLines(TCustomWinSocket* Connection, const AnsiString& Text, const char* Prefix);
+  // Takes the mail program's complete lines as commands; while its replies pile up unread, the
+  // rest waits and the mail program is not read.
+  void ClientLines();
   // While relaying: moves what waits on From to To unchanged; while To has too much waiting, From
   // is no longer read, until RelayDrained reports To's output gone.
   void Relay(TCustomWinSocket* From, TCustomWinSocket* To);
+  // A connection's waiting output has gone: what was held back for it is read again.
   void RelayDrained(TCustomWinSocket* Drained);
+  // Asks for the drain events of both sockets (RelayDrained).
+  void WatchDrains();
   // A login-phase line of Connection has grown past its bound without a line end: the mail
   // program is told, the connection closed.
   void LineTooLong(TCustomWinSocket* Connection);

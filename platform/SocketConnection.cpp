@@ -194,17 +194,15 @@ void TCustomWinSocket::Impl::Announce(std::function<void()> Done) {
     });
   };
   const QString address = QString::fromStdString(PeerAddress);
-  int id = QHostInfo::lookupHost(address, Context.get(), [finish, address](const QHostInfo& Info) {
+  QHostInfo::lookupHost(address, Context.get(), [finish, address](const QHostInfo& Info) {
     AnsiString name;
     if (Info.error() == QHostInfo::NoError && !Info.hostName().isEmpty() &&
         Info.hostName() != address)
       name = Info.hostName().toStdString();
     finish(name);
   });
-  QTimer::singleShot(sockets::kReverseLookupMs, Context.get(), [finish, id] {
-    QHostInfo::abortHostLookup(id);
-    finish(AnsiString());
-  });
+  // A slow look-up is not aborted (that leaks its functor in Qt); its late answer is ignored.
+  QTimer::singleShot(sockets::kReverseLookupMs, Context.get(), [finish] { finish(AnsiString()); });
 }
 
 void TCustomWinSocket::Impl::Start() {

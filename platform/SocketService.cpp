@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <cerrno>
+#include <chrono>
 
 #include "platform/Dialogs.h"
 #include "platform/Sockets_p.h"
@@ -40,6 +41,7 @@ struct SocketService::Lingering {
   bool PeerEnded = false;
   bool Shut = false;
   bool Done = false;
+  std::chrono::steady_clock::time_point Started = std::chrono::steady_clock::now();
   std::unique_ptr<QSocketNotifier> ReadNotifier;
   std::unique_ptr<QSocketNotifier> WriteNotifier;
   std::unique_ptr<QTimer> IdleTimer;
@@ -155,6 +157,8 @@ void SocketService::Linger(UniqueFd Fd, Outbox Output, bool PeerEnded) {
   // output is out, finish once the peer has ended too.
   auto step = [this, l] {
     if (l->Done) return;
+    if (std::chrono::steady_clock::now() - l->Started > std::chrono::milliseconds(kLingerMaxMs))
+      return EndLingering(l);  // a peer that keeps sending cannot hold us for ever
     bool progress = false;
     std::size_t written = 0;
     if (l->Out.Pending() > 0) {

@@ -262,7 +262,6 @@ struct TClientSocket::Impl : sockets::SocketOwner {
   std::unique_ptr<TCustomWinSocket> Connection;
   bool Active = false;
   unsigned Attempt = 0;  // changes with every Open and abandon
-  int LookupId = -1;
   std::unique_ptr<QObject> Context = std::make_unique<QObject>();
   QList<QHostAddress> Addresses;
   qsizetype NextAddress = 0;
@@ -311,12 +310,13 @@ struct TClientSocket::Impl : sockets::SocketOwner {
     PortNumber = Port;
     if (!Host.empty()) {
       const unsigned attempt = Attempt;
-      LookupId = QHostInfo::lookupHost(
+      // A look-up given up is not aborted (aborting leaks the functor in Qt's look-up manager):
+      // its answer comes and finds the attempt gone.
+      QHostInfo::lookupHost(
           QString::fromStdString(Host), Context.get(), [this, attempt](const QHostInfo& Info) {
             QHostInfo info = Info;
             SocketService::Instance().Run([this, attempt, info] {
               if (Attempt != attempt || !Active) return;
-              LookupId = -1;
               if (info.error() != QHostInfo::NoError || info.addresses().isEmpty())
                 return Failed(eeLookup, EAI_NONAME, "getaddrinfo");
               Addresses = info.addresses();
@@ -407,8 +407,6 @@ struct TClientSocket::Impl : sockets::SocketOwner {
 
   void GiveUp() {
     ++Attempt;
-    if (LookupId >= 0) QHostInfo::abortHostLookup(LookupId);
-    LookupId = -1;
     Conn().Drop();
     Active = false;
   }

@@ -25,6 +25,8 @@ namespace ovelta::sockets {
 // How long a closed connection may go without any progress while its output is still being
 // delivered (or its peer's end awaited) before it is cut.
 inline constexpr int kLingerIdleMs = 30000;
+// However it progresses, a closed connection is cut after this long.
+inline constexpr int kLingerMaxMs = 300000;
 // At most this many closed connections linger at once; the oldest is cut beyond.
 inline constexpr std::size_t kMaxLingering = 128;
 // The reverse look-up of a peer's name gives up after this long (the name is then empty).

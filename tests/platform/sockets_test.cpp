@@ -517,10 +517,5 @@ TEST_F(ClientFixture, ClosingWhileConnectingAbandonsWithoutEvents) {
   EXPECT_EQ(Events, (std::vector<std::string>{"connect 127.0.0.1"}));
 }
 
-TEST_F(ClientFixture, OpenWithoutHostOrAddressThrows) {
-  EXPECT_THROW(Client->Open(), ESocketError);
-  EXPECT_FALSE(Client->Active());
-}
-
 }  // namespace
 }  // namespace ovelta
