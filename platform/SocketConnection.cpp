@@ -142,6 +142,7 @@ TCustomWinSocket::Impl::~Impl() {
 void TCustomWinSocket::Impl::SetFd(UniqueFd AFd) {
   RetireNotifiers();
   Fd = std::move(AFd);
+  SendBufferSized = false;
   ReadNotifier = new QSocketNotifier(Fd.Get(), QSocketNotifier::Read, Context.get());
   WriteNotifier = new QSocketNotifier(Fd.Get(), QSocketNotifier::Write, Context.get());
   ReadNotifier->setEnabled(false);
@@ -289,6 +290,15 @@ void TCustomWinSocket::Impl::FlushAfterCall() {
   else if (waited && DrainWanted)
     PostDrained();
   UpdateNotifiers();
+}
+
+void TCustomWinSocket::Impl::SizeSendBuffer() {
+  if (SendBufferSized) return;
+  SendBufferSized = true;
+  const bool local = PeerAddress.rfind("127.", 0) == 0 || PeerAddress == "::1";
+  if (!local) return;
+  int bytes = sockets::kLocalSendBytes;
+  ::setsockopt(Fd.Get(), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);  // a failure only costs speed
 }
 
 void TCustomWinSocket::Impl::PostDrained() {
@@ -453,6 +463,7 @@ std::size_t TCustomWinSocket::ForwardTo(TCustomWinSocket& Target, std::size_t Li
   }
   const std::size_t room = Limit - pending;
   std::size_t moved = 0;
+  to.SizeSendBuffer();
   // The copy path takes over when the pipe cannot be used (bytes wait in the queue, or splice is
   // unavailable) or is full while bytes still wait.
   bool copy = true;
