@@ -4,10 +4,12 @@
 // order, failed upstream connections, a refused second mail program, line bounds and backpressure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 
 #include "app/session_support.h"
+#include "platform/Sockets_p.h"
 
 namespace ovelta {
 namespace {
@@ -378,6 +380,42 @@ TEST_F(SessionTest, ASlowReaderHoldsTheServerBackWithBoundedMemory) {
   std::string got = mail.Take(data.size(), 60000);
   sender.join();
   EXPECT_TRUE(got == data);
+}
+
+TEST_F(SessionTest, AMailProgramLeavingRepliesUnreadIsHeldBackWithBoundedMemory) {
+  constexpr std::size_t kReplyBound = 64 * 1024;  // the proxy's bound on replies waiting
+  const std::string command = "USER x\r\n", reply = "-ERR hostname without existing\r\n";
+  constexpr int kCommands = 3000;  // 94 KiB of replies: more than the kernel and the bound hold
+  Wire mail = MailProgram();
+  mail.Raw().SetReceiveBuffer(4096);
+  // The kernel's buffers for the replies are shrunk, so that replies soon wait in the proxy.
+  const int sendBuffer = 4096;
+  ::setsockopt(Main->ClientConnection->Internals().Fd.Get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer,
+               sizeof sendBuffer);
+  std::string commands;
+  for (int i = 0; i < kCommands; ++i) commands += command;
+  ASSERT_TRUE(mail.Send(commands));
+  std::size_t highest = 0;
+  ASSERT_TRUE(RunUntil([&] {
+    highest = std::max(highest, Main->ClientConnection->SendPending());
+    return Main->ClientConnection->ReadingPaused();
+  }));
+  // Commands sent now stay unread while the replies wait.
+  ASSERT_TRUE(mail.Send(command));
+  testkit::RunUntil([&] {
+    highest = std::max(highest, Main->ClientConnection->SendPending());
+    return false;
+  }, 200);
+  EXPECT_TRUE(Main->ClientConnection->ReadingPaused());
+  EXPECT_GT(Main->ClientConnection->ReceiveLength(), 0u);
+  EXPECT_GE(highest, kReplyBound);
+  EXPECT_LT(highest, kReplyBound + reply.size());
+  // Once the mail program reads, every command is answered, in order.
+  std::string expected;
+  for (int i = 0; i <= kCommands; ++i) expected += reply;
+  EXPECT_TRUE(mail.Take(expected.size(), 20000) == expected);
+  EXPECT_FALSE(Main->ClientConnection->ReadingPaused());
+  EXPECT_EQ(Main->SessionState, 2);
 }
 
 }  // namespace
