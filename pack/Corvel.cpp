@@ -83,7 +83,6 @@ Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
 // (up to 15 bytes past it are written and later written over); one that ends later is copied byte
 // by byte up to Last, or refused. False, with nothing written, on a distance of 0 or before First
 // or a length of 0 or past Last.
-template <bool Quick>
 [[gnu::always_inline]] inline bool ExpandMatch(const Byte*& In, Byte*& Dst, const Byte* First, const Byte* FastLast,
                                                const Byte* Last) {
   const Byte* in = In;
@@ -474,7 +473,7 @@ bool TCorvelDecode::DecodeItems() {
       in += run;
       flags <<= run;
       if (flags == kGroupDone) continue;
-      if (!ExpandMatch<true>(in, dst, first, fastLast, last)) [[unlikely]] {
+      if (!ExpandMatch(in, dst, first, fastLast, last)) [[unlikely]] {
         ok = false;
         break;
       }
@@ -526,7 +525,7 @@ bool TCorvelDecode::DecodeItems() {
         break;
       }
     }
-    if (!ExpandMatch<false>(in, dst, first, fastLast, last)) {
+    if (!ExpandMatch(in, dst, first, fastLast, last)) {
       ok = false;
       break;
     }
