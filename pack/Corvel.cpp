@@ -24,6 +24,9 @@ constexpr std::int32_t kFlagBytes = 4;
 constexpr std::int32_t kInputMargin = 256;     // the decoder asks for input this far from the end
 constexpr std::ptrdiff_t kLiteralStep = 32;    // literals are copied 32 at a time
 constexpr std::ptrdiff_t kMatchStep = 16;      // matches are copied 16 bytes a step
+constexpr std::ptrdiff_t kMaxMatchBytes = 4;   // token, two length bytes, a distance byte
+// A flag word, a run of up to 32 literals and the match after it.
+constexpr std::ptrdiff_t kQuickInput = kFlagBytes + kLiteralStep + kMaxMatchBytes;
 constexpr std::int32_t kShortLengths = 14;     // L = 0..13: lengths 1..14 in the token
 constexpr std::int32_t kByteLengthMax = 255;   // L = 14: one length byte
 constexpr std::int32_t kNearDistances = 10;    // D = 0..9: distances 1..10 in the token
@@ -48,6 +51,9 @@ DWord ReadFlagWord(const Byte* At) {
          static_cast<DWord>(At[3]) << 24;
 }
 
+// For a match at distance 1 to 7: the smallest whole number of periods that is 8 bytes or more.
+constexpr std::ptrdiff_t kPeriodStep[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+
 // Bytes a match takes in the stream.
 std::int32_t MatchCost(std::int32_t Length, std::int32_t Distance) {
   std::int32_t cost = 1;
@@ -70,6 +76,71 @@ Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
   }
   if (distanceCode >= kFarDistanceCode) *Out++ = static_cast<Byte>(Distance);
   return Out;
+}
+
+// Reads the match at In (all its bytes loaded) and carries it out at Dst, moving both past it. A
+// match copies from First on and ends by FastLast when it can be copied in whole 16-byte steps
+// (up to 15 bytes past it are written and later written over); one that ends later is copied byte
+// by byte up to Last, or refused. False, with nothing written, on a distance of 0 or before First
+// or a length of 0 or past Last.
+[[gnu::always_inline]] inline bool ExpandMatch(const Byte*& In, Byte*& Dst, const Byte* First, const Byte* FastLast,
+                                               const Byte* Last) {
+  const Byte* in = In;
+  Byte* const dst = Dst;
+  const unsigned token = *in++;
+  std::ptrdiff_t length = (token >> 4) + 1;
+  std::ptrdiff_t distance = (token & 0x0F) + 1;
+  if (length > kShortLengths) [[unlikely]] {
+    if (length == kLengthWordCode + 1) {
+      length = in[0] | in[1] << 8;
+      in += 2;
+    } else {
+      length = *in++;
+    }
+  }
+  if (distance > kNearDistances) distance = (distance - 1 - kFarDistanceCode) * 256 + *in++;
+  // Distance 1 or more and within what was decoded (the unsigned form folds 0 into the range).
+  if (static_cast<std::size_t>(distance - 1) >= static_cast<std::size_t>(dst - First)) [[unlikely]] return false;
+  const Byte* const src = dst - distance;
+  if (static_cast<std::size_t>(length - 1) < static_cast<std::size_t>(FastLast - dst)) [[likely]] {
+    if (distance >= kMatchStep) [[likely]] {
+      // The source is a whole step back: every byte a step reads is already written.
+      std::ptrdiff_t i = 0;
+      do {
+        std::memcpy(dst + i, src + i, kMatchStep);
+        i += kMatchStep;
+      } while (i < length);
+    } else if (distance >= 8) {
+      // Two halves: with the source at least 8 back, the second half reads what the first wrote.
+      std::ptrdiff_t i = 0;
+      do {
+        std::memcpy(dst + i, src + i, 8);
+        std::memcpy(dst + i + 8, src + i + 8, 8);
+        i += kMatchStep;
+      } while (i < length);
+    } else {
+      // A short period: its first 8 bytes one by one, then 8-byte steps from a whole number of
+      // periods back, at least 8.
+      dst[0] = src[0];
+      dst[1] = src[1];
+      dst[2] = src[2];
+      dst[3] = src[3];
+      dst[4] = src[4];
+      dst[5] = src[5];
+      dst[6] = src[6];
+      dst[7] = src[7];
+      const std::ptrdiff_t back = kPeriodStep[distance];
+      for (std::ptrdiff_t i = 8; i < length; i += 8) std::memcpy(dst + i, dst + i - back, 8);
+    }
+  } else if (static_cast<std::size_t>(length - 1) < static_cast<std::size_t>(Last - dst)) {
+    // A length of 1 or more that ends within the decoded size and the window.
+    for (std::ptrdiff_t i = 0; i < length; ++i) dst[i] = src[i];
+  } else {
+    return false;
+  }
+  In = in;
+  Dst = dst + length;
+  return true;
 }
 
 template <typename T>
@@ -356,6 +427,10 @@ bool TCorvelDecode::DecodeItems() {
   const bool allLoaded = FLoaded >= FStoredSize;
   const Byte* const inAsk = allLoaded ? inEnd : inEnd - kInputMargin;
   const Byte* const inFast = inEnd - FInput > kLiteralStep ? inEnd - kLiteralStep : FInput;
+  // Before inQuick a flag word, a whole run of literals copied 32 at a time and the match after it
+  // all end by inAsk, so none of their reads needs a check and none ends the call (never true
+  // when fewer bytes are loaded).
+  const Byte* const inQuick = inAsk - std::min<std::ptrdiff_t>(kQuickInput - 1, inAsk - FInput);
 
   Byte* const window = FWindow;
   Byte* const windowEnd = window + kCorvelWindowSize;
@@ -367,6 +442,8 @@ bool TCorvelDecode::DecodeItems() {
   // always fit in the window.
   const std::int64_t sliceLeft = FOutBase + kSlice + 1 - FProduced;
   Byte* const dstStop = dst + std::min(decodedLeft, sliceLeft);
+  // Before dstQuick a whole run of literals ends before dstStop.
+  Byte* const dstQuick = dstStop - kLiteralStep;
   // A match copies from first on (the first decoded byte, or the window's start once more than
   // the whole history has been decoded). It ends by fastLast when it can be copied in whole
   // 16-byte steps (the decoded size, or 16 bytes before the window's end); one that ends later
@@ -381,6 +458,30 @@ bool TCorvelDecode::DecodeItems() {
   bool ok = true;
 
   for (;;) {
+    // The bulk of the stream: far from the ends of the loaded input and of the output, only the
+    // distance and length of each match need a check.
+    while (in < inQuick && dst < dstQuick) [[likely]] {
+      if (flags == kGroupDone) {
+        flags = static_cast<std::uint64_t>(ReadFlagWord(in)) << 32 | kStopBit;
+        in += kFlagBytes;
+      }
+      // The run of literals before the next match, often none: taken without a branch, which
+      // the mix of literals and matches would often mispredict.
+      const std::ptrdiff_t run = __builtin_clzll(flags);  // 32 at most: the stop bit
+      std::memcpy(dst, in, kLiteralStep);  // the bytes past the run are written over later
+      dst += run;
+      in += run;
+      flags <<= run;
+      if (flags == kGroupDone) continue;
+      if (!ExpandMatch(in, dst, first, fastLast, last)) [[unlikely]] {
+        ok = false;
+        break;
+      }
+      flags <<= 1;
+    }
+    if (!ok || dst >= dstStop || in > inAsk) break;
+
+    // Near the ends: one item (or a run of literals and the match after it) with every read checked.
     if (flags == kGroupDone) {
       if (in >= inFast && inEnd - in < kFlagBytes) [[unlikely]] {
         ok = false;
@@ -395,8 +496,8 @@ bool TCorvelDecode::DecodeItems() {
       std::ptrdiff_t run = __builtin_clzll(flags);  // flags is never 0: the stop bit
       run = std::min<std::ptrdiff_t>(run, dstStop - dst);
       run = in <= inAsk ? std::min<std::ptrdiff_t>(run, inAsk - in + 1) : 1;
-      if (in < inFast) [[likely]] {
-        std::memcpy(dst, in, kLiteralStep);  // the bytes past the run are written over later
+      if (in < inFast) {
+        std::memcpy(dst, in, kLiteralStep);
       } else {
         if (inEnd - in < run) {
           ok = false;
@@ -410,9 +511,8 @@ bool TCorvelDecode::DecodeItems() {
       if (dst >= dstStop || in > inAsk) break;
       if (flags == kGroupDone) continue;
     }
-
     // A match (the run above ends at one, or the flag bit says so).
-    if (in >= inFast) [[unlikely]] {
+    if (in >= inFast) {
       // Near the end of the stream: make sure the whole item is there.
       if (in >= inEnd) {
         ok = false;
@@ -425,58 +525,10 @@ bool TCorvelDecode::DecodeItems() {
         break;
       }
     }
-    const unsigned token = *in++;
-    std::ptrdiff_t length = (token >> 4) + 1;
-    std::ptrdiff_t distance = (token & 0x0F) + 1;
-    if (length > kShortLengths) [[unlikely]] {
-      if (length == kLengthWordCode + 1) {
-        length = in[0] | in[1] << 8;
-        in += 2;
-      } else {
-        length = *in++;
-      }
-    }
-    if (distance > kNearDistances) distance = (distance - 1 - kFarDistanceCode) * 256 + *in++;
-    // Distance 1 or more and within what was decoded (the unsigned form folds 0 into the range).
-    if (static_cast<std::size_t>(distance - 1) >= static_cast<std::size_t>(dst - first)) [[unlikely]] {
+    if (!ExpandMatch(in, dst, first, fastLast, last)) {
       ok = false;
       break;
     }
-    const Byte* src = dst - distance;
-    if (static_cast<std::size_t>(length - 1) < static_cast<std::size_t>(fastLast - dst)) [[likely]] {
-      // Whole steps: up to 15 bytes past the match are written; they stay inside the window and
-      // are written over by the items that follow.
-      if (distance >= 8) [[likely]] {
-        // 16-byte steps as two halves: with the source at least 8 back, every byte a half reads
-        // is already written, the second half's by the first.
-        std::ptrdiff_t i = 0;
-        do {
-          std::memcpy(dst + i, src + i, 8);
-          std::memcpy(dst + i + 8, src + i + 8, 8);
-          i += kMatchStep;
-        } while (i < length);
-      } else {
-        // A short period: its first 8 bytes one by one, then 8-byte steps from a whole number of
-        // periods back, at least 8.
-        dst[0] = src[0];
-        dst[1] = src[1];
-        dst[2] = src[2];
-        dst[3] = src[3];
-        dst[4] = src[4];
-        dst[5] = src[5];
-        dst[6] = src[6];
-        dst[7] = src[7];
-        const std::ptrdiff_t back = distance * ((8 + distance - 1) / distance);
-        for (std::ptrdiff_t i = 8; i < length; i += 8) std::memcpy(dst + i, dst + i - back, 8);
-      }
-    } else if (static_cast<std::size_t>(length - 1) < static_cast<std::size_t>(last - dst)) {
-      // A length of 1 or more that ends within the decoded size and the window.
-      for (std::ptrdiff_t i = 0; i < length; ++i) dst[i] = src[i];
-    } else {
-      ok = false;
-      break;
-    }
-    dst += length;
     flags <<= 1;
     if (dst >= dstStop || in > inAsk) break;
   }

@@ -452,6 +452,38 @@ TEST(CorvelDecoder, TruncatedAndDamagedStreamsNeverOverrun) {
   }
 }
 
+TEST(CorvelDecoder, AgreesWithThePlainDecoderOnDamagedLongStreams) {
+  // Damage deep inside long streams, where the decoder runs its quick loop over whole groups:
+  // wherever the plain decoder accepts (with matches the encoder could write), the sliced decoder
+  // gives the same bytes from the same stream bytes; wherever it refuses, so does the sliced one.
+  Bytes data = Concat({codec_test::Text(60000, 70), codec_test::Runs(30000, 71), codec_test::RandomBytes(20000, 72),
+                       codec_test::Text(40000, 73)});
+  Bytes stream = codec_test::Encode(data);
+  const auto size = static_cast<std::int32_t>(data.size());
+  std::mt19937 rng(74);
+  int accepted = 0, refused = 0;
+  for (int trial = 0; trial < 200; ++trial) {
+    Bytes damaged = stream;
+    for (int k = 0; k < 1 + trial % 3; ++k) damaged[rng() % damaged.size()] = static_cast<Byte>(rng());
+    Bytes expected;
+    std::size_t consumed = 0;
+    int longest = 0;
+    bool plainOk = ref::Decode(damaged, size, expected, &consumed, &longest);
+    if (plainOk && longest > kCorvelMaxLength) continue;  // the window decides those
+    codec_test::DecodeRun run = codec_test::DecodeAll(damaged, size);
+    ASSERT_EQ(run.Failed, !plainOk) << trial;
+    if (plainOk) {
+      ++accepted;
+      ASSERT_EQ(run.Out, expected) << trial;
+      ASSERT_EQ(run.Consumed, static_cast<std::int64_t>(consumed)) << trial;
+    } else {
+      ++refused;
+    }
+  }
+  EXPECT_GT(accepted, 0);
+  EXPECT_GT(refused, 0);
+}
+
 TEST(CorvelDecoder, MatchesLongerThanTheEncoderWritesFillTheWindowAndNoMore) {
   // A literal, a run of 16383 (a whole slice decoded), then a run that starts at the last
   // position a call can reach: 16384 bytes end exactly at the window's end; one more is refused.
