@@ -66,6 +66,8 @@ void TLogForm::FormDestroy(TObject*) {
   if (FMainForm) FMainForm->LogFormDestroyed(this);
 }
 
-void TLogForm::CloseBitBtnClick(TObject*) { Hide(); }
+// The button closes the window as its title bar does: hidden as a rule, and on a desktop without
+// a tray (where the window's OnClose ends the program) the program ends.
+void TLogForm::CloseBitBtnClick(TObject*) { Close(); }
 
 }  // namespace ovelta

@@ -70,6 +70,17 @@ TMainForm::TMainForm(TComponent* AOwner, int ListenPort, int UpstreamPort) : TFo
   APOPServerSocket->OnClientError = [this](TObject* S, TCustomWinSocket* C, TErrorEvent E,
                                            int& Code) { APOPServerSocketClientError(S, C, E, Code); };
 
+  LoginTimer = new TTimer(this);
+  LoginTimer->SetName("LoginTimer");
+  LoginTimer->OnTimer = [this](TObject* S) { LoginTimedOut(S); };
+  ServerTimer = new TTimer(this);
+  ServerTimer->SetName("ServerTimer");
+  ServerTimer->OnTimer = [this](TObject* S) { ServerTimedOut(S); };
+  ResumeTimer = new TTimer(this);
+  ResumeTimer->SetName("ResumeTimer");
+  ResumeTimer->SetInterval(0);
+  ResumeTimer->OnTimer = [this](TObject* S) { ResumeClientLines(S); };
+
   APOPNotifyIcon = new TOvNotifyIcon(this);
   APOPNotifyIcon->SetName("APOPNotifyIcon");
   APopPopupMenu = new TPopupMenu(this);
@@ -210,10 +221,50 @@ void TMainForm::AddLogLine(const AnsiString& Line) {
   while (lines.Count() >= kLogLines) lines.Delete(0);
   lines.Add(Line);
   if (Application().Headless()) {
-    std::string shown = Cp932ToUtf8(Line) + "\n";
-    std::fputs(shown.c_str(), stderr);
+    const std::string shown = HeadlessLogLine(Line) + "\n";
+    std::fwrite(shown.data(), 1, shown.size(), stderr);
     std::fflush(stderr);
   }
+}
+
+std::string TMainForm::HeadlessLogLine(const AnsiString& Line) {
+  // The password the mail program sent is not kept in journals and terminal scroll-back.
+  AnsiString line = Line;
+  static const AnsiString kPassLine = "< PASS ";
+  if (line.size() > kPassLine.size()) {
+    bool pass = true;
+    for (std::size_t i = 0; i < kPassLine.size() && pass; ++i) {
+      char c = line[i];
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      pass = c == kPassLine[i];
+    }
+    if (pass) line = line.substr(0, kPassLine.size()) + "****";
+  }
+  // Control bytes are shown escaped, so that one log line is one terminal line and a peer's bytes
+  // cannot move the cursor or change colours. After the conversion every byte below 0x80 stands
+  // for itself (Shift-JIS trail bytes are gone), so the backslash is escaped too.
+  const std::string text = Cp932ToUtf8(line);
+  std::string shown;
+  shown.reserve(text.size());
+  for (char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (c == '\\') {
+      shown += "\\\\";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else if (b < 0x20 || b == 0x7F) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", b);
+      shown += escaped;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
 }
 
 AnsiString TMainForm::PeerText(TCustomWinSocket* Socket) {

@@ -11,6 +11,7 @@
 #include "platform/Forms.h"
 #include "platform/Menus.h"
 #include "platform/Sockets.h"
+#include "platform/Timers.h"
 #include "platform/Types.h"
 #include "trayicon/Ovnotifyicon.h"
 
@@ -22,6 +23,12 @@ class TLogForm;
 inline constexpr int kPop3Port = 110;
 // The log window keeps this many lines, the oldest dropped first.
 inline constexpr int kLogLines = 64;
+// A mail program that has not logged in this long after connecting is told "-ERR timeout" and
+// closed, so that the one session is free for the next.
+inline constexpr int kLoginTimeoutMs = 60 * 1000;
+// A server that takes longer than this to accept the connection, to greet, or to answer APOP or
+// QUIT is given up as a failed connection. Relaying has no time limit.
+inline constexpr int kServerTimeoutMs = 30 * 1000;
 
 class TMainForm : public TForm {
  public:
@@ -38,6 +45,12 @@ class TMainForm : public TForm {
   TMenuItem* Log1;
   TMenuItem* N1;
   TMenuItem* Exit1;
+  TTimer* LoginTimer;   // the mail program's time to log in
+  TTimer* ServerTimer;  // the server's time for the step of the login it is at
+  TTimer* ResumeTimer;  // takes the commands that waited for the answer to PASS
+  // The two time limits (kLoginTimeoutMs, kServerTimeoutMs); tests shorten them.
+  int LoginTimeoutMs = kLoginTimeoutMs;
+  int ServerTimeoutMs = kServerTimeoutMs;
 
   // Window and application events.
   void FormCreate(TObject* Sender);
@@ -53,6 +66,9 @@ class TMainForm : public TForm {
   // Writes Text to the log, one line per LF (a last LF ends the last line and adds none). Does
   // nothing while there is no log window. Without a display each line also goes to standard error.
   void WriteLog(const AnsiString& Text);
+  // A log line as standard error shows it (without a display): UTF-8, control bytes and the
+  // backslash escaped ("\r", "\x1b", "\\"), the argument of a "< PASS" line as "****".
+  static std::string HeadlessLogLine(const AnsiString& Line);
 
   // The mail program's side of a session.
   void APOPServerSocketClientConnect(TObject* Sender, TCustomWinSocket* Socket);
@@ -114,7 +130,26 @@ class TMainForm : public TForm {
   void WatchDrains();
   // A login-phase line of Connection has grown past its bound without a line end: the mail
   // program is told, the connection closed.
+  // A login-phase line of Connection is longer than its bound, finished or not: a mail program is
+  // told and closed; a server's connection is closed, and the mail program told only when its
+  // PASS waits for an answer.
   void LineTooLong(TCustomWinSocket* Connection);
+  // Receives a piece of login-phase text; a failure is shown and closes the connection (the
+  // text is then empty).
+  AnsiString ReceiveLoginText(TCustomWinSocket* Socket);
+  // Takes the server's complete lines in the login phase; while the mail program's replies pile
+  // up unread, the rest waits and the server is not read.
+  void ServerLines();
+  // PASS has had its answer (other than success): the commands that waited are taken next.
+  void PassAnswered();
+  void ResumeClientLines(TObject* Sender);
+  // The login has succeeded: the commands that waited are relayed unchanged, then everything.
+  void RelayWaitingCommands();
+  // The time limits.
+  void LoginTimedOut(TObject* Sender);
+  void ServerTimedOut(TObject* Sender);
+  static void StartTimer(TTimer* Timer, int Milliseconds);
+  bool TakingClientLines = false;  // ClientLines is running (it is not re-entered)
   // The upstream connection could not be made or ended before the server's answer to APOP: the
   // mail program's PASS is answered "-ERR server connection failed", the login starts over.
   void ConnectFailed();

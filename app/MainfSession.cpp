@@ -5,11 +5,15 @@
 //
 // Beyond the classic behaviour, the session never loses a byte while relaying (what a connection
 // cannot take waits, and while kRelayBacklog (1 MiB) waits for one side the other side is not
-// read), bounds a pending login-phase line to kMaxLineBytes, answers PASS with "-ERR server
-// connection failed" when the upstream connection cannot be made, abandons the upstream connect
-// when the mail program leaves first, closes a refused second mail program after telling it why,
-// and refuses greeting timestamps that are not message-ids (an APOP digest of a crafted challenge
-// helps recover the password).
+// read); keeps its memory bounded in the login phase (lines of at most kMaxLineBytes, read in
+// pieces of kLoginPiece, and neither side read while kReplyBacklog of replies waits for a mail
+// program that does not read them); refuses login commands holding control bytes; answers
+// pipelined commands in order (lines after PASS wait for its answer and are relayed unchanged
+// after a successful login); bounds the login (kLoginTimeoutMs) and each step of the server's
+// side (kServerTimeoutMs); answers PASS with "-ERR server connection failed" when the upstream
+// connection cannot be made; abandons the upstream connect when the mail program leaves first;
+// closes a refused second mail program after telling it why; and refuses greeting timestamps that
+// are not message-ids (an APOP digest of a crafted challenge helps recover the password).
 #include <cstdio>
 
 #include "app/Mainf.h"
@@ -25,11 +29,16 @@ namespace {
 // kernel pipe, not in the proxy's memory; steps of this size keep the relay's system calls and
 // wake-ups few (a quarter of it costs about a sixth more processor time per byte).
 constexpr std::size_t kRelayBacklog = 1024 * 1024;
-// A login-phase line still without its end after this many bytes ends the connection.
+// A login-phase line longer than this, finished or not, ends the connection.
 constexpr std::size_t kMaxLineBytes = 8 * 1024;
 // While this many bytes of replies wait for a mail program that does not read them, its further
-// commands wait and it is not read.
+// commands wait, and neither it nor the server is read.
 constexpr std::size_t kReplyBacklog = 64 * 1024;
+// In the login phase a connection is read in pieces of at most this many bytes, so that what
+// waits unread stays in the kernel, not in the proxy.
+constexpr int kLoginPiece = 16 * 1024;
+// While this many bytes of commands wait for the answer to PASS, the mail program is not read.
+constexpr std::size_t kPipelineBacklog = 64 * 1024;
 
 // Log lines (UTF-8 here, Shift-JIS in the log).
 constexpr const char* kConnectRequest = "* 接続要求 ";
@@ -44,6 +53,7 @@ constexpr const char* kApopDetail = "*   ";
 constexpr const char* kApopSucceeded = "*   APOP認証 - 認証成功";
 constexpr const char* kApopFailed = "*   APOP認証 - 認証失敗";
 constexpr const char* kLineTooLong = "* 行が長すぎます ";
+constexpr const char* kTimedOut = "* 時間切れ ";
 constexpr const char* kClientPrefix = "< ";
 constexpr const char* kServerPrefix = "> ";
 
@@ -60,6 +70,8 @@ constexpr const char* kFewParameters = "-ERR there are few parameters\n";
 constexpr const char* kNoTimeStamp = "-ERR timestamp without existing\n";
 constexpr const char* kServerFailed = "-ERR server connection failed\n";
 constexpr const char* kTooLong = "-ERR line too long\n";
+constexpr const char* kBadCharacter = "-ERR invalid character in command\n";
+constexpr const char* kTimeout = "-ERR timeout\n";
 constexpr const char* kQuit = "QUIT\n";
 
 bool IsSocketError(const std::exception& E) {
@@ -89,6 +101,22 @@ void TakeLines(AnsiString& Buffer, F&& Take) {
   }
   // Take may have put text into Buffer meanwhile (a new session): the untaken rest goes first.
   Buffer.insert(0, pending, start, AnsiString::npos);
+}
+
+// The length of what follows the last LF of Buffer (a line not finished yet).
+std::size_t UnfinishedLength(const AnsiString& Buffer) {
+  const std::size_t last = Buffer.rfind('\n');
+  return last == AnsiString::npos ? Buffer.size() : Buffer.size() - last - 1;
+}
+
+// True when Line holds a control byte (below 0x20, or 0x7F): such a line is never taken as a
+// command, so nothing of it can travel upstream. Bytes from 0x80 (Shift-JIS, UTF-8) are text.
+bool HasControlBytes(const AnsiString& Line) {
+  for (char c : Line) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) return true;
+  }
+  return false;
 }
 
 // The index of the last "@" of Text that is not the second byte of a double-byte character.
@@ -152,14 +180,16 @@ void TMainForm::APOPServerSocketClientConnect(TObject*, TCustomWinSocket* Socket
     TimeStamp.clear();
     ClientBuffer.clear();
     PassPending = false;
+    StartTimer(LoginTimer, LoginTimeoutMs);
     return;
   }
   WriteLog(Sjis(kRefused));
   SendLines(Socket, kInUse, kClientPrefix);
   // Left open and never read, refused connections would let anyone use up our descriptors. The
-  // refusal is still delivered; the end is logged by the disconnect handler and changes nothing.
+  // refusal is still delivered, briefly; the end is logged by the disconnect handler and changes
+  // nothing.
   try {
-    Socket->Close();
+    Socket->CloseBriefly();
   } catch (const std::exception& E) {
     DropSocketErrors(E);
   }
@@ -171,36 +201,63 @@ void TMainForm::APOPServerSocketClientRead(TObject*, TCustomWinSocket* Socket) {
     Relay(Socket, APOPUpstreamSocket->Socket());
     return;
   }
-  AnsiString text;
-  try {
-    text = Socket->ReceiveText();
-  } catch (const std::exception& E) {
-    Application().ShowException(E);
-    Socket->Close();
-  }
+  const AnsiString text = ReceiveLoginText(Socket);
   if (SessionState != 2 || ClientConnection != Socket) return;
   ClientBuffer += text;
   ClientLines();
 }
 
+AnsiString TMainForm::ReceiveLoginText(TCustomWinSocket* Socket) {
+  AnsiString text(static_cast<std::size_t>(kLoginPiece), '\0');
+  try {
+    text.resize(static_cast<std::size_t>(Socket->ReceiveBuf(text.data(), kLoginPiece)));
+    return text;
+  } catch (const std::exception& E) {
+    Application().ShowException(E);
+  }
+  try {
+    if (Socket == ClientConnection)
+      Socket->Close();  // the disconnect handler ends the session
+    else
+      APOPUpstreamSocket->Close();
+  } catch (const std::exception& E) {
+    DropSocketErrors(E);
+  }
+  return AnsiString();
+}
+
 void TMainForm::ClientLines() {
   TCustomWinSocket* socket = ClientConnection;
-  TakeLines(ClientBuffer, [this, socket](const AnsiString& Line) {
+  if (!socket || SessionState != 2 || TakingClientLines) return;
+  TakingClientLines = true;
+  bool tooLong = false;
+  TakeLines(ClientBuffer, [&](const AnsiString& Line) {
+    if (Line.size() > kMaxLineBytes) {
+      tooLong = true;
+      return false;
+    }
     ClientCommand(Line);
-    return ClientConnection == socket && SessionState == 2 &&
+    // Lines after PASS wait for its answer; lines after a lagging reader's replies wait for it.
+    return ClientConnection == socket && SessionState == 2 && !PassPending &&
            socket->SendPending() < kReplyBacklog;
   });
+  TakingClientLines = false;
   if (ClientConnection != socket || SessionState != 2) return;
-  if (socket->SendPending() >= kReplyBacklog) {
-    WatchDrains();
-    socket->PauseReading(true);  // RelayDrained takes the rest once the replies have gone
-  } else if (ClientBuffer.size() > kMaxLineBytes) {
-    LineTooLong(socket);  // every complete line is taken: this is one line
+  if (tooLong || UnfinishedLength(ClientBuffer) > kMaxLineBytes) {
+    LineTooLong(socket);
+    return;
   }
+  const bool lagging = socket->SendPending() >= kReplyBacklog;
+  if (lagging) WatchDrains();  // RelayDrained takes the rest once the replies have gone
+  socket->PauseReading(lagging || (PassPending && ClientBuffer.size() >= kPipelineBacklog));
 }
 
 void TMainForm::ClientCommand(const AnsiString& Line) {
   WriteLog(kClientPrefix + Line);
+  if (HasControlBytes(Line)) {
+    SendToClient(kBadCharacter);
+    return;
+  }
   AnsiString verb = Line;
   AnsiString argument;
   const std::size_t blank = Line.find(' ');
@@ -273,6 +330,8 @@ void TMainForm::APOPServerSocketClientDisconnect(TObject*, TCustomWinSocket* Soc
   WriteLog(Sjis(kDisconnected) + PeerText(Socket));
   if (!ClientConnection || ClientConnection != Socket) return;
   ClientClosing = true;
+  LoginTimer->SetEnabled(false);
+  ServerTimer->SetEnabled(false);
   // Connected or still connecting: a connect left running would keep the one client socket busy
   // and the next session's PASS unanswered.
   if (!ServerClosing && APOPUpstreamSocket->Active()) {
@@ -285,6 +344,7 @@ void TMainForm::APOPServerSocketClientDisconnect(TObject*, TCustomWinSocket* Soc
   SessionState = 1;
   LoginStage = 0;
   ClientConnection = nullptr;
+  ClientBuffer.clear();
   ClientClosing = false;
   PassPending = false;
 }
@@ -304,10 +364,28 @@ void TMainForm::LineTooLong(TCustomWinSocket* Connection) {
       Connection->Close();  // the disconnect handler ends the session
     } else {
       ServerBuffer.clear();
+      // Only a PASS waiting for its answer is answered; otherwise the mail program asked nothing.
+      const bool answer = PassPending;
       PassPending = false;
-      SendToClient(kTooLong);
+      if (answer) SendToClient(kTooLong);
+      ServerTimer->SetEnabled(false);
       APOPUpstreamSocket->Close();  // the login starts over
+      LoginStage = 1;
+      if (answer) PassAnswered();
     }
+  } catch (const std::exception& E) {
+    DropSocketErrors(E);
+  }
+}
+
+void TMainForm::LoginTimedOut(TObject*) {
+  LoginTimer->SetEnabled(false);
+  if (SessionState != 2 || !ClientConnection) return;
+  TCustomWinSocket* socket = ClientConnection;
+  WriteLog(Sjis(kTimedOut) + PeerText(socket));
+  SendToClient(kTimeout);
+  try {
+    socket->Close();  // the disconnect handler ends the session and the upstream connection
   } catch (const std::exception& E) {
     DropSocketErrors(E);
   }
@@ -332,6 +410,7 @@ void TMainForm::ConnectServer() {
       APOPUpstreamSocket->SetAddress("");
     }
     WriteLog(Sjis(kConnecting) + HostName);
+    StartTimer(ServerTimer, ServerTimeoutMs);
     APOPUpstreamSocket->Open();
   } catch (const std::exception& E) {
     DropSocketErrors(E);
@@ -340,15 +419,52 @@ void TMainForm::ConnectServer() {
 }
 
 void TMainForm::ConnectFailed() {
-  PassPending = false;
+  ServerTimer->SetEnabled(false);
   LoginStage = 1;
   SendToClient(kServerFailed);
+  PassAnswered();
+}
+
+void TMainForm::PassAnswered() {
+  PassPending = false;
+  // The lines that waited for the answer are taken from the event loop, once the handler that
+  // answered (perhaps a disconnect handler of the upstream socket) has finished.
+  if (SessionState == 2) ResumeTimer->SetEnabled(true);
+}
+
+void TMainForm::ResumeClientLines(TObject*) {
+  ResumeTimer->SetEnabled(false);
+  ClientLines();
+}
+
+void TMainForm::ServerTimedOut(TObject*) {
+  ServerTimer->SetEnabled(false);
+  if (SessionState != 2 || !APOPUpstreamSocket->Active()) return;
+  WriteLog(Sjis(kTimedOut) + HostName);
+  const bool answer = PassPending;
+  PassPending = false;  // the close below must not answer it
+  try {
+    APOPUpstreamSocket->Close();  // a connect in progress is abandoned without any event
+  } catch (const std::exception& E) {
+    DropSocketErrors(E);
+  }
+  if (answer)
+    ConnectFailed();
+  else
+    LoginStage = 1;
+}
+
+void TMainForm::StartTimer(TTimer* Timer, int Milliseconds) {
+  Timer->SetEnabled(false);
+  Timer->SetInterval(Milliseconds);
+  Timer->SetEnabled(true);
 }
 
 void TMainForm::APOPUpstreamSocketConnect(TObject*, TCustomWinSocket* Socket) {
   LoginStage = 3;
   WriteLog(Sjis(kConnected) + PeerText(Socket));
   ServerBuffer.clear();
+  StartTimer(ServerTimer, ServerTimeoutMs);  // now for the greeting
 }
 
 void TMainForm::APOPUpstreamSocketRead(TObject*, TCustomWinSocket* Socket) {
@@ -357,22 +473,35 @@ void TMainForm::APOPUpstreamSocketRead(TObject*, TCustomWinSocket* Socket) {
     if (ClientConnection) Relay(Socket, ClientConnection);
     return;
   }
-  AnsiString text;
-  try {
-    text = Socket->ReceiveText();
-  } catch (const std::exception& E) {
-    Application().ShowException(E);
-    APOPUpstreamSocket->Close();
-  }
+  const AnsiString text = ReceiveLoginText(Socket);
   if (SessionState != 2) return;
-  // Lines after a successful answer in the same receipt are still logged, not passed on.
   ServerBuffer += text;
-  TakeLines(ServerBuffer, [this](const AnsiString& Line) {
+  ServerLines();
+}
+
+void TMainForm::ServerLines() {
+  TCustomWinSocket* upstream = APOPUpstreamSocket->Socket();
+  auto lagging = [this] {
+    return ClientConnection && ClientConnection->SendPending() >= kReplyBacklog;
+  };
+  bool tooLong = false;
+  // Lines after a successful answer in the same receipt are still logged, not passed on.
+  TakeLines(ServerBuffer, [&](const AnsiString& Line) {
+    if (Line.size() > kMaxLineBytes) {
+      tooLong = true;
+      return false;
+    }
     ServerLine(Line);
-    return true;
+    return upstream->Connected() && !lagging();
   });
-  if (SessionState == 2 && Socket->Connected() && ServerBuffer.size() > kMaxLineBytes)
-    LineTooLong(Socket);
+  if (SessionState != 2 || !upstream->Connected()) return;
+  if (tooLong || UnfinishedLength(ServerBuffer) > kMaxLineBytes) {
+    LineTooLong(upstream);
+    return;
+  }
+  // Replies the mail program does not read hold the server back too.
+  if (lagging()) WatchDrains();
+  upstream->PauseReading(lagging());
 }
 
 void TMainForm::ServerLine(const AnsiString& Line) {
@@ -389,28 +518,33 @@ void TMainForm::ServerLine(const AnsiString& Line) {
           TimeStamp = Line.substr(open, close - open + 1);
           SendApop();
         } else {
-          PassPending = false;
           SendToClient(kNoTimeStamp);
+          PassAnswered();
         }
       } else if (first == '-') {
-        PassPending = false;
         SendToClient(kServerFailed);
+        PassAnswered();
       }
       break;
     case 4:
       if (first == '+') {
         SessionState = 3;
         LoginStage = 0;
-        // Relaying now: the mail program is read whatever waited for it before.
-        if (ClientConnection) ClientConnection->PauseReading(false);
+        LoginTimer->SetEnabled(false);  // relaying has no time limit
+        ServerTimer->SetEnabled(false);
         WriteLog(Sjis(kApopSucceeded));
       } else if (first == '-') {
         LoginStage = 5;
         SendToServer(kQuit);
+        StartTimer(ServerTimer, ServerTimeoutMs);  // now for the answer to QUIT
         WriteLog(Sjis(kApopFailed));
       }
       PassPending = false;
       SendToClient(Line + "\n");
+      if (SessionState == 3)
+        RelayWaitingCommands();
+      else
+        PassAnswered();
       break;
     case 5:
       if (first == '+') APOPUpstreamSocket->Close();
@@ -420,8 +554,25 @@ void TMainForm::ServerLine(const AnsiString& Line) {
   }
 }
 
+void TMainForm::RelayWaitingCommands() {
+  TCustomWinSocket* upstream = APOPUpstreamSocket->Socket();
+  if (!ClientBuffer.empty() && upstream->Connected()) {
+    AnsiString waiting;
+    waiting.swap(ClientBuffer);
+    try {
+      upstream->SendText(waiting);  // unchanged and unlogged, as everything relayed
+    } catch (const std::exception& E) {
+      DropSocketErrors(E);
+    }
+  }
+  ClientBuffer.clear();
+  // Relaying now: the mail program is read whatever waited for it before.
+  if (ClientConnection) ClientConnection->PauseReading(false);
+}
+
 void TMainForm::SendApop() {
   LoginStage = 4;
+  StartTimer(ServerTimer, ServerTimeoutMs);  // now for the answer to APOP
   const AnsiString digest = Md5Hex(TimeStamp + Password);
   WriteLog(Sjis(kApopLogin) + HostName);
   WriteLog(kApopDetail + UserName + " " + digest);
@@ -437,6 +588,7 @@ void TMainForm::SendToServer(const AnsiString& Text) {
 void TMainForm::APOPUpstreamSocketDisconnect(TObject*, TCustomWinSocket* Socket) {
   WriteLog(Sjis(kDisconnected) + PeerText(Socket));
   ServerClosing = true;
+  ServerTimer->SetEnabled(false);
   if (SessionState == 2) {
     LoginStage = 1;
     // The server went before answering the login: the mail program is not left waiting.
@@ -488,13 +640,17 @@ void TMainForm::WatchDrains() {
 
 void TMainForm::RelayDrained(TCustomWinSocket* Drained) {
   if (!ClientConnection) return;
+  TCustomWinSocket* upstream = APOPUpstreamSocket->Socket();
   if (SessionState == 2 && Drained == ClientConnection) {
-    ClientConnection->PauseReading(false);
+    // The replies have gone: what waited on both sides is taken again.
+    if (upstream->Connected()) {
+      upstream->PauseReading(false);
+      ServerLines();
+    }
     ClientLines();
     return;
   }
   if (SessionState != 3) return;
-  TCustomWinSocket* upstream = APOPUpstreamSocket->Socket();
   if (Drained == ClientConnection && upstream->Connected())
     upstream->PauseReading(false);
   else if (Drained == upstream)

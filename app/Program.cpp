@@ -14,6 +14,13 @@ constexpr const char* kTitle = "MERLIG";
 
 }  // namespace
 
+void LogWindowInsteadOfTray(TMainForm& Main, TLogForm& Log) {
+  TMainForm* main_form = &Main;
+  Log.OnClose = [main_form](TObject*, TCloseAction&) { main_form->Close(); };
+  Log.Show();
+  Application().BringToFront();
+}
+
 int MerligMain(int ListenPort, int UpstreamPort,
                const std::function<void(TMainForm&, TLogForm&)>& Started) {
   TApplication& app = Application();
@@ -24,14 +31,8 @@ int MerligMain(int ListenPort, int UpstreamPort,
     TLogForm* log_form = CreateForm<TLogForm>(main_form);
     app.HideWindow();
     app.SetShowMainForm(false);
-    if (!app.Headless() && !NotifyAreaAvailable()) {
-      // A desktop without a tray to reach the program from: the log window is shown at once, and
-      // closing it ends the program, so it is never left running out of reach. (Without a display
-      // the log goes to standard error instead.)
-      log_form->OnClose = [main_form](TObject*, TCloseAction&) { main_form->Close(); };
-      log_form->Show();
-      app.BringToFront();
-    }
+    // Without a display the log goes to standard error instead.
+    if (!app.Headless() && !NotifyAreaAvailable()) LogWindowInsteadOfTray(*main_form, *log_form);
     if (Started) Started(*main_form, *log_form);
     app.Run();
   } catch (const std::exception& E) {

@@ -10,6 +10,11 @@
 
 namespace ovelta {
 
+// A desktop without a tray to reach the program from: the log window is shown at once, and
+// closing it (its title bar or its 閉じる button) ends the program, so it is never left running
+// out of reach.
+void LogWindowInsteadOfTray(TMainForm& Main, TLogForm& Log);
+
 // Runs Merlig until its main window closes and returns the exit code (always 0). Started, when
 // given, runs once both windows exist and before the message loop starts (tests drive the
 // program from there). The ports are the main window's, for tests only; the program uses 110.

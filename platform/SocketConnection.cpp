@@ -316,8 +316,9 @@ void TCustomWinSocket::Impl::End(bool Raise, bool PeerEnded) {
   FState = State::Ending;
   ++Epoch;
   RetireNotifiers();
-  SocketService::Instance().Linger(std::move(Fd), std::move(Out), PeerEnded);
+  SocketService::Instance().Linger(std::move(Fd), std::move(Out), PeerEnded, BriefLinger);
   Out = sockets::Outbox();
+  BriefLinger = false;
   DrainWanted = false;
   // The peer's name and address stay readable for the disconnect handler.
   struct Finish {
@@ -340,6 +341,7 @@ void TCustomWinSocket::Impl::Drop() {
   Out = sockets::Outbox();
   FState = State::Idle;
   DrainWanted = false;
+  BriefLinger = false;
   Announced = false;
   PeerName.clear();
   PeerAddress.clear();
@@ -418,6 +420,20 @@ AnsiString TCustomWinSocket::ReceiveText() {
   }
   d.UpdateNotifiers();
   return text;
+}
+
+int TCustomWinSocket::ReceiveBuf(void* Buf, int Count) {
+  Impl& d = *FImpl;
+  if (d.FState != Impl::State::Connected || Count <= 0) return 0;
+  d.ReadArmed = true;
+  ssize_t n;
+  do {
+    n = ::recv(d.Fd.Get(), Buf, static_cast<std::size_t>(Count), MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  d.UpdateNotifiers();
+  if (n > 0) return static_cast<int>(n);
+  if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) d.Fail(eeReceive, errno, "recv");
+  return 0;  // nothing waiting; the end of the stream is seen by the next read notification
 }
 
 int TCustomWinSocket::SendText(const AnsiString& Text) { return SendBuf(Text.data(), Text.size()); }
@@ -527,6 +543,11 @@ void TCustomWinSocket::PauseReading(bool Paused) {
 }
 
 bool TCustomWinSocket::ReadingPaused() const { return FImpl->Paused; }
+
+void TCustomWinSocket::CloseBriefly() {
+  if (FImpl->Live()) FImpl->BriefLinger = true;
+  Close();
+}
 
 void TCustomWinSocket::Close() {
   Impl& d = *FImpl;

@@ -39,6 +39,7 @@ struct SocketService::Lingering {
   UniqueFd Fd;
   Outbox Out;
   bool PeerEnded = false;
+  bool Brief = false;
   bool Shut = false;
   bool Done = false;
   std::chrono::steady_clock::time_point Started = std::chrono::steady_clock::now();
@@ -134,22 +135,29 @@ void SocketService::Sweep() {
   dead.swap(FGraveyard);
 }
 
-void SocketService::Linger(UniqueFd Fd, Outbox Output, bool PeerEnded) {
+void SocketService::Linger(UniqueFd Fd, Outbox Output, bool PeerEnded, bool Brief) {
   if (!Fd) return;
   if (PeerEnded && Output.Pending() == 0) return;  // nothing to deliver, nothing to wait for
-  for (auto it = FLingering.begin(); LingeringCount() >= kMaxLingering && it != FLingering.end(); ++it)
-    EndLingering(it->get());  // the oldest are cut
+  // Beyond the bound the oldest brief ones are cut first, so that a flood of refused newcomers
+  // never cuts the tail of a finished session; then the oldest of all.
+  for (bool brief_only : {true, false}) {
+    for (auto it = FLingering.begin(); LingeringCount() >= kMaxLingering && it != FLingering.end();
+         ++it) {
+      if (!(*it)->Done && (!brief_only || (*it)->Brief)) EndLingering(it->get());
+    }
+  }
 
   auto owned = std::make_unique<Lingering>();
   Lingering* l = owned.get();
   l->Fd = std::move(Fd);
   l->Out = std::move(Output);
   l->PeerEnded = PeerEnded;
+  l->Brief = Brief;
   l->ReadNotifier = std::make_unique<QSocketNotifier>(l->Fd.Get(), QSocketNotifier::Read);
   l->WriteNotifier = std::make_unique<QSocketNotifier>(l->Fd.Get(), QSocketNotifier::Write);
   l->IdleTimer = std::make_unique<QTimer>();
   l->IdleTimer->setSingleShot(true);
-  l->IdleTimer->setInterval(kLingerIdleMs);
+  l->IdleTimer->setInterval(Brief ? kBriefLingerMs : kLingerIdleMs);
   FLingering.push_back(std::move(owned));
   ++FLingeringLive;
 
@@ -157,7 +165,8 @@ void SocketService::Linger(UniqueFd Fd, Outbox Output, bool PeerEnded) {
   // output is out, finish once the peer has ended too.
   auto step = [this, l] {
     if (l->Done) return;
-    if (std::chrono::steady_clock::now() - l->Started > std::chrono::milliseconds(kLingerMaxMs))
+    const int bound = l->Brief ? kBriefLingerMs : kLingerMaxMs;
+    if (std::chrono::steady_clock::now() - l->Started > std::chrono::milliseconds(bound))
       return EndLingering(l);  // a peer that keeps sending cannot hold us for ever
     bool progress = false;
     std::size_t written = 0;

@@ -62,6 +62,8 @@ struct TServerSocket::Impl : sockets::SocketOwner {
   // connections reported connected.
   std::vector<std::unique_ptr<TCustomWinSocket>> Arriving;
   std::vector<std::unique_ptr<TCustomWinSocket>> Connections;
+  // Tasks that may run after this object is gone (deferred by the event gate) hold it weakly.
+  std::shared_ptr<int> Life = std::make_shared<int>(0);
 
   explicit Impl(TServerSocket* ASelf) : Self(ASelf) {}
 
@@ -131,14 +133,17 @@ struct TServerSocket::Impl : sockets::SocketOwner {
     AcceptNotifier = new QSocketNotifier(Listener.Get(), QSocketNotifier::Read, Context.get());
     QObject::connect(AcceptNotifier, &QSocketNotifier::activated, Context.get(), [this] {
       SocketService& service = SocketService::Instance();
+      std::weak_ptr<int> life = Life;
       if (service.Busy()) {
         AcceptNotifier->setEnabled(false);
-        service.Run([this] {
-          if (AcceptNotifier) AcceptNotifier->setEnabled(true);
+        service.Run([this, life] {
+          if (life.lock() && AcceptNotifier) AcceptNotifier->setEnabled(true);
         });
         return;
       }
-      service.Run([this] { Accept(); });
+      service.Run([this, life] {
+        if (life.lock()) Accept();
+      });
     });
   }
 
@@ -266,6 +271,9 @@ struct TClientSocket::Impl : sockets::SocketOwner {
   QList<QHostAddress> Addresses;
   qsizetype NextAddress = 0;
   int LastError = 0;
+  // Tasks that may run after this object is gone (posted, or deferred by the event gate) hold it
+  // weakly.
+  std::shared_ptr<int> Life = std::make_shared<int>(0);
 
   explicit Impl(TClientSocket* ASelf) : Self(ASelf) {
     Connection =
@@ -287,11 +295,13 @@ struct TClientSocket::Impl : sockets::SocketOwner {
   void Ended(TCustomWinSocket*) override { Active = false; }
   void Abandon(TCustomWinSocket*) override { GiveUp(); }
 
-  // Runs Task through the event gate, unless this attempt has been given up meanwhile.
+  // Wraps Task so that it runs only while this attempt is still on: not once the attempt has been
+  // given up, nor once the component is gone.
   std::function<void()> Guard(std::function<void()> Task) {
     const unsigned attempt = Attempt;
-    return [this, attempt, Task = std::move(Task)] {
-      if (Attempt == attempt && Active) Task();
+    std::weak_ptr<int> life = Life;
+    return [this, life, attempt, Task = std::move(Task)] {
+      if (life.lock() && Attempt == attempt && Active) Task();
     };
   }
 
@@ -309,20 +319,20 @@ struct TClientSocket::Impl : sockets::SocketOwner {
     LastError = 0;
     PortNumber = Port;
     if (!Host.empty()) {
-      const unsigned attempt = Attempt;
       // A look-up given up is not aborted (aborting leaks the functor in Qt's look-up manager):
       // its answer comes and finds the attempt gone.
-      QHostInfo::lookupHost(
-          QString::fromStdString(Host), Context.get(), [this, attempt](const QHostInfo& Info) {
-            QHostInfo info = Info;
-            SocketService::Instance().Run([this, attempt, info] {
-              if (Attempt != attempt || !Active) return;
-              if (info.error() != QHostInfo::NoError || info.addresses().isEmpty())
-                return Failed(eeLookup, EAI_NONAME, "getaddrinfo");
-              Addresses = info.addresses();
-              TryNext();
-            });
-          });
+      auto answer = std::make_shared<QHostInfo>();
+      std::function<void()> take = Guard([this, answer] {
+        if (answer->error() != QHostInfo::NoError || answer->addresses().isEmpty())
+          return Failed(eeLookup, EAI_NONAME, "getaddrinfo");
+        Addresses = answer->addresses();
+        TryNext();
+      });
+      QHostInfo::lookupHost(QString::fromStdString(Host), Context.get(),
+                            [answer, take](const QHostInfo& Info) {
+                              *answer = Info;
+                              SocketService::Instance().Run(take);
+                            });
     } else {
       service.Post(Guard([this, Address] {
         QHostAddress parsed;

@@ -88,6 +88,9 @@ class TCustomWinSocket : public TObject {
   AnsiString ReceiveText();
   // The count of bytes now waiting to be received.
   std::size_t ReceiveLength();
+  // Receives at most Count bytes into Buf and returns how many (0 when nothing is waiting or not
+  // connected). Counts as a receive call; failures as ReceiveText.
+  int ReceiveBuf(void* Buf, int Count);
 
   // Hands every byte of Text to the connection and returns their count (-1 when not connected).
   // What the kernel cannot take now waits, in order, in the connection's output. A send failure
@@ -115,6 +118,9 @@ class TCustomWinSocket : public TObject {
   // output is still delivered afterwards. Nothing when not connected (a connect in progress is
   // abandoned without any event).
   void Close();
+  // Close for a connection that is only told why it is refused: its waiting output gets a few
+  // seconds to go out, and when too many closed connections linger it is the first to be cut.
+  void CloseBriefly();
 
   // The socket service's own state of the connection (opaque outside the service, which alone
   // makes connection objects).

@@ -27,8 +27,11 @@ namespace ovelta::sockets {
 inline constexpr int kLingerIdleMs = 30000;
 // However it progresses, a closed connection is cut after this long.
 inline constexpr int kLingerMaxMs = 300000;
-// At most this many closed connections linger at once; the oldest is cut beyond.
+// At most this many closed connections linger at once; beyond, the oldest brief one is cut, or
+// the oldest one when none is brief.
 inline constexpr std::size_t kMaxLingering = 128;
+// A connection closed with CloseBriefly (a refused newcomer's one line) lingers at most this long.
+inline constexpr int kBriefLingerMs = 5000;
 // The reverse look-up of a peer's name gives up after this long (the name is then empty).
 inline constexpr int kReverseLookupMs = 3000;
 // The capacity asked for the pipe through which ForwardTo moves bytes.
@@ -108,7 +111,9 @@ class SocketService : public QObject {
 
   // Takes a closed connection's descriptor and output: the output is delivered, our side shut,
   // and the peer's end awaited (reading and dropping what it still sends), each within bounds.
-  void Linger(UniqueFd Fd, Outbox Output, bool PeerEnded);
+  // Brief: bounded by kBriefLingerMs instead of kLingerMaxMs, and the first cut when too many
+  // linger.
+  void Linger(UniqueFd Fd, Outbox Output, bool PeerEnded, bool Brief = false);
   // Closed connections still delivering their output or awaiting their peer's end.
   std::size_t LingeringCount() const { return FLingeringLive; }
 
@@ -182,6 +187,7 @@ struct TCustomWinSocket::Impl {
   bool DrainWanted = false;  // raise the write event when the output has drained
   bool Announced = false;    // the peer's name is known (accepted connections)
   bool SendBufferSized = false;  // ForwardTo has sized the send buffer for relaying
+  bool BriefLinger = false;      // closed by CloseBriefly: its output gets a short bound
   sockets::Outbox Out;
   AnsiString PeerName;
   AnsiString PeerAddress;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Program.h"
 #include "app/app_support.h"
 #include "platform/Icons.h"
 #include "platform/Sockets.h"
@@ -31,7 +32,8 @@ std::vector<std::string> ComponentNames(const TComponent& Owner) {
 }
 
 TEST_F(WindowsTest, MainWindowHoldsItsComponentsAndStartsWithTheInitialMembers) {
-  std::vector<std::string> expected = {"APOPUpstreamSocket", "APOPServerSocket", "APOPNotifyIcon",
+  std::vector<std::string> expected = {"APOPUpstreamSocket", "APOPServerSocket", "LoginTimer",
+                                       "ServerTimer",        "ResumeTimer",      "APOPNotifyIcon",
                                        "APopPopupMenu",      "Log1",             "N1",
                                        "Exit1"};
   EXPECT_EQ(ComponentNames(*Main), expected);
@@ -178,6 +180,23 @@ TEST_F(WindowsTest, WithoutADisplayEachLogLineAlsoGoesToStandardError) {
   Main->WriteLog(Sjis("* Merlig 開始\n* 二行目"));
   std::string written = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(written, "* Merlig 開始\n* 二行目\n");
+}
+
+TEST_F(WindowsTest, WithoutATrayBothWaysOfClosingTheLogWindowEndTheProgram) {
+  int ends = 0;
+  Main->OnClose = [&](TObject*, TCloseAction& Action) {
+    ++ends;
+    Action = TCloseAction::caNone;  // the test's main window stays
+  };
+  Log->CloseBitBtn->Click();  // with a tray: the window is only hidden
+  EXPECT_EQ(ends, 0);
+  LogWindowInsteadOfTray(*Main, *Log);
+  EXPECT_TRUE(Log->Visible());
+  Log->CloseBitBtn->Click();
+  EXPECT_EQ(ends, 1);
+  Log->Show();
+  Log->Close();  // the title bar's close
+  EXPECT_EQ(ends, 2);
 }
 
 TEST_F(WindowsTest, NothingIsLoggedOnceTheLogWindowIsGone) {

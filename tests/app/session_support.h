@@ -90,6 +90,9 @@ inline std::string PeerText(const std::string& Address) {
   return name.empty() ? Address : name + "(" + Address + ")";
 }
 
+// Time limits that no test reaches.
+inline constexpr int kUnlimited = 3600 * 1000;
+
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -97,6 +100,9 @@ class SessionTest : public ::testing::Test {
     Server = std::make_unique<testkit::Listener>("127.0.0.1");
     Main = new TMainForm(nullptr, 0, Server->Port());
     Log = new TLogForm(nullptr, Main);
+    // A loaded machine must not make the time limits cut the tests; tests of the limits set them.
+    Main->LoginTimeoutMs = kUnlimited;
+    Main->ServerTimeoutMs = kUnlimited;
     Main->AppIdle(Main);  // the listener opens as at the first idle moment
     ProxyPort = Main->APOPServerSocket->LocalPort();
     ASSERT_GT(ProxyPort, 0);
@@ -117,8 +123,8 @@ class SessionTest : public ::testing::Test {
   std::size_t LogSize() const { return static_cast<std::size_t>(Log->LogMemo->Lines().Count()); }
 
   // A mail program connected to the proxy (from Address) that has read the greeting.
-  Wire MailProgram(const std::string& Address = "127.0.0.1") {
-    Wire mail(Peer::Connect(Address, ProxyPort));
+  Wire MailProgram(const std::string& Address = "127.0.0.1", int ReceiveBuffer = 0) {
+    Wire mail(Peer::Connect(Address, ProxyPort, ReceiveBuffer));
     EXPECT_EQ(mail.Expect("+OK POP3 to APOP transfer ready\r\n"),
               "+OK POP3 to APOP transfer ready\r\n");
     return mail;

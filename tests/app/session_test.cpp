@@ -5,16 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <thread>
 
 #include "app/session_support.h"
+#include "digest/Ovmd5.h"
 #include "platform/Sockets_p.h"
 
 namespace ovelta {
 namespace {
 
 using testing_session::PeerText;
+using testing_session::kUnlimited;
 using testing_session::SessionTest;
 using testing_session::Wire;
 using testkit::Peer;
@@ -344,21 +347,171 @@ TEST_F(SessionTest, ASecondMailProgramIsRefusedAndClosed) {
   EXPECT_EQ(first.Expect("+OK\r\n"), "+OK\r\n");
 }
 
-TEST_F(SessionTest, OverlongLinesEndTheConnectionConcerned) {
-  Wire mail = MailProgram();
-  mail.Send("USER " + std::string(9000, 'a'));
-  EXPECT_EQ(mail.Expect("-ERR line too long\r\n"), "-ERR line too long\r\n");
-  EXPECT_TRUE(mail.Ended());
-  EXPECT_EQ(LogFrom(LogSize() - 3), (Lines{"* 行が長すぎます " + kLocal, "< -ERR line too long",
-                                           "* 接続切断 " + kLocal}));
+TEST_F(SessionTest, OverlongLinesEndTheConnectionConcernedFinishedOrNot) {
+  // The mail program's side: an unfinished line, and a finished one sent in one write.
+  for (const std::string& line : {"USER " + std::string(9000, 'a'),
+                                  "USER " + std::string(50000, 'a') + "@h\r\nQUIT\r\n"}) {
+    Wire mail = MailProgram();
+    mail.Send(line);
+    EXPECT_EQ(mail.Expect("-ERR line too long\r\n"), "-ERR line too long\r\n");
+    EXPECT_TRUE(mail.Ended());
+    EXPECT_EQ(LogFrom(LogSize() - 3), (Lines{"* 行が長すぎます " + kLocal, "< -ERR line too long",
+                                             "* 接続切断 " + kLocal}));
+    EXPECT_EQ(Main->UserName, "");
+    ASSERT_TRUE(RunUntil([&] { return Main->SessionState == 1; }));
+  }
 
-  Wire again = MailProgram();
-  Wire server = Login(again);
-  server.Send("+OK " + std::string(9000, 'g'));
-  EXPECT_EQ(again.Expect("-ERR line too long\r\n"), "-ERR line too long\r\n");
+  // The server's side while PASS waits: the mail program is told, and may log in again.
+  for (const std::string& line : {"+OK " + std::string(9000, 'g'),
+                                  "+OK <1@x> " + std::string(50040, 'g') + "\r\n"}) {
+    Wire mail = MailProgram();
+    Wire server = Login(mail);
+    server.Send(line);
+    EXPECT_EQ(mail.Expect("-ERR line too long\r\n"), "-ERR line too long\r\n");
+    EXPECT_TRUE(server.Ended());
+    EXPECT_EQ(server.Drain(20), "");  // no APOP line of that greeting
+    ASSERT_TRUE(RunUntil([&] { return Main->LoginStage == 1; }));
+    EXPECT_FALSE(mail.Ended(50));
+    mail.Close();
+    ASSERT_TRUE(RunUntil([&] { return Main->SessionState == 1; }));
+  }
+
+  // Nothing waits for an answer (the login was refused, QUIT sent): the upstream connection is
+  // closed and logged, and the mail program is told nothing.
+  Wire mail = MailProgram();
+  Wire server = LoginWithAnswer(mail, "-ERR no\r\n");
+  mail.Expect("-ERR no\r\n");
+  server.Expect("QUIT\r\n");
+  server.Send(std::string(9000, 'g') + "\r\n");
   EXPECT_TRUE(server.Ended());
   ASSERT_TRUE(RunUntil([&] { return Main->LoginStage == 1; }));
-  EXPECT_FALSE(again.Ended(50));  // the mail program may log in again
+  EXPECT_EQ(LogFrom(LogSize() - 2), (Lines{"* 行が長すぎます " + kLocal, "* 接続切断 " + kLocal}));
+  EXPECT_EQ(mail.Drain(50), "");
+}
+
+TEST_F(SessionTest, LoginCommandsWithControlBytesAreRefusedAndNeverTravel) {
+  Wire mail = MailProgram();
+  const std::string refused = "-ERR invalid character in command\r\n";
+  for (const std::string& line : {"USER al\x1b[2Jice@127.0.0.1"s, "USER alice@127.0.0.1\x7f"s,
+                                  "USER alice@127.0.0.1\rPASS x"s, "USER alice\0@127.0.0.1"s}) {
+    mail.Send(line + "\r\n");
+    EXPECT_EQ(mail.Expect(refused), refused) << line;
+  }
+  EXPECT_EQ(Main->UserName, "");
+  EXPECT_EQ(Main->HostName, "");
+  mail.Send("USER alice@127.0.0.1\r\n");
+  mail.Expect("+OK kvale is a real hoopy frood\r\n");
+  for (const std::string& password : {"tan\0staaf"s, "tan\rstaaf"s, "\x1b"s, "tanstaaf\t"s}) {
+    mail.Send("PASS " + password + "\r\n");
+    EXPECT_EQ(mail.Expect(refused), refused);
+  }
+  EXPECT_EQ(Main->Password, "");
+  EXPECT_EQ(Main->LoginStage, 1);
+  EXPECT_FALSE(Server->Accept(50).Open());  // no connection was started
+
+  // Bytes from 0x80 are text: a Shift-JIS password logs in (its digest computed on its bytes).
+  const std::string password = "\x83\x70\x83\x58\xe3\x83\x91";
+  mail.Send("PASS " + password + "\r\n");
+  Wire server(Server->Accept());
+  ASSERT_TRUE(server.Open());
+  server.Send(kGreeting);
+  Md5Context context;
+  Byte digest[16];
+  const std::string input = "<1896.697170952@dbc.mtview.ca.us>" + password;
+  Md5Init(&context);
+  Md5Update(&context, reinterpret_cast<const Byte*>(input.data()), static_cast<DWord>(input.size()));
+  Md5Final(digest, &context);
+  std::string hex;
+  for (Byte b : digest) hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
+  EXPECT_EQ(server.Expect("APOP alice " + hex + "\r\n"), "APOP alice " + hex + "\r\n");
+}
+
+TEST_F(SessionTest, PipelinedCommandsWaitForThePassAnswerAndKeepTheirOrder) {
+  // Success: the commands after PASS reach the server unchanged, after the APOP line.
+  {
+    Wire mail = MailProgram();
+    mail.Send("USER alice@127.0.0.1\r\nPASS tanstaaf\r\nSTAT\r\nNOOP\nLIST 1\r\n");
+    Wire server(Server->Accept());
+    ASSERT_TRUE(server.Open());
+    EXPECT_EQ(mail.Expect("+OK kvale is a real hoopy frood\r\n"),
+              "+OK kvale is a real hoopy frood\r\n");
+    EXPECT_EQ(mail.Drain(50), "");  // nothing is answered before PASS
+    server.Send(kGreeting);
+    EXPECT_EQ(server.Expect(kApopLine), kApopLine);
+    EXPECT_EQ(server.Drain(50), "");
+    server.Send("+OK maildrop ready\r\n");
+    EXPECT_EQ(mail.Expect("+OK maildrop ready\r\n"), "+OK maildrop ready\r\n");
+    EXPECT_EQ(server.Expect("STAT\r\nNOOP\nLIST 1\r\n"), "STAT\r\nNOOP\nLIST 1\r\n");
+    server.Send("+OK 1 120\r\n");
+    EXPECT_EQ(mail.Expect("+OK 1 120\r\n"), "+OK 1 120\r\n");
+    mail.Close();
+    ASSERT_TRUE(RunUntil([&] { return Main->SessionState == 1; }));
+  }
+  // Refusal: the commands after PASS are answered in the stage the login returned to.
+  {
+    Wire mail = MailProgram();
+    mail.Send("USER alice@127.0.0.1\r\nPASS tanstaaf\r\nSTAT\r\nQUIT\r\n");
+    Wire server(Server->Accept());
+    ASSERT_TRUE(server.Open());
+    server.Send(kGreeting);
+    server.Expect(kApopLine);
+    server.Send("-ERR no\r\n");
+    const std::string answers = "+OK kvale is a real hoopy frood\r\n-ERR no\r\n"
+                                "-ERR unknown command\r\n+OK tovik POP3 server signing off\r\n";
+    EXPECT_EQ(mail.Expect(answers), answers);
+    EXPECT_EQ(server.Expect("QUIT\r\n"), "QUIT\r\n");
+    EXPECT_EQ(server.Drain(50), "");
+  }
+}
+
+TEST_F(SessionTest, NobodyHoldsTheSessionForever) {
+  Main->LoginTimeoutMs = 300;
+  // A mail program that never logs in is told and closed; the next one is served.
+  {
+    Wire idle = MailProgram();
+    EXPECT_EQ(idle.Expect("-ERR timeout\r\n"), "-ERR timeout\r\n");
+    EXPECT_TRUE(idle.Ended());
+    EXPECT_EQ(LogFrom(LogSize() - 3), (Lines{"* 時間切れ " + kLocal, "< -ERR timeout",
+                                             "* 接続切断 " + kLocal}));
+    MailProgram();
+  }
+  ASSERT_TRUE(RunUntil([&] { return Main->SessionState == 1; }));
+  Main->LoginTimeoutMs = kUnlimited;
+  Main->ServerTimeoutMs = 300;
+  // A server that accepts and never greets: PASS is answered as a failed connection.
+  {
+    Wire mail = MailProgram();
+    Wire server = Login(mail);
+    ASSERT_TRUE(server.Open());
+    EXPECT_EQ(mail.Expect("-ERR server connection failed\r\n"),
+              "-ERR server connection failed\r\n");
+    EXPECT_TRUE(server.Ended());
+    EXPECT_EQ(Main->LoginStage, 1);
+    // A server that greets and never answers APOP: the same.
+    mail.Send("PASS tanstaaf\r\n");
+    Wire second(Server->Accept());
+    second.Send(kGreeting);
+    EXPECT_EQ(second.Expect(kApopLine), kApopLine);
+    EXPECT_EQ(mail.Expect("-ERR server connection failed\r\n"),
+              "-ERR server connection failed\r\n");
+    EXPECT_TRUE(second.Ended());
+    // Once relaying, neither limit runs.
+    Main->ServerTimeoutMs = kUnlimited;  // a loaded machine must not cut this login
+    Wire third = LoginWithAnswer(mail, "+OK\r\n");
+    EXPECT_EQ(mail.Expect("+OK\r\n"), "+OK\r\n");
+    EXPECT_FALSE(Main->LoginTimer->Enabled());
+    EXPECT_FALSE(Main->ServerTimer->Enabled());
+  }
+}
+
+TEST_F(SessionTest, TheStandardErrorCopyOfTheLogIsOneSafeLineEach) {
+  EXPECT_EQ(TMainForm::HeadlessLogLine("< PASS tan staaf"), "< PASS ****");
+  EXPECT_EQ(TMainForm::HeadlessLogLine("< pass x"), "< pass ****");
+  EXPECT_EQ(TMainForm::HeadlessLogLine("< PASS"), "< PASS");
+  EXPECT_EQ(TMainForm::HeadlessLogLine("> +OK <a@b>"), "> +OK <a@b>");
+  EXPECT_EQ(TMainForm::HeadlessLogLine("< USER a\x1b[2J\r\nb\0c\\d\x7f"s),
+            "< USER a\\x1b[2J\\r\\nb\\x00c\\\\d\\x7f");
+  EXPECT_EQ(TMainForm::HeadlessLogLine(Sjis("* 接続要求 ")), "* 接続要求 ");
 }
 
 TEST_F(SessionTest, ASlowReaderHoldsTheServerBackWithBoundedMemory) {
@@ -382,50 +535,94 @@ TEST_F(SessionTest, ASlowReaderHoldsTheServerBackWithBoundedMemory) {
   EXPECT_TRUE(got == data);
 }
 
+// Sends Unit to Sender, a thousand at a time and without blocking, until Held says the proxy holds
+// back (and at most Most times); then reads everything the mail program is sent back. However
+// much the kernel buffers, the proxy is pushed until it holds back. Returns how many Units went
+// out and what came back; Watch sees each round.
+struct FloodResult {
+  std::size_t Sent = 0;
+  bool HeldBack = false;
+  std::string Answers;
+};
+FloodResult FloodUntilHeldBack(Peer& Sender, const std::string& Unit, Wire& Mail,
+                               const std::function<bool()>& Held, const std::function<void()>& Watch,
+                               std::size_t ExpectedAnswerBytes) {
+  constexpr std::size_t kChunk = 1000, kMost = 200000;
+  FloodResult result;
+  std::string pending;
+  result.HeldBack = RunUntil([&] {
+    Watch();
+    if (pending.empty() && result.Sent < kMost) {
+      for (std::size_t i = 0; i < kChunk; ++i) pending += Unit;
+      result.Sent += kChunk;
+    }
+    Sender.SendSome(pending);
+    return Held();
+  }, 120000);
+  // The rest of the last chunk goes out while the mail program reads its answers at last.
+  RunUntil([&] {
+    Watch();
+    Sender.SendSome(pending);
+    result.Answers += Mail.Raw().ReadAvailable();
+    return pending.empty() && result.Answers.size() >= ExpectedAnswerBytes * result.Sent && !Held();
+  }, 120000);
+  return result;
+}
+
 TEST_F(SessionTest, AMailProgramLeavingRepliesUnreadIsHeldBackWithBoundedMemory) {
   constexpr std::size_t kReplyBound = 64 * 1024;  // the proxy's bound on replies waiting
   const std::string command = "USER x\r\n", reply = "-ERR hostname without existing\r\n";
-  constexpr int kBatch = 500, kMostBatches = 40;
-  Wire mail = MailProgram();
-  mail.Raw().SetReceiveBuffer(4096);
-  // The kernel's buffers for the replies are shrunk, so that replies soon wait in the proxy.
+  Wire mail = MailProgram("127.0.0.1", 4096);
   const int sendBuffer = 4096;
   ::setsockopt(Main->ClientConnection->Internals().Fd.Get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer,
                sizeof sendBuffer);
-  std::string batch;
-  for (int i = 0; i < kBatch; ++i) batch += command;
-  // Commands go out in batches until the proxy stops reading (how much the kernel holds varies).
-  int sent = 0;
-  std::size_t highest = 0;
-  auto watch = [&] {
-    highest = std::max(highest, Main->ClientConnection->SendPending());
-    return Main->ClientConnection->ReadingPaused();
-  };
-  for (int i = 0; i < kMostBatches && !Main->ClientConnection->ReadingPaused(); ++i) {
-    ASSERT_TRUE(mail.Send(batch));
-    sent += kBatch;
-    RunUntil([&] {  // until paused or the batch is answered
-      return watch() || (Main->ClientBuffer.empty() && Main->ClientConnection->ReceiveLength() == 0);
-    });
-  }
-  ASSERT_TRUE(Main->ClientConnection->ReadingPaused()) << highest;
-  // Commands sent now stay unread while the replies wait.
-  ASSERT_TRUE(mail.Send(command));
-  ++sent;
-  testkit::RunUntil([&] {
-    watch();
-    return false;
-  }, 200);
-  EXPECT_TRUE(Main->ClientConnection->ReadingPaused());
-  EXPECT_GT(Main->ClientConnection->ReceiveLength(), 0u);
+  TCustomWinSocket* client = Main->ClientConnection;
+  std::size_t highest = 0, mostBuffered = 0;
+  // Held back: the proxy reads no more, and commands it has not read wait in the kernel.
+  const FloodResult flood = FloodUntilHeldBack(
+      mail.Raw(), command, mail,
+      [&] { return client->ReadingPaused() && client->ReceiveLength() > 0; },
+      [&] {
+        highest = std::max(highest, client->SendPending());
+        mostBuffered = std::max(mostBuffered, Main->ClientBuffer.size());
+      },
+      reply.size());
+  EXPECT_TRUE(flood.HeldBack);
   EXPECT_GE(highest, kReplyBound);
   EXPECT_LT(highest, kReplyBound + reply.size());
-  // Once the mail program reads, every command is answered, in order.
+  EXPECT_LE(mostBuffered, 16u * 1024);  // one piece at most waits in the proxy
+  // Every command is answered, in order.
   std::string expected;
-  for (int i = 0; i < sent; ++i) expected += reply;
-  EXPECT_TRUE(mail.Take(expected.size(), 30000) == expected);
-  EXPECT_FALSE(Main->ClientConnection->ReadingPaused());
+  for (std::size_t i = 0; i < flood.Sent; ++i) expected += reply;
+  EXPECT_TRUE(flood.Answers == expected) << flood.Answers.size() << " of " << expected.size();
   EXPECT_EQ(Main->SessionState, 2);
+}
+
+TEST_F(SessionTest, AServerFloodingAMailProgramThatDoesNotReadIsHeldBack) {
+  constexpr std::size_t kReplyBound = 64 * 1024;
+  const std::string failed = "-ERR server connection failed\r\n";
+  Wire mail = MailProgram("127.0.0.1", 4096);
+  const int sendBuffer = 4096;
+  ::setsockopt(Main->ClientConnection->Internals().Fd.Get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer,
+               sizeof sendBuffer);
+  Wire server = Login(mail);
+  ASSERT_TRUE(server.Open());
+  TCustomWinSocket* upstream = Main->APOPUpstreamSocket->Socket();
+  std::size_t highest = 0, mostBuffered = 0;
+  // Each "-" line of the greeting is answered; while the answers wait unread, the server is not
+  // read either.
+  const FloodResult flood = FloodUntilHeldBack(
+      server.Raw(), "-\r\n", mail,
+      [&] { return upstream->ReadingPaused() && upstream->ReceiveLength() > 0; },
+      [&] {
+        highest = std::max(highest, Main->ClientConnection->SendPending());
+        mostBuffered = std::max(mostBuffered, Main->ServerBuffer.size());
+      },
+      failed.size());
+  EXPECT_TRUE(flood.HeldBack);
+  EXPECT_LT(highest, kReplyBound + failed.size());
+  EXPECT_LE(mostBuffered, 16u * 1024);
+  EXPECT_EQ(flood.Answers.size(), flood.Sent * failed.size());
 }
 
 }  // namespace

@@ -74,10 +74,13 @@ class Peer {
 
   // Connects to Host (an IPv4 or IPv6 address) and Port; a listener's backlog completes the
   // connection without the event loop running.
-  static Peer Connect(const std::string& Host, int Port) {
+  // ReceiveBuffer, when given, is set before connecting (so the window is small from the start).
+  static Peer Connect(const std::string& Host, int Port, int ReceiveBuffer = 0) {
     sockaddr_storage address{};
     socklen_t length = Resolve(Host, Port, &address);
     int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ReceiveBuffer > 0)
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
     if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
       int error = errno;
       if (fd >= 0) ::close(fd);
@@ -102,6 +105,21 @@ class Peer {
       if (std::chrono::steady_clock::now() >= deadline) return false;
       pollfd p{FFd, POLLOUT, 0};
       ::poll(&p, 1, 20);
+    }
+    return true;
+  }
+
+  // Sends what the kernel takes of Data now, without waiting, and removes it from Data. False
+  // when the connection has failed.
+  bool SendSome(std::string& Data) {
+    while (!Data.empty()) {
+      ssize_t n = ::send(FFd, Data.data(), Data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) {
+        Data.erase(0, static_cast<std::size_t>(n));
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
     }
     return true;
   }

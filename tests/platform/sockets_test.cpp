@@ -16,6 +16,7 @@
 
 #include "platform/SocketTestKit.h"
 #include "platform/Sockets.h"
+#include "platform/Sockets_p.h"
 
 namespace ovelta {
 namespace {
@@ -328,7 +329,13 @@ TEST_F(ServerFixture, ForwardMovesBytesUnchangedWithinTheLimit) {
     }
   };
   Server->OnClientWrite = [&](TObject*, TCustomWinSocket* Socket) {
-    if (Socket == to) from->PauseReading(false);
+    if (Socket == to && from) from->PauseReading(false);
+  };
+  // The source ends before the sink has read everything: from then on its connection object is
+  // gone (freed after its disconnect event), and a relay must forget it there.
+  Server->OnClientDisconnect = [&](TObject*, TCustomWinSocket* Socket) {
+    if (Socket == from) from = nullptr;
+    if (Socket == to) to = nullptr;
   };
   const std::string data = testkit::Pattern(8 << 20, 11);
   std::thread sender([&] {
@@ -345,6 +352,58 @@ TEST_F(ServerFixture, ForwardMovesBytesUnchangedWithinTheLimit) {
   EXPECT_TRUE(got == data);
   EXPECT_LE(highest, kLimit);
   EXPECT_GT(pauses, 0);  // the slow reader did hold the source back
+}
+
+TEST_F(ServerFixture, RefusedNewcomersNeverCutTheTailOfAFinishedSession) {
+  Peer reader = Peer::Connect("127.0.0.1", Port);
+  reader.SetReceiveBuffer(16384);
+  TCustomWinSocket* session = AcceptOne();
+  ASSERT_NE(session, nullptr);
+  const std::string tail = testkit::Pattern(4 << 20, 21);
+  session->SendText(tail);
+  session->Close();  // most of the tail still waits: the connection lingers
+  // More refused newcomers than may linger, each told one line and closed briefly; none of them
+  // reads or leaves, so each one lingers as long as it may.
+  std::vector<Peer> flood;
+  for (std::size_t i = 0; i < sockets::kMaxLingering + 40; ++i) {
+    flood.push_back(Peer::Connect("127.0.0.1", Port));
+    TCustomWinSocket* newcomer = AcceptOne();
+    ASSERT_NE(newcomer, nullptr);
+    newcomer->SendText("-ERR already connection in use\r\n");
+    newcomer->CloseBriefly();
+  }
+  EXPECT_LE(sockets::SocketService::Instance().LingeringCount(), sockets::kMaxLingering);
+  std::string got;
+  bool ended = false;
+  ASSERT_TRUE(RunUntil([&] {
+    got += reader.ReadAvailable(&ended);
+    return ended;
+  }, 60000));
+  EXPECT_TRUE(got == tail) << got.size();
+  // The newcomers cut first still had their line.
+  EXPECT_EQ(flood.front().ReadAvailable(), "-ERR already connection in use\r\n");
+}
+
+TEST(SocketLifetime, TasksOfAFreedSocketFindItGone) {
+  testkit::EnsureApplication();
+  Listener listener("127.0.0.1");
+  for (const char* host : {"", "localhost"}) {
+    bool raised = false;
+    auto client = std::make_unique<TClientSocket>(nullptr);
+    if (*host)
+      client->SetHost(host);
+    else
+      client->SetAddress("127.0.0.1");
+    client->SetPort(listener.Port());
+    client->OnConnect = [&](TObject*, TCustomWinSocket*) { raised = true; };
+    client->OnError = [&](TObject*, TCustomWinSocket*, TErrorEvent, int&) { raised = true; };
+    client->Open();  // the connect (or the look-up's answer) is handed to the event loop
+    client.reset();
+    // Under the sanitizers a task that reached the freed socket is a heap-use-after-free.
+    testkit::RunFor(200);
+    testkit::Settle();
+    EXPECT_FALSE(raised) << host;
+  }
 }
 
 TEST_F(ServerFixture, SendingToAPeerThatHasGoneFailsWithESocketError) {
