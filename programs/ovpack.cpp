@@ -165,12 +165,14 @@ AnsiString CutAt(const AnsiString& Text, std::size_t Bytes) {
 }
 
 // The name the pack keeps for Member: the part before the first dot cut to 21 bytes, the part after
-// it to 3, on character boundaries. ('.' is never the second byte of a Shift-JIS character.)
+// it to 3, on character boundaries and without trailing dots ("notes.md.gz" is kept as "notes.md",
+// not "notes.md."). '.' is never the second byte of a Shift-JIS character.
 AnsiString StoredForm(const AnsiString& Member) {
   const std::size_t dot = Member.find('.');
   const AnsiString base = CutAt(Member.substr(0, dot), kPackBaseNameBytes);
-  const AnsiString ext =
+  AnsiString ext =
       dot == AnsiString::npos ? AnsiString() : CutAt(Member.substr(dot + 1), kPackExtensionBytes);
+  while (!ext.empty() && ext.back() == '.') ext.pop_back();
   return ext.empty() ? base : base + "." + ext;
 }
 
@@ -262,7 +264,7 @@ std::string WhyNotAdded() {
   } kReasons[] = {
       {"テンポラリファイル", "no temporary file could be made"},
       {"が不正です", "the library refused the name"},
-      {"が開けません", "a file could not be opened"},
+      {"が開けません", "a file could not be opened"},  // EWOULDBLOCK: another has it locked
       {"が読めません", "the file could not be read"},
       {"に書き込めません", "the pack could not be written"},
       {"が大きすぎます", "too large: a pack's data stays under 2 GiB"},
@@ -274,7 +276,8 @@ std::string WhyNotAdded() {
       reason = r.Reason;
       break;
     }
-  if (gBoxes.Errno != 0) reason += " (" + SystemReason(gBoxes.Errno) + ")";
+  if (gBoxes.Errno == EWOULDBLOCK) reason += " (in use by another program)";
+  else if (gBoxes.Errno != 0) reason += " (" + SystemReason(gBoxes.Errno) + ")";
   return reason;
 }
 
@@ -525,9 +528,9 @@ std::int64_t DataSize(const TOvPack& Pack) {
 
 // Checks every FILE[=NAME] argument and its member name before anything is written, reporting
 // each bad one on its own line (Bad counts them); returns the good ones. Existing is the pack
-// being added to (PackShown as given), or null.
+// being added to (PackShown as given, its file's status PackInfo), or null.
 std::vector<Source> CheckSources(const std::vector<std::string>& Args, const TOvPack* Existing,
-                                 const std::string& PackShown, int& Bad) {
+                                 const std::string& PackShown, const struct stat* PackInfo, int& Bad) {
   std::vector<Source> sources;
   std::map<std::string, std::string> taken;  // case-blind stored name -> the file that has it
   std::int64_t room = kPackMaxDataSize - (Existing ? DataSize(*Existing) : 0);
@@ -547,6 +550,10 @@ std::vector<Source> CheckSources(const std::vector<std::string>& Args, const TOv
     }
     if (::access(file.c_str(), R_OK) != 0) {
       Error(file, "skipped: cannot read: " + SystemReason(errno));
+      continue;
+    }
+    if (PackInfo && info.st_dev == PackInfo->st_dev && info.st_ino == PackInfo->st_ino) {
+      Error(file, "skipped: it is the pack itself");
       continue;
     }
     const std::string wanted = chosen.empty() ? BaseName(file) : chosen;
@@ -712,7 +719,7 @@ class Beside {
 
 int Create(const std::string& PackShown, const std::vector<std::string>& Args, bool Store) {
   int bad = 0;
-  const std::vector<Source> sources = CheckSources(Args, nullptr, PackShown, bad);
+  const std::vector<Source> sources = CheckSources(Args, nullptr, PackShown, nullptr, bad);
   if (sources.empty()) {
     Error(PackShown, "nothing to add; not written");
     return kExitFailure;
@@ -763,14 +770,14 @@ int Add(const std::string& PackShown, const std::vector<std::string>& Args, bool
   TOvPack original;  // open for writing (and so locked against other writers) until replaced
   bar.Follow(original);
   if (!OpenPack(original, PackShown, target, true, bar)) return kExitFailure;
+  struct stat old {};
+  const bool known = ::stat(target.c_str(), &old) == 0;
   int bad = 0;
-  const std::vector<Source> sources = CheckSources(Args, &original, PackShown, bad);
+  const std::vector<Source> sources = CheckSources(Args, &original, PackShown, known ? &old : nullptr, bad);
   if (sources.empty()) {
     Error(PackShown, "nothing to add; the pack is unchanged");
     return kExitFailure;
   }
-  struct stat old {};
-  const bool known = ::stat(target.c_str(), &old) == 0;
   Beside beside(target);
   TOvPack pack;
   bar.Follow(pack);

@@ -215,6 +215,7 @@ TEST_F(OvpackTool, BadInputGivesMessagesAndLosesNothing) {
       {{"add", "k.pak", "text.txt"}, 1, "'text.txt' is already taken in k.pak"},
       {{"add", "k.pak", "abcdefghijklmnopqrstuvwxyz.txt"}, 1, "longer than 25 bytes"},
       {{"add", "k.pak", ".hidden"}, 1, "starts with a dot"},
+      {{"add", "k.pak", "k.pak"}, 1, "k.pak: skipped: it is the pack itself"},
       {{"add", "k.pak", "empty=a_name_longer_than_21x.md"}, 1, "at most 21 bytes before the first dot"},
       {{"delete", "k.pak", "absent"}, 1, "k.pak: no member named 'absent'"},
       {{"extract", "k.pak", "absent", "-C", "out"}, 1, "no member named 'absent'"},
@@ -249,8 +250,9 @@ TEST_F(OvpackTool, BadFilesAreSkippedAndTheRunGoesOn) {
   WriteAll(Dir.File("a/quarterly_report_2023a.md"), "first");   // base name of 22 bytes
   WriteAll(Dir.File("b/quarterly_report_2023b.md"), "second");  // the same 21 bytes
   WriteAll(Dir.File("line\nbreak"), "nl");
+  WriteAll(Dir.File("notes.md.gz"), "gz");
   Result r = Run({"create", "n.pak", "a/quarterly_report_2023a.md", "missing.txt",
-                  "b/quarterly_report_2023b.md", "line\nbreak", "noise.bin=renamed.dat", "text.txt"});
+                  "b/quarterly_report_2023b.md", "line\nbreak", "noise.bin=renamed.dat", "notes.md.gz"});
   EXPECT_EQ(r.Status, 1);
   EXPECT_NE(r.Err.find("ovpack: note: a/quarterly_report_2023a.md is stored as "
                        "'quarterly_report_2023.md'\n"), std::string::npos) << r.Err;
@@ -268,7 +270,7 @@ TEST_F(OvpackTool, BadFilesAreSkippedAndTheRunGoesOn) {
   ASSERT_EQ(pack.GetFileNum(), 4);
   EXPECT_EQ(pack.GetFileName(0), "quarterly_report_2023.md");
   EXPECT_EQ(pack.GetFileName(1), "renamed.dat");
-  EXPECT_EQ(pack.GetFileName(2), "text.txt");
+  EXPECT_EQ(pack.GetFileName(2), "notes.md");  // cut without a trailing dot
   EXPECT_EQ(pack.GetFileName(3), "report_b.txt");
   pack.EndPack();
 
