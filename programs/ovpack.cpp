@@ -72,12 +72,12 @@ const char kUsage[] =
 
 // ---- messages -----------------------------------------------------------------------------------
 
-// Text with its control bytes as \xNN, so that a name cannot break a line of output.
-std::string Printable(const std::string& Text) {
+// Text with its control bytes, and with KeepHigh false its bytes beyond ASCII, as \xNN.
+std::string Escaped(const std::string& Text, bool KeepHigh) {
   std::string shown;
   for (char c : Text) {
     const auto b = static_cast<unsigned char>(c);
-    if (b >= 0x20 && b != 0x7F) {
+    if (b >= 0x20 && b != 0x7F && (KeepHigh || b < 0x80)) {
       shown += c;
     } else {
       char escape[8];
@@ -87,6 +87,9 @@ std::string Printable(const std::string& Text) {
   }
   return shown;
 }
+
+// Text as it may be printed: a name cannot break a line of output.
+std::string Printable(const std::string& Text) { return Escaped(Text, true); }
 
 void Error(const std::string& Text) { std::fprintf(stderr, "ovpack: %s\n", Text.c_str()); }
 // "PATH: TEXT", the path as given.
@@ -111,19 +114,7 @@ bool FileNameOf(const AnsiString& Member, std::string& Utf8) {
 // A member name for messages and listings: UTF-8, bytes that are not Shift-JIS as \xNN.
 std::string Shown(const AnsiString& Member) {
   std::string utf8;
-  if (FileNameOf(Member, utf8)) return Printable(utf8);
-  std::string shown;
-  for (char c : Member) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b >= 0x20 && b < 0x7F) {
-      shown += c;
-    } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02X", b);
-      shown += escape;
-    }
-  }
-  return shown;
+  return FileNameOf(Member, utf8) ? Printable(utf8) : Escaped(Member, false);
 }
 
 // Why the format cannot hold Member (Shift-JIS) as a member name that is also a plain file name;
