@@ -255,7 +255,7 @@ std::string WhyNotAdded() {
   } kReasons[] = {
       {"テンポラリファイル", "no temporary file could be made"},
       {"が不正です", "the library refused the name"},
-      {"が開けません", "a file could not be opened"},  // EWOULDBLOCK: another has it locked
+      {"が開けません", "a file could not be opened"},
       {"が読めません", "the file could not be read"},
       {"に書き込めません", "the pack could not be written"},
       {"が大きすぎます", "too large: a pack's data stays under 2 GiB"},
@@ -267,7 +267,7 @@ std::string WhyNotAdded() {
       reason = r.Reason;
       break;
     }
-  if (gBoxes.Errno == EWOULDBLOCK) reason += " (in use by another program)";
+  if (gBoxes.Errno == EWOULDBLOCK) reason += " (in use by another program)";  // a lock refused
   else if (gBoxes.Errno != 0) reason += " (" + SystemReason(gBoxes.Errno) + ")";
   return reason;
 }

@@ -236,6 +236,15 @@ TEST_F(OvpackTool, BadInputGivesMessagesAndLosesNothing) {
     EXPECT_TRUE(ReadAll(Dir.File("k.pak")) == before) << c.Args[0];
   }
   EXPECT_NE(::access(Dir.File("n.pak").c_str(), F_OK), 0);  // nothing half-built left behind
+  {
+    TOvPack writer;  // another program writing the pack: add is refused, nothing changed
+    writer.SetReadOnly(false);
+    ASSERT_TRUE(writer.LoadPack(Dir.File("k.pak")));
+    Result busy = Run({"add", "k.pak", "empty"});
+    EXPECT_EQ(busy.Status, 1);
+    EXPECT_EQ(busy.Err, "ovpack: k.pak: in use by another program\n");
+  }
+  EXPECT_TRUE(ReadAll(Dir.File("k.pak")) == before);
   Result help = Run({"--help"});
   EXPECT_EQ(help.Status, 0);
   EXPECT_NE(help.Out.find("Usage: ovpack"), std::string::npos);
