@@ -1,24 +1,31 @@
 // ovpack: builds, lists, extracts, verifies and edits pack archives from the command line, through
-// the Ovelta library's TOvPack and nothing else. Member names are Shift-JIS in the pack and shown
-// in the terminal's encoding (converted when the locale is UTF-8).
-#include <langinfo.h>
+// the Ovelta library's TOvPack and nothing else.
+//
+// Names: member names are Shift-JIS (code page 932) inside the pack; file names and the names given
+// on the command line are UTF-8, whatever the locale. A name converts only when it converts back to
+// the same bytes; one that does not is reported and skipped. Messages are English and print paths
+// as they were given.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <clocale>
+#include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <memory>
-#include <set>
+#include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "pack/Ovpack.h"
 #include "platform/Dialogs.h"
 #include "platform/FileTime.h"
-#include "platform/Streams.h"
 #include "platform/Text.h"
 
 namespace ovelta {
@@ -28,47 +35,49 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // bad input, damage found, a file that cannot be read or written
 constexpr int kExitUsage = 2;    // the command line itself is wrong
 constexpr std::int32_t kExtractBlock = 1 << 20;
+constexpr std::size_t kCopyBlock = 1 << 20;
+// A compressed member's bar: encoding (or decoding) fills it to this share, the copy the rest.
+constexpr int kCodecShare = 90;
 
 const char kUsage[] =
     "Usage: ovpack COMMAND [OPTIONS] PACK [ARGUMENTS]\n"
     "Build, list, extract, verify and edit pack archives.\n"
     "\n"
     "Commands:\n"
-    "  create [--store] PACK FILE...     make a new pack (replacing PACK) from the files, in order\n"
-    "  add [--store] PACK FILE...        add files to an existing pack\n"
-    "  list PACK                         show every member: size, stored size, compressed,\n"
-    "                                    time stamp (local time), check word, name\n"
-    "  extract PACK [MEMBER...] [-C DIR] write members (all by default) into DIR (default .),\n"
-    "                                    keeping their time stamps\n"
-    "  verify PACK                       check the whole-pack check word and every member\n"
-    "  delete PACK MEMBER...             remove members from the directory\n"
+    "  create [--store] PACK FILE[=NAME]...  make a new pack (replacing PACK) from the files\n"
+    "  add [--store] PACK FILE[=NAME]...     add files to an existing pack\n"
+    "  list PACK                             show every member: size, stored size, compressed,\n"
+    "                                        time stamp (local time), check word, name\n"
+    "  extract [--force] PACK [MEMBER...] [-C DIR]\n"
+    "                                        write members (all by default) into DIR (default .),\n"
+    "                                        keeping their time stamps; existing files are kept\n"
+    "  verify PACK                           check the whole-pack check word and every member\n"
+    "  delete PACK MEMBER...                 remove members from the directory\n"
     "\n"
     "Options:\n"
     "  --store     never compress (by default a member is compressed when that makes it smaller)\n"
+    "  --force     let extract replace existing files\n"
     "  -C DIR      extract into DIR, which must exist\n"
     "  -h, --help  show this help\n"
     "\n"
-    "A member is named after its file without the directory: at most 25 bytes in Shift-JIS, a\n"
-    "base name of at most 21 bytes before the first dot and an extension of at most 3 after it\n"
-    "(longer parts are cut). Names are compared without regard to the case of ASCII letters.\n"
+    "A member is named after its file without the directory, or NAME when FILE=NAME is given\n"
+    "(split at the last '='; FILE= keeps the file's own name). Names are UTF-8 outside the pack and\n"
+    "Shift-JIS inside it, whatever the locale: at most 25 bytes in Shift-JIS, no control\n"
+    "characters, '/' or '\\', not starting with a dot. The pack keeps 21 bytes before the first dot\n"
+    "and 3 after it: a file's longer name is cut (and said so); a NAME given must fit as it is.\n"
+    "Names are compared without regard to the case of ASCII letters.\n"
     "\n"
-    "Exit status: 0 success, 1 failure (damage found, bad or missing files), 2 wrong usage.\n";
+    "A bad file or member is reported and skipped; the others are still done.\n"
+    "Exit status: 0 success, 1 something failed or was skipped, 2 wrong usage.\n";
 
-// ---- terminal text ----------------------------------------------------------------------------
+// ---- messages -----------------------------------------------------------------------------------
 
-// The terminal's encoding: UTF-8 (names converted), Shift-JIS itself (names as they are), or
-// anything else, taken as ASCII (bytes beyond ASCII shown as \xNN escapes).
-enum class Terminal { Utf8, ShiftJis, Ascii };
-Terminal gTerminal = Terminal::Ascii;
-
-// A pack name (Shift-JIS) as the terminal shows it.
-std::string Shown(const AnsiString& Name) {
-  if (gTerminal == Terminal::Utf8) return Cp932ToUtf8(Name);
-  if (gTerminal == Terminal::ShiftJis) return Name;
+// Text with its control bytes, and with KeepHigh false its bytes beyond ASCII, as \xNN.
+std::string Escaped(const std::string& Text, bool KeepHigh) {
   std::string shown;
-  for (char c : Name) {
+  for (char c : Text) {
     const auto b = static_cast<unsigned char>(c);
-    if (b < 0x80) {
+    if (b >= 0x20 && b != 0x7F && (KeepHigh || b < 0x80)) {
       shown += c;
     } else {
       char escape[8];
@@ -78,74 +87,301 @@ std::string Shown(const AnsiString& Name) {
   }
   return shown;
 }
-// A pack name as a file name of this system: converted for UTF-8, the bytes themselves otherwise.
-std::string FileNameOf(const AnsiString& Name) {
-  return gTerminal == Terminal::Utf8 ? Cp932ToUtf8(Name) : Name;
-}
-// Terminal text (or a file name) as a pack name; false when it has no Shift-JIS form.
-bool ToPackName(const std::string& Text, AnsiString& Name) {
-  if (gTerminal != Terminal::Utf8) {
-    Name = Text;
-    return true;
-  }
-  Name = Utf8ToCp932(Text);
-  return Cp932ToUtf8(Name) == Text;
-}
+
+// Text as it may be printed: a name cannot break a line of output.
+std::string Printable(const std::string& Text) { return Escaped(Text, true); }
 
 void Error(const std::string& Text) { std::fprintf(stderr, "ovpack: %s\n", Text.c_str()); }
+// "PATH: TEXT", the path as given.
+void Error(const std::string& Path, const std::string& Text) { Error(Printable(Path) + ": " + Text); }
+std::string SystemReason(int Error) { return Error != 0 ? std::strerror(Error) : "unknown reason"; }
+
+// ---- names --------------------------------------------------------------------------------------
+
+// The Shift-JIS form of a UTF-8 name; false when there is none (invalid UTF-8, or a character
+// Shift-JIS lacks or would give back as another).
+bool MemberNameOf(const std::string& Utf8, AnsiString& Member) {
+  Member = Utf8ToCp932(Utf8);
+  return Cp932ToUtf8(Member) == Utf8;
+}
+
+// The UTF-8 form of a member name; false when its bytes are not Shift-JIS.
+bool FileNameOf(const AnsiString& Member, std::string& Utf8) {
+  Utf8 = Cp932ToUtf8(Member);
+  return Utf8ToCp932(Utf8) == Member;
+}
+
+// A member name for messages and listings: UTF-8, bytes that are not Shift-JIS as \xNN.
+std::string Shown(const AnsiString& Member) {
+  std::string utf8;
+  return FileNameOf(Member, utf8) ? Printable(utf8) : Escaped(Member, false);
+}
+
+// Why the format cannot hold Member (Shift-JIS) as a member name that is also a plain file name;
+// empty when it can. Every command refuses names through this one check.
+std::string NameProblem(const AnsiString& Member) {
+  if (Member.empty()) return "it is empty";
+  std::string utf8;
+  if (!FileNameOf(Member, utf8)) return "its bytes are not Shift-JIS";
+  for (std::size_t i = 0; i < Member.size(); ++i) {
+    const auto b = static_cast<unsigned char>(Member[i]);
+    if (IsDBCSLeadByte(Member[i])) {
+      ++i;  // the trail byte may be 0x5C and is not a backslash
+    } else if (b < 0x20 || b == 0x7F) {
+      return "it has a control character";
+    } else if (b == '/' || b == '\\') {
+      return "it has a '/' or '\\'";
+    }
+  }
+  if (Member[0] == '.') return "it starts with a dot (a member needs a name before its first dot)";
+  if (Member.size() > static_cast<std::size_t>(kPackMaxNameBytes))
+    return "it is longer than 25 bytes in Shift-JIS";
+  return {};
+}
+
+// "'NAME': cannot be a member name: REASON", the same words from every command.
+std::string Refusal(const std::string& Name, const std::string& Problem) {
+  return "'" + Printable(Name) + "' cannot be a member name: " + Problem;
+}
+
+// Text cut to at most Bytes bytes without splitting a double-byte character.
+AnsiString CutAt(const AnsiString& Text, std::size_t Bytes) {
+  std::size_t end = 0;
+  while (end < Text.size()) {
+    const std::size_t next = end + (IsDBCSLeadByte(Text[end]) ? 2 : 1);
+    if (next > Bytes) break;
+    end = next;
+  }
+  return Text.substr(0, end);
+}
+
+// The name the pack keeps for Member: the part before the first dot cut to 21 bytes, the part after
+// it to 3, on character boundaries and without trailing dots ("notes.md.gz" is kept as "notes.md",
+// not "notes.md."). '.' is never the second byte of a Shift-JIS character.
+AnsiString StoredForm(const AnsiString& Member) {
+  const std::size_t dot = Member.find('.');
+  const AnsiString base = CutAt(Member.substr(0, dot), kPackBaseNameBytes);
+  AnsiString ext =
+      dot == AnsiString::npos ? AnsiString() : CutAt(Member.substr(dot + 1), kPackExtensionBytes);
+  while (!ext.empty() && ext.back() == '.') ext.pop_back();
+  return ext.empty() ? base : base + "." + ext;
+}
+
+// The case-blind form the pack compares names in: ASCII letters upper-cased.
+std::string Upper(const AnsiString& Name) {
+  std::string upper = Name;
+  for (std::size_t i = 0; i < upper.size(); ++i) {
+    if (IsDBCSLeadByte(upper[i])) ++i;
+    else if (upper[i] >= 'a' && upper[i] <= 'z') upper[i] = static_cast<char>(upper[i] - 32);
+  }
+  return upper;
+}
+
+// A member name given on the command line (UTF-8) as the pack's name; false after saying why.
+bool MemberArgument(const std::string& Given, AnsiString& Member) {
+  if (!MemberNameOf(Given, Member)) {
+    Error(Refusal(Given, "it is not UTF-8 with a Shift-JIS form"));
+    return false;
+  }
+  const std::string problem = NameProblem(Member);
+  if (!problem.empty()) {
+    Error(Refusal(Given, problem));
+    return false;
+  }
+  return true;
+}
 
 // ---- message boxes from the library -------------------------------------------------------------
 
 // The library reports a damaged pack and AddFile's failures as message boxes; the tool records
-// them and words its own message from them.
+// them (with the system's error number at that moment) and words its own message from them.
 struct Boxes {
-  std::vector<std::string> Texts;  // in the terminal's encoding
+  AnsiString Text;  // the last box, Shift-JIS
+  int Errno = 0;    // errno when it was shown
   bool Damage = false;
   void Clear() {
-    Texts.clear();
+    Text.clear();
+    Errno = 0;
     Damage = false;
+    errno = 0;
   }
-  std::string Last() const { return Texts.empty() ? std::string() : Texts.back(); }
 };
 Boxes gBoxes;
 
 void RecordBoxes() {
   static const AnsiString kCrcCaption = Sjis("CRCｴﾗｰ");
   SetMessageBoxHandler([](const AnsiString& Text, const AnsiString& Caption, unsigned) {
-    gBoxes.Texts.push_back(Shown(Text));
+    const int error = errno;
+    gBoxes.Text = Text;
+    gBoxes.Errno = error;
     if (Caption == kCrcCaption) gBoxes.Damage = true;
     return 1;
   });
 }
 
+// ---- reasons ------------------------------------------------------------------------------------
+//
+// The library does not yet say why a pack did not open or a file was not added. Until it does
+// (TOvPack::LastError()), the reasons are found here, and only here: from what the tool can check
+// itself, the library's message box and the system's error number.
+
+// Why LoadPack refused Path (opened for writing when Writable).
+std::string WhyPackDidNotOpen(const std::string& Path, bool Writable) {
+  if (gBoxes.Damage)
+    return "damaged pack: the whole-pack check word does not match (see 'ovpack verify')";
+  const int fd = ::open(Path.c_str(), (Writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (fd < 0) return "cannot open: " + SystemReason(errno);
+  std::string reason;
+  TOvPackHeader header{};
+  if (::flock(fd, (Writable ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+    reason = errno == EWOULDBLOCK ? "in use by another program" : "cannot lock: " + SystemReason(errno);
+  } else if (::pread(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
+             std::memcmp(header.Magic, "OvPack", sizeof header.Magic) != 0 ||
+             (header.Version != kPackVersion1 && header.Version != kPackVersion2 &&
+              header.Version != kPackVersion3)) {
+    reason = "not a pack";
+  } else {
+    reason = "damaged pack: its header or directory does not fit the file";
+  }
+  ::close(fd);
+  return reason;
+}
+
+// Why AddFile refused a file, from the library's message box and the error number recorded then.
+std::string WhyNotAdded() {
+  static const struct {
+    const char* Fragment;  // of the library's message (UTF-8 here, Shift-JIS there)
+    const char* Reason;
+  } kReasons[] = {
+      {"テンポラリファイル", "no temporary file could be made"},
+      {"が不正です", "the library refused the name"},
+      {"が開けません", "a file could not be opened"},
+      {"が読めません", "the file could not be read"},
+      {"に書き込めません", "the pack could not be written"},
+      {"が大きすぎます", "too large: a pack's data stays under 2 GiB"},
+      {"メモリが足りません", "out of memory"},
+  };
+  std::string reason = "the library gave no reason";
+  for (const auto& r : kReasons)
+    if (gBoxes.Text.find(Sjis(r.Fragment)) != AnsiString::npos) {
+      reason = r.Reason;
+      break;
+    }
+  if (gBoxes.Errno == EWOULDBLOCK) reason += " (in use by another program)";  // a lock refused
+  else if (gBoxes.Errno != 0) reason += " (" + SystemReason(gBoxes.Errno) + ")";
+  return reason;
+}
+
+// ---- interruptions ------------------------------------------------------------------------------
+//
+// SIGINT, SIGTERM and SIGHUP remove what the run was writing and then end it as the signal would:
+// the file recorded with Track (a pack being built, an extracted file being written) and the
+// library's temporary files OvTmpNNN.Corvel that this process has open. The handler only calls
+// async-signal-safe functions; the path is recorded before the file is made.
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kMostDescriptors = 1024;  // descriptors looked at for temporary files
+char gTracked[PATH_MAX];
+volatile std::sig_atomic_t gTracking = 0;
+
+// Records Path as the file to remove on an interruption (replacing any earlier one); false when
+// the path is too long to record, and then nothing is recorded.
+bool Track(const std::string& Path) {
+  gTracking = 0;
+  if (Path.size() >= sizeof gTracked) return false;
+  std::memcpy(gTracked, Path.c_str(), Path.size() + 1);
+  gTracking = 1;
+  return true;
+}
+void Untrack() { gTracking = 0; }
+
+// True for ".../OvTmpNNN.Corvel".
+bool IsLibraryTemporary(const char* Path) {
+  const char* base = std::strrchr(Path, '/');
+  base = base ? base + 1 : Path;
+  if (std::strncmp(base, "OvTmp", 5) != 0) return false;
+  for (int i = 5; i < 8; ++i)
+    if (base[i] < '0' || base[i] > '9') return false;
+  return std::strcmp(base + 8, ".Corvel") == 0;
+}
+
+// Unlinks every OvTmpNNN.Corvel an open descriptor of this process refers to. Async-signal-safe.
+void RemoveOwnTemporaryFiles() {
+  static const char kPrefix[] = "/proc/self/fd/";
+  for (int fd = 0; fd < kMostDescriptors; ++fd) {
+    char link[sizeof kPrefix + 8];
+    std::memcpy(link, kPrefix, sizeof kPrefix - 1);
+    char digits[8];
+    int n = 0;
+    for (int v = fd; n == 0 || v > 0; v /= 10) digits[n++] = static_cast<char>('0' + v % 10);
+    for (int i = 0; i < n; ++i) link[sizeof kPrefix - 1 + i] = digits[n - 1 - i];
+    link[sizeof kPrefix - 1 + n] = '\0';
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(link, target, sizeof target - 1);
+    if (length <= 0) continue;
+    target[length] = '\0';
+    if (IsLibraryTemporary(target)) ::unlink(target);
+  }
+}
+
+extern "C" void OnInterrupt(int Signal) {
+  const int saved = errno;
+  if (gTracking) ::unlink(gTracked);
+  RemoveOwnTemporaryFiles();
+  errno = saved;
+  ::raise(Signal);  // the default action is back (SA_RESETHAND): delivered once this returns
+}
+
+void CatchInterrupts() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (int s : kSignals) sigaddset(&action.sa_mask, s);
+  for (int s : kSignals) {
+    struct sigaction previous {};
+    // A signal ignored by whoever started us (nohup) stays ignored.
+    if (::sigaction(s, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    ::sigaction(s, &action, nullptr);
+  }
+}
+
 // ---- progress -----------------------------------------------------------------------------------
 
-// A one-line bar on standard error, only when it is a terminal.
+// A one-line bar on standard error, only when it is a terminal: one bar per file. A file's work
+// may run in several phases, each reported from 0 to 100 % (a compressed member is encoded, then
+// copied): phase k fills the bar from the end of phase k-1 to Ends[k], and the bar never goes back.
 class ProgressBar {
  public:
-  explicit ProgressBar(TOvPack& Pack) : FPack(Pack), FShow(::isatty(STDERR_FILENO) == 1) {
-    if (FShow) Pack.SetOnProgress([this](TObject*) { Draw(FPack.ProgPercent()); });
-  }
-  ~ProgressBar() {
-    FPack.SetOnProgress(nullptr);  // the pack may outlive the bar and still report
-    Done();
-  }
+  ProgressBar() : FShow(::isatty(STDERR_FILENO) == 1) {}
+  ~ProgressBar() { Done(); }
   ProgressBar(const ProgressBar&) = delete;
   ProgressBar& operator=(const ProgressBar&) = delete;
-  void Begin(const std::string& Label) {
+
+  // Shows the library's progress of Pack on this bar. The bar must outlive the pack: declare it
+  // first, as the pack may still report when it is destroyed.
+  void Follow(TOvPack& Pack) {
+    if (FShow) Pack.SetOnProgress([this, &Pack](TObject*) { Step(Pack.ProgPercent()); });
+  }
+  void Begin(const std::string& Label, std::initializer_list<int> Ends = {100}) {
     Done();
     FLabel = Label;
-    FLast = -1;
+    FEnds.assign(Ends.begin(), Ends.end());
+    FPhase = 0;
+    FRaw = -1;
+    FShown = -1;
   }
-  void Draw(int Percent) {
-    if (!FShow || Percent == FLast) return;
-    FLast = std::clamp(Percent, 0, 100);
-    constexpr int kWidth = 30;
-    const int filled = FLast * kWidth / 100;
-    std::fprintf(stderr, "\r[%s%s] %3d%% %s\033[K", std::string(filled, '#').c_str(),
-                 std::string(kWidth - filled, ' ').c_str(), FLast, FLabel.c_str());
-    std::fflush(stderr);
-    FDrawn = true;
+  // The current phase's percentage; a value below the last one starts the next phase.
+  void Step(int Percent) {
+    if (FRaw >= 0 && Percent < FRaw) NextPhase();
+    FRaw = Percent;
+    const int from = FPhase == 0 ? 0 : FEnds[FPhase - 1];
+    const int to = FEnds.empty() ? 100 : FEnds[FPhase];
+    Draw(from + std::clamp(Percent, 0, 100) * (to - from) / 100);
+  }
+  void NextPhase() {
+    if (FPhase + 1 < FEnds.size()) ++FPhase;
+    FRaw = -1;
   }
   void Done() {
     if (FDrawn) std::fputs("\r\033[K", stderr);
@@ -153,11 +389,24 @@ class ProgressBar {
   }
 
  private:
-  TOvPack& FPack;
+  void Draw(int Percent) {
+    if (!FShow || Percent <= FShown) return;
+    FShown = std::min(Percent, 100);
+    constexpr int kWidth = 30;
+    const int filled = FShown * kWidth / 100;
+    std::fprintf(stderr, "\r[%s%s] %3d%% %s\033[K", std::string(filled, '#').c_str(),
+                 std::string(kWidth - filled, ' ').c_str(), FShown, FLabel.c_str());
+    std::fflush(stderr);
+    FDrawn = true;
+  }
+
   bool FShow;
   bool FDrawn = false;
-  int FLast = -1;
   std::string FLabel;
+  std::vector<int> FEnds;
+  std::size_t FPhase = 0;
+  int FRaw = -1;
+  int FShown = -1;
 };
 
 // ---- paths --------------------------------------------------------------------------------------
@@ -177,9 +426,16 @@ std::string DirName(const std::string& Path) {
 
 std::string Absolute(const std::string& Path) {
   if (!Path.empty() && Path[0] == '/') return Path;
-  char here[4096];
+  char here[PATH_MAX];
   if (!::getcwd(here, sizeof here)) return Path;
   return std::string(here) + "/" + Path;
+}
+
+// The file a pack path stands for: symbolic links followed, so that replacing the pack replaces
+// the file and keeps the link. A path that does not exist yet is made absolute only.
+std::string PackFile(const std::string& Path) {
+  char resolved[PATH_MAX];
+  return ::realpath(Path.c_str(), resolved) ? std::string(resolved) : Absolute(Path);
 }
 
 // The library makes its temporary files in the current directory: work beside the pack, where
@@ -203,197 +459,384 @@ std::string FormatTime(const FILETIME& Time) {
   return text;
 }
 
-// ---- opening packs --------------------------------------------------------------------------------
-
-// Loads Path into Pack; on failure says why and returns false.
-bool OpenPack(TOvPack& Pack, const std::string& Path, bool Writable, ProgressBar& Bar) {
-  struct stat info {};
-  if (::stat(Path.c_str(), &info) != 0) {
-    Error(Path + ": no such file");
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    Error(Path + ": not a regular file");
-    return false;
-  }
-  Pack.SetReadOnly(!Writable);
-  Bar.Begin("checking " + BaseName(Path));
-  gBoxes.Clear();
-  const bool loaded = Pack.LoadPack(Path);
-  Bar.Done();
-  if (loaded) return true;
-  if (gBoxes.Damage)
-    Error(Path + ": damaged pack (the whole-pack check word does not match); see 'ovpack verify'");
-  else if (::access(Path.c_str(), Writable ? R_OK | W_OK : R_OK) != 0)
-    Error(Path + ": cannot open (" + std::strerror(errno) + ")");
-  else
-    Error(Path + ": not a pack, or a pack whose header or directory is damaged, or in use");
-  return false;
-}
-
-// ---- adding -------------------------------------------------------------------------------------
-
-struct Source {
-  std::string Path;     // absolute
-  std::string Shown;    // as given
-  AnsiString Member;    // the member name
-};
-
-// The name a member would be stored under (its base name cut to 21 bytes, its extension to 3).
-AnsiString StoredForm(const AnsiString& Name) {
-  TOvFileTable3 entry{};
-  TOvPack::MakeFTName(entry, Name);
-  AnsiString stored(entry.FileName, ::strnlen(entry.FileName, kPackBaseNameBytes));
-  const std::size_t ext = ::strnlen(entry.FileExt, kPackExtensionBytes);
-  if (ext > 0) stored += "." + AnsiString(entry.FileExt, ext);
-  return stored;
-}
-
-std::string Upper(const AnsiString& Name) {
-  std::string upper = Name;
-  for (std::size_t i = 0; i < upper.size(); ++i) {
-    if (IsDBCSLeadByte(upper[i])) ++i;
-    else if (upper[i] >= 'a' && upper[i] <= 'z') upper[i] = static_cast<char>(upper[i] - 32);
-  }
-  return upper;
-}
-
-// Checks every file and its member name before the pack is touched. Existing is the pack being
-// added to, or null.
-bool CheckSources(const std::vector<std::string>& Files, const TOvPack* Existing,
-                  std::vector<Source>& Sources) {
-  bool ok = true;
-  std::set<std::string> taken;
-  for (const std::string& file : Files) {
-    struct stat info {};
-    Source s{Absolute(file), file, {}};
-    if (::stat(file.c_str(), &info) != 0) {
-      Error(file + ": no such file");
-      ok = false;
-      continue;
-    }
-    if (!S_ISREG(info.st_mode)) {
-      Error(file + ": not a regular file");
-      ok = false;
-      continue;
-    }
-    if (::access(file.c_str(), R_OK) != 0) {
-      Error(file + ": cannot read (" + std::strerror(errno) + ")");
-      ok = false;
-      continue;
-    }
-    if (info.st_size > kPackMaxDataSize) {
-      Error(file + ": too large for a pack (members stay under 2 GiB)");
-      ok = false;
-      continue;
-    }
-    const std::string base = BaseName(file);
-    if (!ToPackName(base, s.Member)) {
-      Error(file + ": the name '" + base + "' has characters Shift-JIS cannot hold");
-      ok = false;
-      continue;
-    }
-    if (s.Member.size() > static_cast<std::size_t>(kPackMaxNameBytes)) {
-      Error(file + ": the name '" + base + "' is too long (at most 25 bytes in Shift-JIS)");
-      ok = false;
-      continue;
-    }
-    const AnsiString stored = StoredForm(s.Member);
-    if (stored.empty() || s.Member[0] == '.') {
-      Error(file + ": the name '" + base + "' has no base name before its first dot");
-      ok = false;
-      continue;
-    }
-    const std::string key = Upper(stored);
-    bool in_pack = false;
-    for (int i = 0; Existing && i < Existing->GetFileNum(); ++i)
-      in_pack = in_pack || Upper(Existing->GetFileName(i)) == key;
-    if (in_pack || !taken.insert(key).second) {
-      Error(file + ": the member name '" + Shown(stored) + "' is already taken" +
-            (in_pack ? " in the pack" : " by another file given"));
-      ok = false;
-      continue;
-    }
-    if (stored != s.Member)
-      std::fprintf(stderr, "ovpack: note: %s is stored as '%s'\n", file.c_str(), Shown(stored).c_str());
-    Sources.push_back(s);
-  }
-  return ok;
-}
-
-// Adds the sources to the open, writable pack; false (after saying why) at the first failure.
-bool AddSources(TOvPack& Pack, const std::vector<Source>& Sources, bool Store, ProgressBar& Bar) {
-  for (const Source& s : Sources) {
-    Bar.Begin("adding " + Shown(s.Member));
-    gBoxes.Clear();
-    const bool added = Pack.AddFile(s.Member, s.Path, !Store);
-    Bar.Done();
-    if (!added) {
-      Error(s.Shown + ": could not be added: " + gBoxes.Last());
+// Writes Count bytes to Fd, resuming after interrupted or short writes; false with errno set.
+bool WriteAll(int Fd, const char* Data, std::size_t Count) {
+  while (Count > 0) {
+    const ssize_t n = ::write(Fd, Data, Count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
       return false;
     }
+    Data += n;
+    Count -= static_cast<std::size_t>(n);
   }
   return true;
 }
 
-bool ClosePack(TOvPack& Pack, const std::string& Path, ProgressBar& Bar) {
-  Bar.Begin("writing " + BaseName(Path));
-  const bool closed = Pack.EndPack();
+// ---- opening packs --------------------------------------------------------------------------------
+
+// Loads the pack File (Shown as given) into Pack; on failure says why and returns false.
+bool OpenPack(TOvPack& Pack, const std::string& Shown, const std::string& File, bool Writable,
+              ProgressBar& Bar) {
+  struct stat info {};
+  if (::stat(File.c_str(), &info) != 0) {
+    Error(Shown, "cannot open: " + SystemReason(errno));
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    Error(Shown, "not a regular file");
+    return false;
+  }
+  Pack.SetReadOnly(!Writable);
+  Bar.Begin("checking " + Printable(Shown));
+  gBoxes.Clear();
+  const bool loaded = Pack.LoadPack(File);
   Bar.Done();
-  if (!closed) Error(Path + ": could not be written completely (disk full?); the pack is damaged");
+  if (!loaded) Error(Shown, WhyPackDidNotOpen(File, Writable));
+  return loaded;
+}
+
+// ---- files to add -------------------------------------------------------------------------------
+
+struct Source {
+  std::string File;    // as given
+  std::string Path;    // absolute (the run changes directory)
+  AnsiString Member;   // the name it is stored under
+  std::int64_t Size = 0;
+};
+
+std::int64_t RoundUp(std::int64_t Size) { return (Size + kPackAlign - 1) / kPackAlign * kPackAlign; }
+
+// The bytes Pack's data area takes: the end of its furthest member, deleted ones included.
+std::int64_t DataSize(const TOvPack& Pack) {
+  std::int64_t end = 0;
+  for (int i = 0; i < Pack.GetFileNum(); ++i)
+    if (const TOvFileTable3* e = Pack.GetFileEntry(i))
+      end = std::max(end, std::int64_t{e->Offset} + RoundUp(e->CompSize));
+  return end;
+}
+
+// Checks every FILE[=NAME] argument and its member name before anything is written, reporting
+// each bad one on its own line (Bad counts them); returns the good ones. Existing is the pack
+// being added to (PackShown as given, its file's status PackInfo), or null.
+std::vector<Source> CheckSources(const std::vector<std::string>& Args, const TOvPack* Existing,
+                                 const std::string& PackShown, const struct stat* PackInfo, int& Bad) {
+  std::vector<Source> sources;
+  std::map<std::string, std::string> taken;  // case-blind stored name -> the file that has it
+  std::int64_t room = kPackMaxDataSize - (Existing ? DataSize(*Existing) : 0);
+  for (const std::string& arg : Args) {
+    const std::size_t equals = arg.rfind('=');
+    const std::string file = equals == std::string::npos ? arg : arg.substr(0, equals);
+    const std::string chosen = equals == std::string::npos ? std::string() : arg.substr(equals + 1);
+    ++Bad;  // until it passes every check
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+      Error(file, "skipped: " + SystemReason(errno));
+      continue;
+    }
+    if (!S_ISREG(info.st_mode)) {
+      Error(file, "skipped: not a regular file");
+      continue;
+    }
+    if (::access(file.c_str(), R_OK) != 0) {
+      Error(file, "skipped: cannot read: " + SystemReason(errno));
+      continue;
+    }
+    if (PackInfo && info.st_dev == PackInfo->st_dev && info.st_ino == PackInfo->st_ino) {
+      Error(file, "skipped: it is the pack itself");
+      continue;
+    }
+    const std::string wanted = chosen.empty() ? BaseName(file) : chosen;
+    Source s{file, Absolute(file), {}, info.st_size};
+    if (!MemberNameOf(wanted, s.Member)) {
+      Error(file, "skipped: " + Refusal(wanted, "it is not UTF-8 with a Shift-JIS form"));
+      continue;
+    }
+    const std::string problem = NameProblem(s.Member);
+    if (!problem.empty()) {
+      Error(file, "skipped: " + Refusal(wanted, problem) +
+                      (chosen.empty() ? " (choose one with FILE=NAME)" : ""));
+      continue;
+    }
+    const AnsiString stored = StoredForm(s.Member);
+    if (!chosen.empty() && stored != s.Member) {
+      Error(file, "skipped: " + Refusal(wanted, "the pack keeps at most 21 bytes before the first "
+                                                "dot and 3 after it"));
+      continue;
+    }
+    const int index = Existing ? Existing->CheckFileName(stored) : -1;
+    if (index >= 0 && !Existing->GetFileName(index).empty()) {
+      Error(file, "skipped: the member name '" + Shown(stored) + "' is already taken in " +
+                      Printable(PackShown) + " (choose another with FILE=NAME)");
+      continue;
+    }
+    const auto [other, inserted] = taken.emplace(Upper(stored), file);
+    if (!inserted) {
+      Error(file, "skipped: the member name '" + Shown(stored) + "' is already taken by " +
+                      Printable(other->second) + " (choose another with FILE=NAME)");
+      continue;
+    }
+    if (RoundUp(s.Size) > room) {
+      taken.erase(other);
+      Error(file, "skipped: too large: a pack's data stays under 2 GiB");
+      continue;
+    }
+    room -= RoundUp(s.Size);
+    if (stored != s.Member)
+      Error("note: " + Printable(file) + " is stored as '" + Shown(stored) + "'");
+    s.Member = stored;
+    sources.push_back(s);
+    --Bad;
+  }
+  return sources;
+}
+
+// Adds the sources to the open, writable Pack, one bar each; a file that fails is reported and the
+// rest still added. Returns how many were added.
+int AddSources(TOvPack& Pack, const std::vector<Source>& Sources, bool Store, ProgressBar& Bar) {
+  int added = 0;
+  for (const Source& s : Sources) {
+    const std::string label = "adding " + Shown(s.Member);
+    if (Store || s.Size == 0) Bar.Begin(label);
+    else Bar.Begin(label, {kCodecShare, 100});  // encoded, then copied
+    gBoxes.Clear();
+    const bool ok = Pack.AddFile(s.Member, s.Path, !Store);
+    Bar.Done();
+    if (ok) ++added;
+    else Error(s.File, "not added: " + WhyNotAdded());
+  }
+  return added;
+}
+
+// Closes the pack built for PackShown; false after saying why.
+bool ClosePack(TOvPack& Pack, const std::string& PackShown, ProgressBar& Bar) {
+  Bar.Begin("writing " + Printable(PackShown));
+  errno = 0;
+  const bool closed = Pack.EndPack();
+  const int error = errno;
+  Bar.Done();
+  if (!closed) Error(PackShown, "could not be written (" + SystemReason(error) + "); the pack is unchanged");
   return closed;
 }
 
-int Create(const std::string& PackPath, const std::vector<std::string>& Files, bool Store) {
-  std::vector<Source> sources;
-  if (!CheckSources(Files, nullptr, sources)) return kExitFailure;
-  // Built under a temporary name and renamed at the end, so a failure leaves any old pack alone.
-  const std::string target = Absolute(PackPath);
-  const std::string building = target + ".ovpack-" + std::to_string(::getpid());
-  WorkBeside(target);
-  TOvPack pack;
-  ProgressBar bar(pack);
-  pack.SetReadOnly(false);
-  if (!pack.NewPack(building)) {
-    Error(PackPath + ": cannot create (" + std::strerror(errno) + ")");
+// ---- writing beside ----------------------------------------------------------------------------
+
+// A new pack written beside Target (as "Target.ovpack-PID") and renamed over it once complete, so
+// that the old pack stays whole until then. The new file is removed on failure, on an
+// interruption, and when the object goes without Replace having succeeded.
+class Beside {
+ public:
+  explicit Beside(const std::string& Target)
+      : FTarget(Target), FPath(Target + ".ovpack-" + std::to_string(::getpid())) {
+    Track(FPath);
+  }
+  ~Beside() {
+    if (!FReplaced) Drop();
+  }
+  Beside(const Beside&) = delete;
+  Beside& operator=(const Beside&) = delete;
+  const std::string& Path() const { return FPath; }
+
+  // Copies the pack file as it is into the new file; false after saying why.
+  bool CopyFrom(const std::string& PackShown, ProgressBar& Bar) {
+    ::unlink(FPath.c_str());  // a leftover of an earlier process with our number
+    const int in = ::open(FTarget.c_str(), O_RDONLY | O_CLOEXEC);
+    const int out = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    bool ok = in >= 0 && out >= 0;
+    int error = errno;
+    struct stat info {};
+    if (ok && ::fstat(in, &info) != 0) {
+      ok = false;
+      error = errno;
+    }
+    Bar.Begin("copying " + Printable(PackShown));
+    std::vector<char> block(kCopyBlock);
+    for (off_t done = 0; ok && done < info.st_size;) {
+      const ssize_t n = ::read(in, block.data(), block.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0 || !WriteAll(out, block.data(), static_cast<std::size_t>(n))) {
+        error = n == 0 ? EIO : errno;
+        ok = false;
+        break;
+      }
+      done += n;
+      Bar.Step(static_cast<int>(std::int64_t{done} * 100 / info.st_size));
+    }
+    Bar.Done();
+    if (in >= 0) ::close(in);
+    if (out >= 0 && ::close(out) != 0 && ok) {
+      ok = false;
+      error = errno;
+    }
+    if (!ok) Error(PackShown, "could not be copied to work on (" + SystemReason(error) + "); the pack is unchanged");
+    return ok;
+  }
+
+  // Puts the new pack on disk with the old file's permissions (when Old is given) and renames it
+  // over the target; false after saying why, the new file removed.
+  bool Replace(const std::string& PackShown, const struct stat* Old) {
+    const int fd = ::open(FPath.c_str(), O_RDONLY | O_CLOEXEC);
+    bool ok = fd >= 0;
+    if (ok && Old) (void)::fchmod(fd, Old->st_mode & 07777);
+    ok = ok && ::fsync(fd) == 0;
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    if (!ok) {
+      Error(PackShown, "could not be written (" + SystemReason(error) + "); the pack is unchanged");
+      return false;
+    }
+    if (std::rename(FPath.c_str(), FTarget.c_str()) != 0) {
+      Error(PackShown, "cannot be replaced (" + SystemReason(errno) + ")");
+      return false;
+    }
+    Untrack();
+    FReplaced = true;
+    return true;
+  }
+
+  void Drop() {
+    ::unlink(FPath.c_str());
+    Untrack();
+  }
+
+ private:
+  std::string FTarget;
+  std::string FPath;
+  bool FReplaced = false;
+};
+
+// ---- building and editing -----------------------------------------------------------------------
+
+int Create(const std::string& PackShown, const std::vector<std::string>& Args, bool Store) {
+  int bad = 0;
+  const std::vector<Source> sources = CheckSources(Args, nullptr, PackShown, nullptr, bad);
+  if (sources.empty()) {
+    Error(PackShown, "nothing to add; not written");
     return kExitFailure;
   }
-  bool ok = AddSources(pack, sources, Store, bar);
-  ok = ClosePack(pack, PackPath, bar) && ok;
-  if (ok && std::rename(building.c_str(), target.c_str()) != 0) {
-    Error(PackPath + ": cannot be replaced (" + std::strerror(errno) + ")");
-    ok = false;
+  const std::string target = PackFile(PackShown);
+  struct stat old {};
+  const bool replacing = ::stat(target.c_str(), &old) == 0;
+  if (replacing && !S_ISREG(old.st_mode)) {
+    Error(PackShown, "not a regular file");
+    return kExitFailure;
   }
-  if (!ok) std::remove(building.c_str());
-  return ok ? kExitOk : kExitFailure;
+  ProgressBar bar;  // before the pack, which may report while it goes
+  Beside beside(target);
+  TOvPack pack;
+  bar.Follow(pack);
+  pack.SetReadOnly(false);
+  WorkBeside(target);
+  errno = 0;
+  if (!pack.NewPack(beside.Path())) {
+    Error(PackShown, "cannot create (" + SystemReason(errno) + ")");
+    return kExitFailure;
+  }
+  const int added = AddSources(pack, sources, Store, bar);
+  bad += static_cast<int>(sources.size()) - added;
+  if (!ClosePack(pack, PackShown, bar)) return kExitFailure;
+  if (added == 0) {
+    Error(PackShown, "nothing added; not written");
+    return kExitFailure;
+  }
+  if (!beside.Replace(PackShown, replacing ? &old : nullptr)) return kExitFailure;
+  return bad > 0 ? kExitFailure : kExitOk;
 }
 
-int Add(const std::string& PackPath, const std::vector<std::string>& Files, bool Store) {
-  const std::string target = Absolute(PackPath);
-  std::vector<std::string> files;
-  for (const std::string& f : Files) files.push_back(f);
+// Opens a copy of the pack beside it, writable, for Add and Delete; false after saying why.
+bool OpenCopy(TOvPack& Copy, Beside& Copied, const std::string& PackShown, ProgressBar& Bar) {
+  if (!Copied.CopyFrom(PackShown, Bar)) return false;
+  Copy.SetReadOnly(false);
+  Copy.SetCrcMode(cmNon);  // the original was just checked
+  gBoxes.Clear();
+  if (Copy.LoadPack(Copied.Path())) return true;
+  Error(PackShown, "its copy could not be opened: " + WhyPackDidNotOpen(Copied.Path(), true));
+  return false;
+}
+
+int Add(const std::string& PackShown, const std::vector<std::string>& Args, bool Store) {
+  const std::string target = PackFile(PackShown);
+  ProgressBar bar;
+  TOvPack original;  // open for writing (and so locked against other writers) until replaced
+  bar.Follow(original);
+  if (!OpenPack(original, PackShown, target, true, bar)) return kExitFailure;
+  struct stat old {};
+  const bool known = ::stat(target.c_str(), &old) == 0;
+  int bad = 0;
+  const std::vector<Source> sources = CheckSources(Args, &original, PackShown, known ? &old : nullptr, bad);
+  if (sources.empty()) {
+    Error(PackShown, "nothing to add; the pack is unchanged");
+    return kExitFailure;
+  }
+  Beside beside(target);
   TOvPack pack;
-  ProgressBar bar(pack);
-  if (!OpenPack(pack, target, true, bar)) return kExitFailure;
-  std::vector<Source> sources;
-  if (!CheckSources(files, &pack, sources)) return kExitFailure;
+  bar.Follow(pack);
+  if (!OpenCopy(pack, beside, PackShown, bar)) return kExitFailure;
   WorkBeside(target);
-  bool ok = AddSources(pack, sources, Store, bar);
-  ok = ClosePack(pack, PackPath, bar) && ok;
-  return ok ? kExitOk : kExitFailure;
+  const int added = AddSources(pack, sources, Store, bar);
+  bad += static_cast<int>(sources.size()) - added;
+  if (added == 0) {
+    pack.EndPack();
+    Error(PackShown, "nothing added; the pack is unchanged");
+    return kExitFailure;
+  }
+  if (!ClosePack(pack, PackShown, bar) || !beside.Replace(PackShown, known ? &old : nullptr))
+    return kExitFailure;
+  return bad > 0 ? kExitFailure : kExitOk;
+}
+
+int Delete(const std::string& PackShown, const std::vector<std::string>& Members) {
+  const std::string target = PackFile(PackShown);
+  ProgressBar bar;
+  TOvPack original;  // open for writing (and so locked against other writers) until replaced
+  bar.Follow(original);
+  if (!OpenPack(original, PackShown, target, true, bar)) return kExitFailure;
+  int bad = 0;
+  std::vector<AnsiString> names;
+  for (const std::string& m : Members) {
+    AnsiString name;
+    if (!MemberArgument(m, name)) {
+      ++bad;
+      continue;
+    }
+    const int index = original.CheckFileName(name);
+    if (index < 0 || original.GetFileName(index).empty()) {
+      Error(PackShown, "no member named '" + Printable(m) + "'");
+      ++bad;
+      continue;
+    }
+    const AnsiString found = original.GetFileName(index);
+    if (std::find(names.begin(), names.end(), found) == names.end()) names.push_back(found);
+  }
+  if (names.empty()) {
+    Error(PackShown, "nothing to delete; the pack is unchanged");
+    return kExitFailure;
+  }
+  struct stat old {};
+  const bool known = ::stat(target.c_str(), &old) == 0;
+  Beside beside(target);
+  TOvPack pack;
+  bar.Follow(pack);
+  if (!OpenCopy(pack, beside, PackShown, bar)) return kExitFailure;
+  for (const AnsiString& name : names) pack.DelFile(name);
+  if (!ClosePack(pack, PackShown, bar) || !beside.Replace(PackShown, known ? &old : nullptr))
+    return kExitFailure;
+  return bad > 0 ? kExitFailure : kExitOk;
 }
 
 // ---- listing and checking -----------------------------------------------------------------------
 
-int List(const std::string& PackPath) {
+int List(const std::string& PackShown) {
+  ProgressBar bar;
   TOvPack pack;
-  ProgressBar bar(pack);
+  bar.Follow(pack);
   bool damaged = false;
-  if (!OpenPack(pack, PackPath, false, bar)) {
+  if (!OpenPack(pack, PackShown, PackShown, false, bar)) {
     if (!gBoxes.Damage) return kExitFailure;
     // Show what the directory says all the same.
     pack.SetCrcMode(cmNon);
-    if (!pack.LoadPack(PackPath)) return kExitFailure;
+    if (!pack.LoadPack(PackShown)) return kExitFailure;
     damaged = true;
   }
   std::printf("%10s %10s %-4s %-19s %-5s %s\n", "Size", "Stored", "Comp", "Modified", "Check", "Name");
@@ -415,11 +858,12 @@ int List(const std::string& PackPath) {
   return damaged ? kExitFailure : kExitOk;
 }
 
-int Verify(const std::string& PackPath) {
+int Verify(const std::string& PackShown) {
+  ProgressBar bar;
   TOvPack pack;
-  ProgressBar bar(pack);
+  bar.Follow(pack);
   bool damaged = false;
-  if (OpenPack(pack, PackPath, false, bar)) {
+  if (OpenPack(pack, PackShown, PackShown, false, bar)) {
     if (pack.FileVersion() == kPackVersion3)
       std::printf("pack check word: ok\n");
     else
@@ -432,8 +876,8 @@ int Verify(const std::string& PackPath) {
   }
   // Every member on its own: its check word, and that its stream decodes to its size.
   pack.SetCrcMode(cmEachFile);
-  if (!pack.LoadPack(PackPath)) {
-    Error(PackPath + ": cannot be read again");
+  if (!pack.LoadPack(PackShown)) {
+    Error(PackShown, "cannot be read again");
     return kExitFailure;
   }
   int checked = 0;
@@ -464,18 +908,30 @@ int Verify(const std::string& PackPath) {
   return damaged || bad > 0 ? kExitFailure : kExitOk;
 }
 
-// ---- extracting and deleting --------------------------------------------------------------------
+// ---- extracting ---------------------------------------------------------------------------------
 
-// Writes the member at Index into Dir; false after saying why.
-bool ExtractMember(TOvPack& Pack, int Index, const std::string& Dir, ProgressBar& Bar) {
+// Writes the member at Index into Dir (as given) under its UTF-8 name, through a temporary file
+// beside it that is renamed at the end; an existing file is kept unless Force. False after saying
+// why.
+bool ExtractMember(TOvPack& Pack, int Index, const std::string& Dir, bool Force, ProgressBar& Bar) {
   const AnsiString name = Pack.GetFileName(Index);
-  const std::string file = FileNameOf(name);
-  if (file.empty() || file == "." || file == ".." || file.find('/') != std::string::npos ||
-      std::any_of(file.begin(), file.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-    Error("member '" + Shown(name) + "': the name cannot be used as a file name; skipped");
+  const std::string problem = NameProblem(name);
+  if (!problem.empty()) {
+    Error("member " + Refusal(Shown(name), problem) + "; skipped");
     return false;
   }
-  Bar.Begin("extracting " + Shown(name));
+  std::string file;
+  FileNameOf(name, file);
+  const std::string path = Dir + "/" + file;
+  struct stat existing {};
+  if (!Force && ::lstat(path.c_str(), &existing) == 0) {
+    Error(path, "exists; skipped (--force replaces it)");
+    return false;
+  }
+  const TOvFileTable3* entry = Pack.GetFileEntry(Index);
+  const bool compressed = entry && entry->Comp && entry->Size > 0;
+  if (compressed) Bar.Begin("extracting " + Shown(name), {kCodecShare, 100});  // decoded, then written
+  else Bar.Begin("extracting " + Shown(name));
   gBoxes.Clear();
   OvFILE* f = Pack.Ovfopen(name);
   if (!f) {
@@ -484,45 +940,73 @@ bool ExtractMember(TOvPack& Pack, int Index, const std::string& Dir, ProgressBar
           (gBoxes.Damage ? "damaged (check word mismatch)" : "cannot be read (damaged entry or no memory)"));
     return false;
   }
-  const std::string path = Dir + "/" + file;
-  bool ok = true;
-  try {
-    TFileStream out(path, fmCreate);
-    std::vector<char> block(static_cast<std::size_t>(std::min(kExtractBlock, std::max(Pack.Ovfsize(f), 1))));
-    const std::int32_t size = Pack.Ovfsize(f);
-    for (std::int32_t done = 0; ok && done < size;) {
-      const std::int32_t piece = std::min(static_cast<std::int32_t>(block.size()), size - done);
-      if (Pack.Ovfread(block.data(), static_cast<unsigned>(piece), 1, f) != 1) {
-        Error("member '" + Shown(name) + "': read error");
-        ok = false;
-        break;
-      }
-      out.WriteBuffer(block.data(), piece);
-      done += piece;
-      Bar.Draw(static_cast<int>(std::int64_t{done} * 100 / size));
+  if (compressed) Bar.NextPhase();
+  const std::string temp = Dir + "/." + file + ".ovpack-" + std::to_string(::getpid());
+  Track(temp);
+  const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  bool ok = out >= 0;
+  std::string failure = ok ? std::string() : "cannot create: " + SystemReason(errno);
+  const std::int32_t size = Pack.Ovfsize(f);
+  std::vector<char> block(static_cast<std::size_t>(std::clamp(size, 1, kExtractBlock)));
+  for (std::int32_t done = 0; ok && done < size;) {
+    const std::int32_t piece = std::min(static_cast<std::int32_t>(block.size()), size - done);
+    if (Pack.Ovfread(block.data(), static_cast<unsigned>(piece), 1, f) != 1) {
+      failure = "the member could not be read";
+      ok = false;
+    } else if (!WriteAll(out, block.data(), static_cast<std::size_t>(piece))) {
+      failure = "cannot write: " + SystemReason(errno);
+      ok = false;
     }
-  } catch (const EStreamError& e) {
-    Error(path + ": " + e.Message());
-    ok = false;
+    done += piece;
+    Bar.Step(static_cast<int>(std::int64_t{done} * 100 / size));
   }
   Bar.Done();
+  if (out >= 0 && ::close(out) != 0 && ok) {
+    failure = "cannot write: " + SystemReason(errno);
+    ok = false;
+  }
   FILETIME time{};
-  if (ok && Pack.OvGetFileTime(f, time) && !SetFileLastWriteTime(path, time))
-    Error(path + ": the time stamp could not be set");
+  if (ok && Pack.OvGetFileTime(f, time) && !SetFileLastWriteTime(temp, time))
+    Error(path, "the time stamp could not be set");
   Pack.Ovfclose(f);
-  if (!ok) std::remove(path.c_str());
+  if (ok) {
+    int moved = Force ? std::rename(temp.c_str(), path.c_str())
+                      : ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
+    if (moved != 0 && !Force && (errno == EINVAL || errno == ENOSYS)) {
+      // A file system that cannot refuse to replace: look first.
+      moved = ::lstat(path.c_str(), &existing) == 0 ? (errno = EEXIST, -1)
+                                                      : std::rename(temp.c_str(), path.c_str());
+    }
+    if (moved != 0) {
+      if (errno == EEXIST) {
+        ::unlink(temp.c_str());
+        Untrack();
+        Error(path, "exists; skipped (--force replaces it)");
+        return false;
+      }
+      failure = "cannot create: " + SystemReason(errno);
+      ok = false;
+    }
+  }
+  if (!ok) {
+    if (out >= 0) ::unlink(temp.c_str());
+    Error(path, failure);
+  }
+  Untrack();
   return ok;
 }
 
-int Extract(const std::string& PackPath, const std::vector<std::string>& Members, const std::string& Dir) {
+int Extract(const std::string& PackShown, const std::vector<std::string>& Members,
+            const std::string& Dir, bool Force) {
   struct stat info {};
   if (::stat(Dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    Error(Dir + ": no such directory");
+    Error(Dir, "no such directory");
     return kExitFailure;
   }
+  ProgressBar bar;
   TOvPack pack;
-  ProgressBar bar(pack);
-  if (!OpenPack(pack, PackPath, false, bar)) return kExitFailure;
+  bar.Follow(pack);
+  if (!OpenPack(pack, PackShown, PackShown, false, bar)) return kExitFailure;
   std::vector<int> wanted;
   bool ok = true;
   if (Members.empty()) {
@@ -531,38 +1015,22 @@ int Extract(const std::string& PackPath, const std::vector<std::string>& Members
   } else {
     for (const std::string& m : Members) {
       AnsiString name;
-      const int index = ToPackName(m, name) ? pack.CheckFileName(name) : -1;
+      if (!MemberArgument(m, name)) {
+        ok = false;
+        continue;
+      }
+      const int index = pack.CheckFileName(name);
       if (index < 0 || pack.GetFileName(index).empty()) {
-        Error(PackPath + ": no member named '" + m + "'");
+        Error(PackShown, "no member named '" + Printable(m) + "'");
         ok = false;
         continue;
       }
       wanted.push_back(index);
     }
   }
-  for (int index : wanted) ok = ExtractMember(pack, index, Dir, bar) && ok;
+  CatchInterrupts();
+  for (int index : wanted) ok = ExtractMember(pack, index, Dir, Force, bar) && ok;
   return ok ? kExitOk : kExitFailure;
-}
-
-int Delete(const std::string& PackPath, const std::vector<std::string>& Members) {
-  TOvPack pack;
-  ProgressBar bar(pack);
-  if (!OpenPack(pack, PackPath, true, bar)) return kExitFailure;
-  // Every name must be there before anything is deleted.
-  std::vector<AnsiString> names;
-  bool ok = true;
-  for (const std::string& m : Members) {
-    AnsiString name;
-    const int index = ToPackName(m, name) ? pack.CheckFileName(name) : -1;
-    if (index < 0 || pack.GetFileName(index).empty()) {
-      Error(PackPath + ": no member named '" + m + "'");
-      ok = false;
-    }
-    names.push_back(name);
-  }
-  if (!ok) return kExitFailure;  // the pack was not changed; closing writes nothing
-  for (const AnsiString& name : names) pack.DelFile(name);
-  return ClosePack(pack, PackPath, bar) ? kExitOk : kExitFailure;
 }
 
 // ---- command line -------------------------------------------------------------------------------
@@ -576,6 +1044,7 @@ int UsageError(const std::string& Text) {
 int Run(int argc, char** argv) {
   std::vector<std::string> args;
   bool store = false;
+  bool force = false;
   bool options_done = false;
   std::string dir = ".";
   bool dir_given = false;
@@ -589,51 +1058,52 @@ int Run(int argc, char** argv) {
       options_done = true;
     } else if (!options_done && a == "--store") {
       store = true;
+    } else if (!options_done && a == "--force") {
+      force = true;
     } else if (!options_done && a == "-C") {
       if (++i >= argc) return UsageError("-C needs a directory");
       dir = argv[i];
       dir_given = true;
     } else if (!options_done && a.size() > 1 && a[0] == '-') {
-      return UsageError("unknown option '" + a + "'");
+      return UsageError("unknown option '" + Printable(a) + "'");
     } else {
       args.push_back(a);
     }
   }
   if (args.empty()) return UsageError("no command given");
   const std::string command = args[0];
-  if (args.size() < 2) return UsageError("'" + command + "' needs a pack");
+  if (args.size() < 2) return UsageError("'" + Printable(command) + "' needs a pack");
   const std::string pack = args[1];
   const std::vector<std::string> rest(args.begin() + 2, args.end());
   if (store && command != "create" && command != "add")
     return UsageError("--store belongs to create and add");
+  if (force && command != "extract") return UsageError("--force belongs to extract");
   if (dir_given && command != "extract") return UsageError("-C belongs to extract");
 
   if (command == "create" || command == "add") {
     if (rest.empty()) return UsageError("'" + command + "' needs at least one file");
+    CatchInterrupts();
     return command == "create" ? Create(pack, rest, store) : Add(pack, rest, store);
   }
   if (command == "list" || command == "verify") {
     if (!rest.empty()) return UsageError("'" + command + "' takes only the pack");
     return command == "list" ? List(pack) : Verify(pack);
   }
-  if (command == "extract") return Extract(pack, rest, dir);
+  if (command == "extract") return Extract(pack, rest, dir, force);
   if (command == "delete") {
     if (rest.empty()) return UsageError("'delete' needs at least one member name");
+    CatchInterrupts();
     return Delete(pack, rest);
   }
-  return UsageError("unknown command '" + command + "'");
+  return UsageError("unknown command '" + Printable(command) + "'");
 }
 
 }  // namespace
 }  // namespace ovelta
 
+// The locale is left as C on purpose: names are UTF-8 whatever the locale, and the system's
+// reasons (strerror) come in English like the tool's own messages.
 int main(int argc, char** argv) {
-  std::setlocale(LC_ALL, "");
-  const std::string codeset = ::nl_langinfo(CODESET);
-  if (codeset == "UTF-8")
-    ovelta::gTerminal = ovelta::Terminal::Utf8;
-  else if (codeset == "SHIFT_JIS" || codeset == "CP932" || codeset == "SJIS")
-    ovelta::gTerminal = ovelta::Terminal::ShiftJis;
   ovelta::SetApplicationTitle("ovpack");
   ovelta::RecordBoxes();
   return ovelta::Run(argc, argv);
