@@ -11,12 +11,15 @@ namespace ovelta {
 namespace {
 
 constexpr const char* kTitle = "MERLIG";
+constexpr int kExitOk = 0;
+constexpr int kExitNotListening = 1;
 
 }  // namespace
 
 int MerligMain(int ListenPort, int UpstreamPort,
                const std::function<void(TMainForm&, TLogForm&)>& Started) {
   TApplication& app = Application();
+  bool listened = false;
   try {
     app.Initialize();
     app.SetTitle(kTitle);
@@ -34,6 +37,7 @@ int MerligMain(int ListenPort, int UpstreamPort,
     }
     if (Started) Started(*main_form, *log_form);
     app.Run();
+    listened = main_form->SessionState != 0;  // 0 only until the listener opens
   } catch (const std::exception& E) {
     app.ShowException(E);
   }
@@ -41,7 +45,7 @@ int MerligMain(int ListenPort, int UpstreamPort,
   // window (whose FormDestroy closes the sockets and removes the tray icon).
   app.DestroyComponents();
   app.SetShowMainForm(true);
-  return 0;
+  return listened ? kExitOk : kExitNotListening;
 }
 
 }  // namespace ovelta

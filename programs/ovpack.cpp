@@ -47,6 +47,7 @@ const char kUsage[] =
     "  --store     never compress (by default a member is compressed when that makes it smaller)\n"
     "  -C DIR      extract into DIR, which must exist\n"
     "  -h, --help  show this help\n"
+    "  --version   show the version\n"
     "\n"
     "A member is named after its file without the directory: at most 25 bytes in Shift-JIS, a\n"
     "base name of at most 21 bytes before the first dot and an extension of at most 3 after it\n"
@@ -583,6 +584,10 @@ int Run(int argc, char** argv) {
     const std::string a = argv[i];
     if (!options_done && (a == "-h" || a == "--help")) {
       std::fputs(kUsage, stdout);
+      return kExitOk;
+    }
+    if (!options_done && a == "--version") {
+      std::puts("ovpack " OVPACK_VERSION);
       return kExitOk;
     }
     if (!options_done && a == "--") {
