@@ -16,6 +16,7 @@ readonly kWaitSteps=600  # tenths of a second: a minute for a slow (sanitizer) s
 readonly kSkip=77
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+fail_showing() { cat "$1" >&2; shift; fail "$@"; }  # fail_showing LOG MESSAGE
 
 umask 022
 # World-readable (mktemp makes it 0700), so that nobody can reach the programs inside. In a 0700
@@ -32,7 +33,8 @@ cleanup() {
 trap cleanup EXIT
 
 prefix=$tmp/prefix
-cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" || { cat "$tmp/install.log"; fail "install"; }
+cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" ||
+  fail_showing "$tmp/install.log" install
 bin=$prefix/bin
 
 # Plain runs, without any capability: the run path finds the library.
@@ -48,7 +50,7 @@ grep -qx "ExecStart=$bin/merlig" "$unit" || fail "ExecStart in $unit: $(grep Exe
 MANPATH=$prefix/share/man systemd-analyze verify "$unit" || fail "systemd-analyze verify $unit"
 # Its hardening stays: an exposure above 1.9 (of 10) means a protection was lost.
 systemd-analyze security --offline=yes --threshold=19 "$unit" >"$tmp/security" ||
-  { cat "$tmp/security"; fail "the service's exposure rose"; }
+  fail_showing "$tmp/security" "the service's exposure rose"
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "SKIPPED: granting a capability and running as another user need root"
@@ -60,18 +62,18 @@ if (exec 3<>/dev/tcp/127.0.0.1/110) 2>/dev/null; then
 fi
 
 setcap cap_net_bind_service=+ep "$bin/merlig" || fail "setcap on $bin/merlig"
-mkdir "$tmp/home" && chown nobody "$tmp/home"
+mkdir -m 700 "$tmp/home" && chown nobody "$tmp/home"  # home and toolkit runtime directory
 # The first copy: an ordinary user, no display, an argument it must ignore.
-(cd "$tmp" && exec env -i PATH=/usr/bin:/bin HOME="$tmp/home" QT_QPA_PLATFORM=offscreen \
-  setpriv --reuid=nobody --regid=nogroup --clear-groups "$bin/merlig" --an-ignored-argument \
-  2>"$tmp/first.err") &
+(cd "$tmp" && exec env -i PATH=/usr/bin:/bin HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/home" \
+  QT_QPA_PLATFORM=offscreen setpriv --reuid=nobody --regid=nogroup --clear-groups \
+  "$bin/merlig" --an-ignored-argument 2>"$tmp/first.err") &
 pid=$!
 for ((i = 0; i < kWaitSteps; ++i)); do
   grep -qF "$kStartLine" "$tmp/first.err" && break
-  kill -0 "$pid" 2>/dev/null || { cat "$tmp/first.err"; fail "merlig as nobody ended: see above"; }
+  kill -0 "$pid" 2>/dev/null || fail_showing "$tmp/first.err" "merlig as nobody ended"
   sleep 0.1
 done
-grep -qF "$kStartLine" "$tmp/first.err" || { cat "$tmp/first.err"; fail "no start line within a minute"; }
+grep -qF "$kStartLine" "$tmp/first.err" || fail_showing "$tmp/first.err" "no start line in a minute"
 uid=$(awk '/^Uid:/ { print $3 }' "/proc/$pid/status")  # the effective user
 [ "$uid" = "$(id -u nobody)" ] || fail "merlig runs as user $uid, not nobody"
 exec 3<>/dev/tcp/127.0.0.1/110 || fail "nothing answers on port 110"
@@ -81,9 +83,11 @@ exec 3<&-
 
 # A second copy finds the port taken: the message, then status 1.
 status=0
-QT_QPA_PLATFORM=offscreen timeout 120 "$bin/merlig" 2>"$tmp/second.err" || status=$?
-[ "$status" -eq 1 ] || { cat "$tmp/second.err"; fail "second copy: status $status, not 1"; }
-grep -qF "$kOpenFailed" "$tmp/second.err" || { cat "$tmp/second.err"; fail "second copy: no message"; }
+mkdir -m 700 "$tmp/runtime"
+XDG_RUNTIME_DIR=$tmp/runtime QT_QPA_PLATFORM=offscreen timeout 120 "$bin/merlig" \
+  2>"$tmp/second.err" || status=$?
+[ "$status" -eq 1 ] || fail_showing "$tmp/second.err" "second copy: status $status, not 1"
+grep -qF "$kOpenFailed" "$tmp/second.err" || fail_showing "$tmp/second.err" "second copy: no text"
 kill -0 "$pid" 2>/dev/null || fail "the first copy ended"
 
 kill "$pid"

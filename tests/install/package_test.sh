@@ -13,13 +13,14 @@ readonly deb_version=$version-1
 arch=$(dpkg --print-architecture)
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+fail_showing() { cat "$1" >&2; shift; fail "$@"; }  # fail_showing LOG MESSAGE
 
 umask 022
 tmp=$(mktemp -d /tmp/merlig-deb.XXXXXX)
 trap 'rm -rf "$tmp"' EXIT
 
-(cd "$tmp" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/out") >"$tmp/cpack.log" 2>&1 ||
-  { cat "$tmp/cpack.log"; fail "cpack"; }
+(cd "$tmp" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/out") \
+  >"$tmp/cpack.log" 2>&1 || fail_showing "$tmp/cpack.log" cpack
 deb() { echo "$tmp/out/${1}_${deb_version}_$arch.deb"; }
 for package in merlig libovelta0 libovelta-dev; do
   [ -f "$(deb $package)" ] || { ls "$tmp/out"; fail "no package $(basename "$(deb $package)")"; }
@@ -34,7 +35,7 @@ expect_in() {  # expect_in PACKAGE FIELD TEXT: the field contains the text
 }
 for package in merlig libovelta0 libovelta-dev; do
   [ "$(field $package Package)" = "$package" ] || fail "$package: Package field"
-  [ "$(field $package Version)" = "$deb_version" ] || fail "$package: Version $(field $package Version)"
+  [ "$(field $package Version)" = "$deb_version" ] || fail "$package: $(field $package Version)"
   [ "$(field $package Architecture)" = "$arch" ] || fail "$package: Architecture"
   description=$(field $package Description)
   [ "$(wc -l <<<"$description")" -ge 3 ] || fail "$package: no long description: $description"
@@ -54,7 +55,7 @@ dpkg-deb --info "$(deb merlig)" postinst | grep -q 'setcap cap_net_bind_service=
 contents() { dpkg-deb --contents "$(deb "$1")" | awk '$1 !~ /^d/ { print $6 }' | sort; }
 expect_exactly() {  # expect_exactly PACKAGE PATH...
   local package=$1; shift
-  diff <(printf '%s\n' "$@" | sort) <(contents "$package") || fail "contents of $package (diff above)"
+  diff <(printf '%s\n' "$@" | sort) <(contents "$package") || fail "$package holds (diff above)"
 }
 expect_exactly merlig ./usr/bin/merlig ./usr/lib/systemd/system/merlig.service \
   ./usr/share/applications/merlig.desktop ./usr/share/doc/merlig/copyright \
@@ -68,7 +69,10 @@ for path in ./usr/bin/ovpack "./$libdir/libovelta.so" "./$libdir/cmake/Ovelta/Ov
   ./usr/share/doc/libovelta-dev/copyright; do
   grep -qxF "$path" <<<"$dev" || fail "libovelta-dev lacks $path"
 done
-stray=$(grep -vE "^\./usr/include/ovelta/|^\./$libdir/cmake/Ovelta/|^\./usr/bin/ovpack\$|^\./$libdir/libovelta\.so\$|^\./usr/share/man/man1/ovpack\.1\.gz\$|^\./usr/share/doc/libovelta-dev/copyright\$" <<<"$dev" || true)
+allowed="^\./usr/include/ovelta/|^\./$libdir/cmake/Ovelta/|^\./usr/bin/ovpack\$"
+allowed+="|^\./$libdir/libovelta\.so\$"
+allowed+="|^\./usr/share/man/man1/ovpack\.1\.gz\$|^\./usr/share/doc/libovelta-dev/copyright\$"
+stray=$(grep -vE "$allowed" <<<"$dev" || true)
 [ -z "$stray" ] || fail "libovelta-dev holds unexpected files: $stray"
 
 # Install into a scratch root, maintainer scripts included (run outside the root, with DPKG_ROOT).
@@ -77,15 +81,17 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status"
 dpkg --root="$root" --log=/dev/null --force-depends --force-script-chrootless \
   -i "$(deb libovelta0)" "$(deb libovelta-dev)" "$(deb merlig)" >"$tmp/dpkg.log" 2>&1 ||
-  { cat "$tmp/dpkg.log"; fail "dpkg --root install"; }
+  fail_showing "$tmp/dpkg.log" "dpkg --root install"
 for package in merlig libovelta0 libovelta-dev; do
-  dpkg --root="$root" -s $package | grep -qx 'Status: install ok installed' || fail "$package not installed"
+  dpkg --root="$root" -s $package | grep -qx 'Status: install ok installed' ||
+    fail "$package not installed"
 done
 if [ "$(id -u)" -eq 0 ]; then  # only root can grant capabilities
   getcap "$root/usr/bin/merlig" | grep -q cap_net_bind_service=ep ||
     fail "post-install step did not grant the capability: $(getcap "$root/usr/bin/merlig")"
 fi
-grep -qx 'ExecStart=/usr/bin/merlig' "$root/usr/lib/systemd/system/merlig.service" || fail "ExecStart"
+grep -qx 'ExecStart=/usr/bin/merlig' "$root/usr/lib/systemd/system/merlig.service" ||
+  fail "the service's ExecStart"
 for program in merlig ovpack; do  # /usr's lib directory is the loader's own: no run path
   ! readelf -d "$root/usr/bin/$program" | grep -qE 'RPATH|RUNPATH' || fail "$program has a run path"
 done
