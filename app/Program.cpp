@@ -11,6 +11,8 @@ namespace ovelta {
 namespace {
 
 constexpr const char* kTitle = "MERLIG";
+constexpr int kExitOk = 0;
+constexpr int kExitNotListening = 1;
 
 }  // namespace
 
@@ -24,6 +26,7 @@ void LogWindowInsteadOfTray(TMainForm& Main, TLogForm& Log) {
 int MerligMain(int ListenPort, int UpstreamPort,
                const std::function<void(TMainForm&, TLogForm&)>& Started) {
   TApplication& app = Application();
+  bool listened = false;
   try {
     app.Initialize();
     app.SetTitle(kTitle);
@@ -35,6 +38,7 @@ int MerligMain(int ListenPort, int UpstreamPort,
     if (!app.Headless() && !NotifyAreaAvailable()) LogWindowInsteadOfTray(*main_form, *log_form);
     if (Started) Started(*main_form, *log_form);
     app.Run();
+    listened = main_form->SessionState != 0;  // 0 only until the listener opens
   } catch (const std::exception& E) {
     app.ShowException(E);
   }
@@ -42,7 +46,7 @@ int MerligMain(int ListenPort, int UpstreamPort,
   // window (whose FormDestroy closes the sockets and removes the tray icon).
   app.DestroyComponents();
   app.SetShowMainForm(true);
-  return 0;
+  return listened ? kExitOk : kExitNotListening;
 }
 
 }  // namespace ovelta

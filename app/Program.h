@@ -15,9 +15,11 @@ namespace ovelta {
 // out of reach.
 void LogWindowInsteadOfTray(TMainForm& Main, TLogForm& Log);
 
-// Runs Merlig until its main window closes and returns the exit code (always 0). Started, when
-// given, runs once both windows exist and before the message loop starts (tests drive the
-// program from there). The ports are the main window's, for tests only; the program uses 110.
+// Runs Merlig until its main window closes and returns the exit code: 0 when the listener was
+// opened, 1 when it never was (the port could not be opened, or the program failed to start).
+// Started, when given, runs once both windows exist and before the message loop starts (tests
+// drive the program from there). The ports are the main window's, for tests only; the program
+// uses 110.
 int MerligMain(int ListenPort = kPop3Port, int UpstreamPort = kPop3Port,
                const std::function<void(TMainForm&, TLogForm&)>& Started = {});
 

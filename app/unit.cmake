@@ -10,10 +10,12 @@ merlig_warnings(merlig_app)
 
 set_property(TARGET merlig PROPERTY SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/app/main.cpp)
 target_link_libraries(merlig PRIVATE merlig_app)
+target_compile_definitions(merlig PRIVATE MERLIG_VERSION="${PROJECT_VERSION}")
 
 # The desktop entry (installed by the top level) names the icon "merlig".
 include(GNUInstallDirs)
-install(FILES app/icons/MAINICON/32.xpm DESTINATION ${CMAKE_INSTALL_DATADIR}/pixmaps RENAME merlig.xpm)
+install(FILES app/icons/MAINICON/32.xpm DESTINATION ${CMAKE_INSTALL_DATADIR}/pixmaps RENAME merlig.xpm
+  COMPONENT merlig)
 
 # The screenshot harness: the program on ports of one's choosing (built only when asked for).
 add_executable(merlig_screenshot EXCLUDE_FROM_ALL

@@ -59,6 +59,7 @@ const char kUsage[] =
     "  --force     let extract replace existing files\n"
     "  -C DIR      extract into DIR, which must exist\n"
     "  -h, --help  show this help\n"
+    "  --version   show the version\n"
     "\n"
     "A member is named after its file without the directory, or NAME when FILE=NAME is given\n"
     "(split at the last '='; FILE= keeps the file's own name). Names are UTF-8 outside the pack and\n"
@@ -1052,6 +1053,10 @@ int Run(int argc, char** argv) {
     const std::string a = argv[i];
     if (!options_done && (a == "-h" || a == "--help")) {
       std::fputs(kUsage, stdout);
+      return kExitOk;
+    }
+    if (!options_done && a == "--version") {
+      std::puts("ovpack " OVPACK_VERSION);
       return kExitOk;
     }
     if (!options_done && a == "--") {

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The installed programs run from any prefix: `cmake --install BUILD --prefix TMP` into a fresh
+# temporary prefix, then ovpack and merlig are started from there. merlig is granted
+# cap_net_bind_service and started as the user nobody without a display, which runs it in the
+# loader's secure mode (relative run paths ignored); it must log its start line, answer on port
+# 110, and a second copy must fail with its message and exit status 1. Needs root (setcap, setpriv);
+# exits 77 (skipped) without it or when port 110 is already taken by another program.
+#   bash tests/install/install_test.sh BUILD_DIR VERSION
+set -euo pipefail
+build=$(cd "${1:?usage: install_test.sh BUILD_DIR VERSION}" && pwd)
+version=${2:?usage: install_test.sh BUILD_DIR VERSION}
+readonly kStartLine='* Merlig 開始'
+readonly kOpenFailed='ServerSocketがOpenできませんでした。'
+readonly kGreeting='+OK POP3 to APOP transfer ready'
+readonly kWaitSteps=600  # tenths of a second: a minute for a slow (sanitizer) start
+readonly kSkip=77
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+fail_showing() { cat "$1" >&2; shift; fail "$@"; }  # fail_showing LOG MESSAGE
+
+umask 022
+# World-readable (mktemp makes it 0700), so that nobody can reach the programs inside. In a 0700
+# directory setpriv, which keeps root's capabilities up to the exec, would still start merlig,
+# and the loader, reading as nobody, would fail on libovelta.so.0 exactly as a missing run path
+# does.
+tmp=$(mktemp -d /tmp/merlig-install.XXXXXX)
+chmod 755 "$tmp"
+pid=""
+cleanup() {
+  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+prefix=$tmp/prefix
+cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" ||
+  fail_showing "$tmp/install.log" install
+bin=$prefix/bin
+
+# Plain runs, without any capability: the run path finds the library.
+"$bin/ovpack" --help >"$tmp/out" || fail "ovpack --help: status $?"
+grep -q '^Usage: ovpack' "$tmp/out" || fail "ovpack --help printed: $(cat "$tmp/out")"
+[ "$("$bin/ovpack" --version)" = "ovpack $version" ] || fail "ovpack --version"
+"$bin/merlig" --help >"$tmp/out" || fail "merlig --help: status $?"
+grep -q '^Usage: merlig' "$tmp/out" || fail "merlig --help printed: $(cat "$tmp/out")"
+[ "$("$bin/merlig" --version)" = "merlig $version" ] || fail "merlig --version"
+# The service names the program where it was installed, and verifies (man page included).
+unit=$prefix/lib/systemd/system/merlig.service
+grep -qx "ExecStart=$bin/merlig" "$unit" || fail "ExecStart in $unit: $(grep ExecStart "$unit")"
+MANPATH=$prefix/share/man systemd-analyze verify "$unit" || fail "systemd-analyze verify $unit"
+# Its hardening stays: an exposure above 1.9 (of 10) means a protection was lost.
+systemd-analyze security --offline=yes --threshold=19 "$unit" >"$tmp/security" ||
+  fail_showing "$tmp/security" "the service's exposure rose"
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIPPED: granting a capability and running as another user need root"
+  exit $kSkip
+fi
+if (exec 3<>/dev/tcp/127.0.0.1/110) 2>/dev/null; then
+  echo "SKIPPED: port 110 is taken by another program"
+  exit $kSkip
+fi
+
+setcap cap_net_bind_service=+ep "$bin/merlig" || fail "setcap on $bin/merlig"
+mkdir -m 700 "$tmp/home" && chown nobody "$tmp/home"  # home and toolkit runtime directory
+# The first copy: an ordinary user, no display, an argument it must ignore.
+(cd "$tmp" && exec env -i PATH=/usr/bin:/bin HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/home" \
+  QT_QPA_PLATFORM=offscreen setpriv --reuid=nobody --regid=nogroup --clear-groups \
+  "$bin/merlig" --an-ignored-argument 2>"$tmp/first.err") &
+pid=$!
+for ((i = 0; i < kWaitSteps; ++i)); do
+  grep -qF "$kStartLine" "$tmp/first.err" && break
+  kill -0 "$pid" 2>/dev/null || fail_showing "$tmp/first.err" "merlig as nobody ended"
+  sleep 0.1
+done
+grep -qF "$kStartLine" "$tmp/first.err" || fail_showing "$tmp/first.err" "no start line in a minute"
+uid=$(awk '/^Uid:/ { print $3 }' "/proc/$pid/status")  # the effective user
+[ "$uid" = "$(id -u nobody)" ] || fail "merlig runs as user $uid, not nobody"
+exec 3<>/dev/tcp/127.0.0.1/110 || fail "nothing answers on port 110"
+IFS= read -r -t 30 greeting <&3 || fail "no greeting on port 110"
+exec 3<&-
+[ "${greeting%$'\r'}" = "$kGreeting" ] || fail "greeting on port 110: $greeting"
+
+# A second copy finds the port taken: the message, then status 1.
+status=0
+mkdir -m 700 "$tmp/runtime"
+XDG_RUNTIME_DIR=$tmp/runtime QT_QPA_PLATFORM=offscreen timeout 120 "$bin/merlig" \
+  2>"$tmp/second.err" || status=$?
+[ "$status" -eq 1 ] || fail_showing "$tmp/second.err" "second copy: status $status, not 1"
+grep -qF "$kOpenFailed" "$tmp/second.err" || fail_showing "$tmp/second.err" "second copy: no text"
+kill -0 "$pid" 2>/dev/null || fail "the first copy ended"
+
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+pid=""
+echo "installed programs run from $prefix"

@@ -1,0 +1,15 @@
+# Script tests of what `cmake --install` and cpack make of this build tree. Both need the whole
+# build (they install it); the first takes port 110, which nothing else in the suite uses.
+include(GNUInstallDirs)
+add_test(NAME Install.ProgramsRunFromATemporaryPrefix
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/install_test.sh ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
+set_tests_properties(Install.ProgramsRunFromATemporaryPrefix PROPERTIES
+  SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK port110
+  ENVIRONMENT_MODIFICATION "LSAN_OPTIONS=set:suppressions=${CMAKE_CURRENT_SOURCE_DIR}/lsan.supp")
+# Packages are made of release builds only: the sanitizer build skips them.
+if(NOT MERLIG_SANITIZE)
+  add_test(NAME Install.DebianPackagesBuildAndInstallIntoAScratchRoot
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/package_test.sh ${CMAKE_BINARY_DIR} ${PROJECT_VERSION}
+      ${CMAKE_INSTALL_LIBDIR})
+  set_tests_properties(Install.DebianPackagesBuildAndInstallIntoAScratchRoot PROPERTIES TIMEOUT 600)
+endif()
