@@ -184,10 +184,10 @@ void TCustomWinSocket::Impl::Announce(std::function<void()> Done) {
   const unsigned epoch = Epoch;
   auto finished = std::make_shared<bool>(false);
   // Runs once: with the name found, or with none when the look-up fails or takes too long.
-  auto finish = [this, epoch, finished, Done](const AnsiString& Name) {
+  std::weak_ptr<int> life = Life;
+  auto finish = [this, life, epoch, finished, Done](const AnsiString& Name) {
     if (*finished) return;
     *finished = true;
-    std::weak_ptr<int> life = Life;
     SocketService::Instance().Run([this, life, epoch, Name, Done] {
       if (!life.lock() || Epoch != epoch || FState != State::Announcing) return;
       PeerName = Name;
@@ -195,7 +195,9 @@ void TCustomWinSocket::Impl::Announce(std::function<void()> Done) {
     });
   };
   const QString address = QString::fromStdString(PeerAddress);
-  QHostInfo::lookupHost(address, Context.get(), [finish, address](const QHostInfo& Info) {
+  // The answer goes to the service, which outlives this connection (freeing the receiver of a
+  // pending look-up leaks its functor in Qt); finish finds the connection gone then.
+  QHostInfo::lookupHost(address, &SocketService::Instance(), [finish, address](const QHostInfo& Info) {
     AnsiString name;
     if (Info.error() == QHostInfo::NoError && !Info.hostName().isEmpty() &&
         Info.hostName() != address)

@@ -319,8 +319,9 @@ struct TClientSocket::Impl : sockets::SocketOwner {
     LastError = 0;
     PortNumber = Port;
     if (!Host.empty()) {
-      // A look-up given up is not aborted (aborting leaks the functor in Qt's look-up manager):
-      // its answer comes and finds the attempt gone.
+      // A look-up given up is not aborted, and its answer goes to the service, which outlives
+      // the component (aborting, or freeing the receiver first, leaks the functor in Qt's look-up
+      // manager): the answer comes and finds the attempt, or the component, gone.
       auto answer = std::make_shared<QHostInfo>();
       std::function<void()> take = Guard([this, answer] {
         if (answer->error() != QHostInfo::NoError || answer->addresses().isEmpty())
@@ -328,7 +329,7 @@ struct TClientSocket::Impl : sockets::SocketOwner {
         Addresses = answer->addresses();
         TryNext();
       });
-      QHostInfo::lookupHost(QString::fromStdString(Host), Context.get(),
+      QHostInfo::lookupHost(QString::fromStdString(Host), &service,
                             [answer, take](const QHostInfo& Info) {
                               *answer = Info;
                               SocketService::Instance().Run(take);
