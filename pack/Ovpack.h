@@ -49,6 +49,11 @@ class TCrcCheck : public TObject {
   // The same result as UpDateCrc, one table look-up per byte (the reference the fast update is
   // measured against).
   Word UpDateCrcBytewise(Word Crc, const void* Data, std::int32_t Length) const;
+  // The same result as UpDateCrc, sixteen bytes per step through tables: the portable path that
+  // UpDateCrc takes on short inputs and on processors without carry-less multiplication.
+  Word UpDateCrcTables(Word Crc, const void* Data, std::int32_t Length) const;
+  // True when this processor lets UpDateCrc fold long inputs by carry-less multiplication.
+  static bool CarrylessAvailable();
 
  private:
   TCrcType FCrcType = ctPoly1021;
