@@ -54,15 +54,6 @@ DWord ReadFlagWord(const Byte* At) {
 // For a match at distance 1 to 7: the smallest whole number of periods that is 8 bytes or more.
 constexpr std::ptrdiff_t kPeriodStep[8] = {0, 8, 8, 9, 8, 10, 12, 14};
 
-// Bytes a match takes in the stream.
-std::int32_t MatchCost(std::int32_t Length, std::int32_t Distance) {
-  std::int32_t cost = 1;
-  if (Length > kByteLengthMax) cost += 2;
-  else if (Length > kShortLengths) cost += 1;
-  if (Distance > kNearDistances) cost += 1;
-  return cost;
-}
-
 // Writes the token and extension bytes of a match at Out; returns the end.
 Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
   int lengthCode = Length <= kShortLengths ? Length - 1 : Length <= kByteLengthMax ? kLengthByteCode : kLengthWordCode;
@@ -197,7 +188,6 @@ Byte* TCorvelEncode::Open(std::int32_t Size) {
   FOutCount = kFlagBytes;
   FFlagWord = 0;
   FFlagMask = kFirstFlag;
-  FGroupItems = 0;
   return FOutput;
 }
 
@@ -248,30 +238,32 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
   Byte* flagSlot = FOutput + (FFlagSlot - FOutBase);
   DWord flags = FFlagWord;
   DWord mask = FFlagMask;
-  std::int32_t items = FGroupItems;
+  // The loop stops after the item that reaches the end of the input or passes a slice beyond the
+  // window's base; the group's flag word is stored once its 32 items are written, or at the end.
+  const std::int32_t stop = total - base > kSlice ? base + kSlice + 1 : total;
 
   for (;;) {
-    std::int32_t left = total - pos;
-    std::int32_t limit = left < kCorvelMaxLength ? left : kCorvelMaxLength;
+    const std::int32_t left = total - pos;
     std::int32_t distance = 0;
-    std::int32_t length = finder.Find(cur, pos, limit, distance);
-    if (length >= 1 && MatchCost(length, distance) <= length) {
+    const std::int32_t length = finder.FindInsert(cur, pos, left, distance);
+    // Every match the finder returns takes no more stream bytes than its literals would (one byte
+    // only within ten bytes, two bytes for a length of two), so every one is written.
+    if (length >= 1) {
       flags |= mask;
       out = WriteMatch(out, length, distance);
-      finder.Insert(cur, pos, length, left);
+      finder.Insert(cur + 1, pos + 1, length - 1, left - 1);
       cur += length;
       pos += length;
     } else {
       *out++ = *cur;
-      finder.Insert(cur, pos, 1, left);
       ++cur;
       ++pos;
     }
     mask >>= 1;
-    ++items;
+    if (mask != 0 && pos < stop) [[likely]] continue;
 
-    bool done = pos >= total;
-    if (done || items == kGroupItems) {
+    const bool done = pos >= total;
+    if (done || mask == 0) {
       StoreFlagWord(flagSlot, flags);
       FCommitted = FOutBase + static_cast<std::int32_t>(out - FOutput);
       if (!done) {
@@ -279,14 +271,13 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
         out += kFlagBytes;
         flags = 0;
         mask = kFirstFlag;
-        items = 0;
       }
     }
     if (done) {
       FFinished = true;
       break;
     }
-    if (pos - base > kSlice) break;
+    if (pos >= stop) break;
   }
 
   FInputPos = pos;
@@ -294,7 +285,6 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
   FFlagSlot = FOutBase + static_cast<std::int32_t>(flagSlot - FOutput);
   FFlagWord = flags;
   FFlagMask = mask;
-  FGroupItems = items;
   return FCommitted - FOutBase;
 }
 

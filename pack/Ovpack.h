@@ -144,7 +144,6 @@ class TCorvelEncode : public TObject {
   std::int32_t FCommitted = 0;
   DWord FFlagWord = 0;
   DWord FFlagMask = 0x80000000u;
-  std::int32_t FGroupItems = 0;
   std::int32_t FFlagSlot = 0;
   std::unique_ptr<CorvelMatchFinder> FFinder;
 };
