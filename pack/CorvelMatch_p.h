@@ -119,14 +119,15 @@ struct CorvelMatchFinder {
       std::int32_t bestDist = 0;
       // A candidate can beat the best so far only if its bytes best - 3 to best agree (its first
       // three bytes while the best is 2): one compare of four bytes rejects most of them.
-      // Candidate q's bytes start at atPos + q, and the bytes compared at probeAt + q.
-      const Byte* const atPos = Cur - Pos;
-      const Byte* probeAt = atPos;
+      // Candidate q's bytes start at address atPos + q, the compared ones at probeAt + q. (Plain
+      // addresses: atPos itself may lie before the window, where no pointer may point.)
+      const std::intptr_t atPos = reinterpret_cast<std::intptr_t>(Cur) - Pos;
+      std::intptr_t probeAt = atPos;
       std::uint32_t probe = v & 0xFFFFFFu;
       std::uint32_t probeMask = 0xFFFFFFu;
       for (; q >= lowest; q = Prev3[q & (kRing - 1)]) {
-        if ((corvel::Load32(probeAt + q) & probeMask) != probe) continue;
-        std::int32_t len = corvel::MatchLength(atPos + q, Cur, Limit);
+        if ((corvel::Load32(reinterpret_cast<const Byte*>(probeAt + q)) & probeMask) != probe) continue;
+        std::int32_t len = corvel::MatchLength(reinterpret_cast<const Byte*>(atPos + q), Cur, Limit);
         if (len > best) {
           best = len;
           bestDist = Pos - q;
