@@ -69,6 +69,18 @@ Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
   return Out;
 }
 
+// The first 8 bytes of a match at a distance of 1 to 7, one by one (each may read the one before).
+[[gnu::always_inline]] inline void CopyPeriodStart(Byte* Dst, const Byte* Src) {
+  Dst[0] = Src[0];
+  Dst[1] = Src[1];
+  Dst[2] = Src[2];
+  Dst[3] = Src[3];
+  Dst[4] = Src[4];
+  Dst[5] = Src[5];
+  Dst[6] = Src[6];
+  Dst[7] = Src[7];
+}
+
 // Reads the match at In (all its bytes loaded) and carries it out at Dst, moving both past it. A
 // match copies from First on and ends by FastLast when it can be copied in whole 16-byte steps
 // (up to 15 bytes past it are written and later written over); one that ends later is copied byte
@@ -112,14 +124,7 @@ Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
     } else {
       // A short period: its first 8 bytes one by one, then 8-byte steps from a whole number of
       // periods back, at least 8.
-      dst[0] = src[0];
-      dst[1] = src[1];
-      dst[2] = src[2];
-      dst[3] = src[3];
-      dst[4] = src[4];
-      dst[5] = src[5];
-      dst[6] = src[6];
-      dst[7] = src[7];
+      CopyPeriodStart(dst, src);
       const std::ptrdiff_t back = kPeriodStep[distance];
       for (std::ptrdiff_t i = 8; i < length; i += 8) std::memcpy(dst + i, dst + i - back, 8);
     }
@@ -161,14 +166,7 @@ Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
   } else {
     // A short period: its first 8 bytes one by one, then 8 bytes from a whole number of periods
     // back (at least 8).
-    dst[0] = src[0];
-    dst[1] = src[1];
-    dst[2] = src[2];
-    dst[3] = src[3];
-    dst[4] = src[4];
-    dst[5] = src[5];
-    dst[6] = src[6];
-    dst[7] = src[7];
+    CopyPeriodStart(dst, src);
     std::memcpy(dst + 8, dst + 8 - kPeriodStep[distance], 8);
   }
   In = in;
