@@ -54,15 +54,6 @@ DWord ReadFlagWord(const Byte* At) {
 // For a match at distance 1 to 7: the smallest whole number of periods that is 8 bytes or more.
 constexpr std::ptrdiff_t kPeriodStep[8] = {0, 8, 8, 9, 8, 10, 12, 14};
 
-// Bytes a match takes in the stream.
-std::int32_t MatchCost(std::int32_t Length, std::int32_t Distance) {
-  std::int32_t cost = 1;
-  if (Length > kByteLengthMax) cost += 2;
-  else if (Length > kShortLengths) cost += 1;
-  if (Distance > kNearDistances) cost += 1;
-  return cost;
-}
-
 // Writes the token and extension bytes of a match at Out; returns the end.
 Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
   int lengthCode = Length <= kShortLengths ? Length - 1 : Length <= kByteLengthMax ? kLengthByteCode : kLengthWordCode;
@@ -76,6 +67,18 @@ Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
   }
   if (distanceCode >= kFarDistanceCode) *Out++ = static_cast<Byte>(Distance);
   return Out;
+}
+
+// The first 8 bytes of a match at a distance of 1 to 7, one by one (each may read the one before).
+[[gnu::always_inline]] inline void CopyPeriodStart(Byte* Dst, const Byte* Src) {
+  Dst[0] = Src[0];
+  Dst[1] = Src[1];
+  Dst[2] = Src[2];
+  Dst[3] = Src[3];
+  Dst[4] = Src[4];
+  Dst[5] = Src[5];
+  Dst[6] = Src[6];
+  Dst[7] = Src[7];
 }
 
 // Reads the match at In (all its bytes loaded) and carries it out at Dst, moving both past it. A
@@ -121,14 +124,7 @@ Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
     } else {
       // A short period: its first 8 bytes one by one, then 8-byte steps from a whole number of
       // periods back, at least 8.
-      dst[0] = src[0];
-      dst[1] = src[1];
-      dst[2] = src[2];
-      dst[3] = src[3];
-      dst[4] = src[4];
-      dst[5] = src[5];
-      dst[6] = src[6];
-      dst[7] = src[7];
+      CopyPeriodStart(dst, src);
       const std::ptrdiff_t back = kPeriodStep[distance];
       for (std::ptrdiff_t i = 8; i < length; i += 8) std::memcpy(dst + i, dst + i - back, 8);
     }
@@ -137,6 +133,41 @@ Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
     for (std::ptrdiff_t i = 0; i < length; ++i) dst[i] = src[i];
   } else {
     return false;
+  }
+  In = in;
+  Dst = dst + length;
+  return true;
+}
+
+// The quick loop's match, where every byte of the item is loaded and a copy of up to 16 bytes
+// ends before FastLast. A token with a length byte or word goes to ExpandMatch, with every check;
+// a short one (1 to 14 bytes) needs only its distance checked against what was decoded, and is
+// copied without a loop.
+[[gnu::always_inline]] inline bool QuickMatch(const Byte*& In, Byte*& Dst, const Byte* First, const Byte* FastLast,
+                                              const Byte* Last) {
+  const Byte* in = In;
+  Byte* const dst = Dst;
+  const unsigned token = *in;
+  if ((token >> 4) >= kLengthByteCode) [[unlikely]] return ExpandMatch(In, Dst, First, FastLast, Last);
+  ++in;
+  const std::ptrdiff_t length = (token >> 4) + 1;
+  std::ptrdiff_t distance = (token & 0x0F) + 1;
+  if (distance > kNearDistances) {
+    distance = (distance - 1 - kFarDistanceCode) * 256 + *in++;
+    if (distance == 0) [[unlikely]] return false;
+  }
+  if (distance > dst - First) [[unlikely]] return false;
+  const Byte* const src = dst - distance;
+  if (distance >= kMatchStep) [[likely]] {
+    std::memcpy(dst, src, kMatchStep);
+  } else if (distance >= 8) {
+    std::memcpy(dst, src, 8);
+    std::memcpy(dst + 8, src + 8, 8);
+  } else {
+    // A short period: its first 8 bytes one by one, then 8 bytes from a whole number of periods
+    // back (at least 8).
+    CopyPeriodStart(dst, src);
+    std::memcpy(dst + 8, dst + 8 - kPeriodStep[distance], 8);
   }
   In = in;
   Dst = dst + length;
@@ -197,7 +228,6 @@ Byte* TCorvelEncode::Open(std::int32_t Size) {
   FOutCount = kFlagBytes;
   FFlagWord = 0;
   FFlagMask = kFirstFlag;
-  FGroupItems = 0;
   return FOutput;
 }
 
@@ -248,30 +278,32 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
   Byte* flagSlot = FOutput + (FFlagSlot - FOutBase);
   DWord flags = FFlagWord;
   DWord mask = FFlagMask;
-  std::int32_t items = FGroupItems;
+  // The loop stops after the item that reaches the end of the input or passes a slice beyond the
+  // window's base; the group's flag word is stored once its 32 items are written, or at the end.
+  const std::int32_t stop = total - base > kSlice ? base + kSlice + 1 : total;
 
   for (;;) {
-    std::int32_t left = total - pos;
-    std::int32_t limit = left < kCorvelMaxLength ? left : kCorvelMaxLength;
+    const std::int32_t left = total - pos;
     std::int32_t distance = 0;
-    std::int32_t length = finder.Find(cur, pos, limit, distance);
-    if (length >= 1 && MatchCost(length, distance) <= length) {
+    const std::int32_t length = finder.FindInsert(cur, pos, left, distance);
+    // Every match the finder returns takes no more stream bytes than its literals would (one byte
+    // only within ten bytes, two bytes for a length of two), so every one is written.
+    if (length >= 1) {
       flags |= mask;
       out = WriteMatch(out, length, distance);
-      finder.Insert(cur, pos, length, left);
+      finder.Insert(cur + 1, pos + 1, length - 1, left - 1);
       cur += length;
       pos += length;
     } else {
       *out++ = *cur;
-      finder.Insert(cur, pos, 1, left);
       ++cur;
       ++pos;
     }
     mask >>= 1;
-    ++items;
+    if (mask != 0 && pos < stop) [[likely]] continue;
 
-    bool done = pos >= total;
-    if (done || items == kGroupItems) {
+    const bool done = pos >= total;
+    if (done || mask == 0) {
       StoreFlagWord(flagSlot, flags);
       FCommitted = FOutBase + static_cast<std::int32_t>(out - FOutput);
       if (!done) {
@@ -279,14 +311,13 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
         out += kFlagBytes;
         flags = 0;
         mask = kFirstFlag;
-        items = 0;
       }
     }
     if (done) {
       FFinished = true;
       break;
     }
-    if (pos - base > kSlice) break;
+    if (pos >= stop) break;
   }
 
   FInputPos = pos;
@@ -294,7 +325,6 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
   FFlagSlot = FOutBase + static_cast<std::int32_t>(flagSlot - FOutput);
   FFlagWord = flags;
   FFlagMask = mask;
-  FGroupItems = items;
   return FCommitted - FOutBase;
 }
 
@@ -473,7 +503,7 @@ bool TCorvelDecode::DecodeItems() {
       in += run;
       flags <<= run;
       if (flags == kGroupDone) continue;
-      if (!ExpandMatch(in, dst, first, fastLast, last)) [[unlikely]] {
+      if (!QuickMatch(in, dst, first, fastLast, last)) [[unlikely]] {
         ok = false;
         break;
       }

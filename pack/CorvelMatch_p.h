@@ -93,36 +93,66 @@ struct CorvelMatchFinder {
       Last2[corvel::Load32(Cur + i) & 0xFFFFu] = static_cast<std::uint16_t>(Pos + i);
   }
 
-  // The match for position Pos (bytes at Cur, every earlier position inserted, Pos itself not yet):
-  // the longest of at most Limit (1 or more) bytes at a distance of 1 to min(Pos, 1535), the nearest
-  // among equals. A match of one byte is looked for at distances 1 to 10 only (farther, the encoder
-  // writes a literal anyway). Returns the length (0 for none) and sets Dist. Reads up to 4 bytes
-  // from Cur and up to 1535 bytes before it.
-  std::int32_t Find(const Byte* Cur, std::int32_t Pos, std::int32_t Limit, std::int32_t& Dist) const {
+  // The match for position Pos (bytes at Cur, every earlier position inserted, Pos itself not yet),
+  // after which Pos is inserted as Insert(Cur, Pos, 1, Avail) would: the longest of at most
+  // min(Avail, 8192) bytes (Avail 1 or more) at a distance of 1 to min(Pos, 1535), the nearest among
+  // equals. A match of one byte is looked for at distances 1 to 10 only (farther, the encoder writes
+  // a literal anyway). Returns the length (0 for none) and sets Dist. Reads up to 4 bytes from Cur
+  // and up to 1535 bytes before it.
+  std::int32_t FindInsert(const Byte* Cur, std::int32_t Pos, std::int32_t Avail, std::int32_t& Dist) {
     const std::int32_t reach = Pos > kCorvelMaxDistance ? kCorvelMaxDistance : Pos;
     const std::int32_t lowest = Pos - reach;
+    const std::int32_t Limit = Avail < kCorvelMaxLength ? Avail : kCorvelMaxLength;
     const std::uint32_t v = corvel::Load32(Cur);
+    const std::uint32_t key = v & 0xFFFFu;
+    // The chain head and the two-byte entry are read before Pos takes their place; the walk below
+    // reads only links of earlier positions, which inserting Pos leaves alone (the ring is longer
+    // than the reach).
+    const std::uint16_t last2 = Last2[key];
     if (Limit >= 3) {
+      const unsigned h = Hash3(v);
+      std::int32_t q = Head3[h];
+      Prev3[Pos & (kRing - 1)] = q;
+      Head3[h] = Pos;
+      Last2[key] = static_cast<std::uint16_t>(Pos);
       std::int32_t best = 2;
       std::int32_t bestDist = 0;
-      for (std::int32_t q = Head3[Hash3(v)]; q >= lowest; q = Prev3[q & (kRing - 1)]) {
-        const Byte* cand = Cur - (Pos - q);
-        if (cand[best] != Cur[best]) continue;
-        std::int32_t len = corvel::MatchLength(cand, Cur, Limit);
+      // A candidate can beat the best so far only if its bytes best - 3 to best agree (its first
+      // three bytes while the best is 2): one compare of four bytes rejects most of them.
+      // Candidate q's bytes start at address atPos + q, the compared ones at probeAt + q. (Plain
+      // addresses: atPos itself may lie before the window, where no pointer may point.)
+      const std::intptr_t atPos = reinterpret_cast<std::intptr_t>(Cur) - Pos;
+      std::intptr_t probeAt = atPos;
+      std::uint32_t probe = v & 0xFFFFFFu;
+      std::uint32_t probeMask = 0xFFFFFFu;
+      for (; q >= lowest; q = Prev3[q & (kRing - 1)]) {
+        if ((corvel::Load32(reinterpret_cast<const Byte*>(probeAt + q)) & probeMask) != probe) continue;
+        std::int32_t len = corvel::MatchLength(reinterpret_cast<const Byte*>(atPos + q), Cur, Limit);
         if (len > best) {
           best = len;
           bestDist = Pos - q;
           if (len >= Limit) break;
+          probeAt = atPos + (best - 3);
+          probeMask = 0xFFFFFFFFu;
+          probe = corvel::Load32(Cur + (best - 3));
         }
       }
       if (bestDist != 0) {
         Dist = bestDist;
         return best;
       }
+    } else if (Limit >= 2) {
+      Last2[key] = static_cast<std::uint16_t>(Pos);
     }
+    return FindShort(Cur, Pos, reach, Limit, key, last2, Dist);
+  }
+
+  // With no match of three bytes or more: a match of two bytes (from the table entry Last, read
+  // before Pos was inserted) or of one.
+  static std::int32_t FindShort(const Byte* Cur, std::int32_t Pos, std::int32_t reach, std::int32_t Limit,
+                                std::uint32_t key, std::uint16_t Last, std::int32_t& Dist) {
     if (Limit >= 2) {
-      const std::uint32_t key = v & 0xFFFFu;
-      const std::int32_t d = static_cast<std::uint16_t>(Pos - Last2[key]);
+      const std::int32_t d = static_cast<std::uint16_t>(Pos - Last);
       if (d >= 1 && d <= reach && (corvel::Load32(Cur - d) & 0xFFFFu) == key) {
         Dist = d;
         return 2;

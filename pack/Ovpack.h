@@ -49,6 +49,11 @@ class TCrcCheck : public TObject {
   // The same result as UpDateCrc, one table look-up per byte (the reference the fast update is
   // measured against).
   Word UpDateCrcBytewise(Word Crc, const void* Data, std::int32_t Length) const;
+  // The same result as UpDateCrc, sixteen bytes per step through tables: the portable path that
+  // UpDateCrc takes on short inputs and on processors without carry-less multiplication.
+  Word UpDateCrcTables(Word Crc, const void* Data, std::int32_t Length) const;
+  // True when this processor lets UpDateCrc fold long inputs by carry-less multiplication.
+  static bool CarrylessAvailable();
 
  private:
   TCrcType FCrcType = ctPoly1021;
@@ -139,7 +144,6 @@ class TCorvelEncode : public TObject {
   std::int32_t FCommitted = 0;
   DWord FFlagWord = 0;
   DWord FFlagMask = 0x80000000u;
-  std::int32_t FGroupItems = 0;
   std::int32_t FFlagSlot = 0;
   std::unique_ptr<CorvelMatchFinder> FFinder;
 };

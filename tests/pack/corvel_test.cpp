@@ -379,6 +379,29 @@ TEST(CorvelDecoder, RefusesStreamsOutsideTheFormat) {
   }
 }
 
+TEST(CorvelDecoder, RefusesDistanceZeroDeepInALongStream) {
+  // Far from the stream's ends the decoder runs its quick loop; a far distance code with a zero
+  // distance byte must be refused there too, for every length in the token and with a length byte.
+  auto literalGroups = [](int Groups) {
+    Bytes out;
+    for (int g = 0; g < Groups; ++g) {
+      out.insert(out.end(), {0, 0, 0, 0});
+      for (int i = 0; i < 32; ++i) out.push_back(static_cast<Byte>('a' + (g + i) % 26));
+    }
+    return out;
+  };
+  for (Byte lengthCode = 0; lengthCode <= 14; ++lengthCode) {
+    Bytes damaged = {0x00, 0x00, 0x00, 0x80, static_cast<Byte>(lengthCode << 4 | 0x0A)};
+    if (lengthCode == 14) damaged.push_back(40);
+    damaged.push_back(0x00);  // distance 0
+    Bytes stream = Concat({literalGroups(200), damaged, Bytes(31, 'z'), literalGroups(200)});
+    // The size the stream would decode to if the match were taken.
+    const std::int32_t length = lengthCode == 14 ? 40 : lengthCode + 1;
+    codec_test::DecodeRun run = codec_test::DecodeAll(stream, 400 * 32 + 31 + length);
+    EXPECT_TRUE(run.Failed) << "length code " << int(lengthCode);
+  }
+}
+
 TEST(CorvelDecoder, FailureEndsTheDecoderAndReturnsNothing) {
   Bytes stream = {0x00, 0x00, 0x00, 0x80, 0x00};
   TCorvelDecode decoder;
