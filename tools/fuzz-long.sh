@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Runs every fuzz target of a build for SECONDS each, starting from fuzz/corpus/<name>/, and merges
 # the inputs that reach new coverage back into fuzz/corpus/<name>/ (libFuzzer's -merge=1, which
-# keeps only what adds coverage, so the corpus stays small). Prints each target's final coverage.
+# keeps only what adds coverage). To keep the committed corpus small the merge counts edges only
+# (-use_counters=0: an input that merely runs a known edge more often is not kept), and only inputs
+# of at most FUZZ_MERGE_MAX_BYTES bytes (default 4096) are offered to it. Prints each target's
+# final coverage.
 # A crash is kept as fuzz/crash-<name>-* (not merged) and makes the script exit 1 after the
 # other targets have run.
 #   bash tools/fuzz-long.sh SECONDS [BUILD_DIR]     (BUILD_DIR: build-asan by default)
@@ -10,6 +13,7 @@ seconds=${1:?usage: fuzz-long.sh SECONDS [BUILD_DIR]}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${2:-$root/build-asan}
 case "$seconds" in '' | *[!0-9]*) echo "SECONDS must be a whole number" >&2; exit 2 ;; esac
+max_bytes=${FUZZ_MERGE_MAX_BYTES:-4096}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
@@ -28,8 +32,10 @@ for target in "${targets[@]}"; do
   echo "-- $name: ${seconds} s"
   if "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
        -artifact_prefix="$root/fuzz/crash-$name-" "$work" 2> "$work.log"; then
-    # Only what adds coverage to the committed corpus is copied into it.
-    "$target" -merge=1 -rss_limit_mb=2048 "$seeds" "$work" 2> "$work.merge.log" ||
+    # Only small inputs that add coverage to the committed corpus are copied into it.
+    mkdir "$work.small"
+    find "$work" -maxdepth 1 -type f -size -$((max_bytes + 1))c -exec cp {} "$work.small"/ \;
+    "$target" -merge=1 -use_counters=0 -rss_limit_mb=2048 "$seeds" "$work.small" 2> "$work.merge.log" ||
       { tail -20 "$work.merge.log"; failed=1; }
     after=$(find "$seeds" -type f | wc -l)
     grep -E '^#[0-9]+.*(DONE|cov:)' "$work.log" | tail -1 | sed "s/^/   $name: /"
@@ -40,6 +46,6 @@ for target in "${targets[@]}"; do
     echo "-- $name FAILED (input kept under fuzz/crash-$name-*)"
     failed=1
   fi
-  rm -rf "$work" "$work.log" "$work.merge.log"
+  rm -rf "$work" "$work.small" "$work.log" "$work.merge.log"
 done
 exit $failed
