@@ -34,7 +34,7 @@ struct TBmpHeader {
   int Width = 0;
   int Height = 0;
   int BitCount = 0;
-  int Colours = 0;  // colour-table entries (8-bit images)
+  int Colours = 0;  // colour-table entries (8-bit images): 1 to kPaletteEntries
   std::int64_t HeaderBytes = 0;
 };
 
@@ -53,6 +53,9 @@ bool ReadHeader(TByteSource& Source, TBmpForm Form, TBmpHeader* Header) {
   const DWord coloursUsed = Le32(bytes + 32) & 0xFFFF;  // only the low word counts
   if (infoSize != kInfoHeaderBytes || compression != kUncompressed) return false;
   if (width < 1 || width > kBmpMaxSide || height < 1 || height > kBmpMaxSide) return false;
+  // The tables the colours are read into hold kPaletteEntries: a longer table is refused here, before
+  // any loader reads it.
+  if (coloursUsed > static_cast<DWord>(kPaletteEntries)) return false;
   Header->Width = width;
   Header->Height = height;
   Header->BitCount = bitCount;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "graphics/Ovdib.h"
+#include "graphics/Raster_p.h"
 #include "platform/Heap.h"
 
 namespace ovelta {
@@ -313,7 +314,7 @@ bool TOvDib::PutBitBlt(int X, int Y, HDC Source, int SourceX, int SourceY, int A
     TSectionContext context(*this);
     copied = BitBlt(context.Get(), X, Y, AWidth, AHeight, Source, SourceX, SourceY, SRCCOPY);
   }
-  SetModified(X, Y, X + AWidth - 1, Y + AHeight - 1);
+  SetModified(X, Y, raster::FarCorner(X, AWidth), raster::FarCorner(Y, AHeight));
   return copied;
 }
 

@@ -406,8 +406,9 @@ class TOvPack : public TComponent {
   TStream* PackStream() const { return FPack; }
 
   // ---- building ----
-  // Creates (or empties) the file Path and opens it as a new pack. False when ReadOnly is true or
-  // the file cannot be created. An open pack is closed first.
+  // Creates (or empties) the file Path and opens it as a new pack. False when ReadOnly is true, the
+  // file cannot be created, or another open pack or locking stream has it open (it is then left as
+  // it was). An open pack is closed first.
   bool NewPack(const AnsiString& Path);
   // Adds the file Path as the member Name (at most 25 bytes, a non-empty base name, its stored
   // form not already in the pack), compressed when Compress is true and that makes it smaller.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "pack/PackNames_p.h"
 #include "pack/Ovpack.h"
@@ -100,12 +101,17 @@ bool TOvPack::NameAcceptable(const AnsiString& Name) const {
   return CheckFileName(Name) < 0 && FindStoredName(Name) < 0;
 }
 
+AnsiString pack_names::TempFileName(int Number) {
+  char name[32];
+  std::snprintf(name, sizeof name, "OvTmp%03d.Corvel", Number);
+  return name;
+}
+
 bool TOvPack::MakeTempFile(AnsiString& FileName) {
-  for (int i = 0; i < 1000; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "OvTmp%03d.Corvel", i);
-    if (!FileIsExist(name)) {
-      FileName = name;
+  for (int i = 0; i < pack_names::kTempFileNames; ++i) {
+    AnsiString name = pack_names::TempFileName(i);
+    if (!FileIsExist(name.c_str())) {
+      FileName = std::move(name);
       return true;
     }
   }

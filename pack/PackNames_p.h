@@ -1,5 +1,5 @@
 // Private helpers of the pack component shared by its source files: member names as readers see
-// them and their case-blind form.
+// them, their case-blind form, and the temporary file names.
 #pragma once
 
 #include "pack/Ovpack.h"
@@ -11,5 +11,11 @@ namespace ovelta::pack_names {
 AnsiString EntryName(const TOvFileTable3& Entry);
 // Name with its single-byte letters a-z upper-cased; both bytes of double-byte characters kept.
 AnsiString UpperName(const AnsiString& Name);
+
+// Temporary files of compressed additions: "OvTmp000.Corvel" to "OvTmp999.Corvel" in the current
+// directory, tried in that order.
+inline constexpr int kTempFileNames = 1000;
+// The temporary file name of Number (0 to kTempFileNames - 1).
+AnsiString TempFileName(int Number);
 
 }  // namespace ovelta::pack_names

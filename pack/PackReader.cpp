@@ -186,7 +186,12 @@ OvFILE* TOvPack::OvfopenComp(const AnsiString& Name, bool Decode) {
   const int index = CheckFileName(Name);
   if (index < 0) return nullptr;
   const TOvFileTable3& entry = FTable[static_cast<std::size_t>(index)];
-  if (!EntryIsSound(entry)) return nullptr;
+  if (!EntryIsSound(entry)) {
+    // When members are checked, an entry that cannot describe what was written is damage the
+    // user is told of, as of a failed check word. A deleted entry is no damage.
+    if (FCrcMode == cmEachFile && entry.CrcFlag != 0 && entry.FileName[0] != 0) ShowDamagedPack();
+    return nullptr;
+  }
 
   GlobalBlock block(GlobalAlloc(GPTR, sizeof(OvFILE)));
   if (!block) return nullptr;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -39,6 +40,26 @@ AnsiString TooLargeText(const AnsiString& Path) {
   return Sjis("ファイル") + Path + Sjis("が大きすぎます。");
 }
 AnsiString NoMemoryText() { return Sjis("メモリが足りません。"); }
+
+// Creates the first temporary file name that is free, exclusively: a name that exists in any form
+// (a file, a directory, a symbolic link, followed or not) is passed over for the next number, so
+// two writers in one directory never share a file and a planted link is never written through.
+// Name receives the file's name; the caller deletes the file. Raises Exception with the
+// temporary-file message when every name is taken, or with the cannot-open message when the
+// system refuses a name for another reason.
+std::unique_ptr<TFileStream> CreateTempFile(AnsiString& Name) {
+  for (int i = 0; i < pack_names::kTempFileNames; ++i) {
+    const AnsiString candidate = pack_names::TempFileName(i);
+    try {
+      auto file = std::make_unique<TFileStream>(candidate, fmCreate | fmExclusive);
+      Name = candidate;
+      return file;
+    } catch (const EStreamError& e) {
+      if (e.SystemError() != EEXIST) throw Exception(CannotOpenText(candidate));
+    }
+  }
+  throw Exception(NoTempFileText());
+}
 
 }  // namespace
 
@@ -191,23 +212,17 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
       bool compressed = Compress && size > 0;
       std::int32_t stored = entry.Size;
       if (compressed) {
-        AnsiString free_name;
-        if (!MakeTempFile(free_name)) throw Exception(NoTempFileText());
-        try {
-          temp = std::make_unique<TFileStream>(free_name, fmCreate);
-        } catch (const EStreamError&) {
-          throw Exception(CannotOpenText(free_name));
-        }
-        temp_name = free_name;  // made: deleted again whatever happens
+        temp = CreateTempFile(temp_name);  // made: deleted again whatever happens
         const std::int32_t packed = FileEncode(temp.get(), source.get(), entry.Size);
         if (packed > 0 && packed < entry.Size) {
           stored = packed;
           source.reset();
-          temp.reset();
+          // Read back through the stream that made it: reopening by name would open whatever
+          // the name holds by then.
           try {
-            temp = std::make_unique<TFileStream>(temp_name, fmOpenRead | fmShareDenyWrite);
+            temp->Seek(0, TSeekOrigin::soBeginning);
           } catch (const EStreamError&) {
-            throw Exception(CannotOpenText(temp_name));
+            throw Exception(CannotReadText(temp_name));
           }
         } else {
           // Not smaller (or the encoder could not run): store the file unchanged.

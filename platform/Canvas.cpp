@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/Fonts.h"
 #include "platform/Gdi_p.h"
 #include "platform/Text.h"
 
@@ -33,27 +34,11 @@ namespace {
 constexpr int kPixelsPerInch = 96;
 constexpr int kPointsPerInch = 72;
 
-// The Windows Japanese faces and what stands for them here.
-struct TFaceMapping {
-  const char* Windows;
-  const char* Here;
-};
-constexpr TFaceMapping kFaces[] = {
-    {"ＭＳ ゴシック", "IPAGothic"},     {"MS Gothic", "IPAGothic"},
-    {"ＭＳ 明朝", "IPAGothic"},         {"MS Mincho", "IPAGothic"},
-    {"ＭＳ Ｐゴシック", "IPAPGothic"},  {"MS PGothic", "IPAPGothic"},
-    {"ＭＳ Ｐ明朝", "IPAPGothic"},      {"MS PMincho", "IPAPGothic"},
-    {"MS UI Gothic", "IPAPGothic"},
-};
-
 }  // namespace
 
 QFont gdi::QFontOf(const TFont& Font) {
   EnsureGuiApplication();
-  QString family = QString::fromStdString(Cp932ToUtf8(Font.Name()));
-  for (const TFaceMapping& face : kFaces)
-    if (family == QString::fromUtf8(face.Windows)) family = QString::fromUtf8(face.Here);
-  QFont font(family);
+  QFont font(QString::fromStdString(FontFamilyFor(Font.Name())));
   if (Font.Pitch() == TFontPitch::fpFixed) {
     font.setFixedPitch(true);
     font.setStyleHint(QFont::Monospace);

@@ -15,8 +15,9 @@ struct FaceMapping {
   std::string_view Linux;
 };
 
-// Both the Japanese names (full-width letters and blank) and the English names of each face.
-constexpr std::array<FaceMapping, 8> kFaces = {{
+// Both the Japanese names (full-width letters and blank) and the English names of each face. The
+// only table of faces: forms and canvases both map through it.
+constexpr std::array<FaceMapping, 9> kFaces = {{
     {"ＭＳ Ｐゴシック", "IPAPGothic"},
     {"ＭＳ ゴシック", "IPAGothic"},
     {"ＭＳ Ｐ明朝", "IPAPMincho"},
@@ -25,6 +26,7 @@ constexpr std::array<FaceMapping, 8> kFaces = {{
     {"MS Gothic", "IPAGothic"},
     {"MS PMincho", "IPAPMincho"},
     {"MS Mincho", "IPAMincho"},
+    {"MS UI Gothic", "IPAPGothic"},
 }};
 
 }  // namespace

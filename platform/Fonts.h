@@ -1,7 +1,8 @@
 // Font faces. The system's forms name the Windows Japanese faces ("ＭＳ Ｐゴシック"); on Linux the
-// IPA fonts (Debian's fonts-ipafont-gothic) stand in for them with the same metrics: the
-// proportional "ＭＳ Ｐゴシック" is IPAPGothic, the fixed-pitch "ＭＳ ゴシック" is IPAGothic (and the
-// Mincho faces likewise IPAPMincho and IPAMincho).
+// IPA fonts (Debian's fonts-ipafont-gothic and fonts-ipafont-mincho) stand in for them with the
+// same metrics: the proportional "ＭＳ Ｐゴシック" is IPAPGothic, the fixed-pitch "ＭＳ ゴシック" is
+// IPAGothic, the Mincho faces likewise IPAPMincho and IPAMincho, and "MS UI Gothic" IPAPGothic.
+// Forms and canvases (TFont) both map faces through FontFamilyFor.
 #pragma once
 
 #include <string>

@@ -1,6 +1,7 @@
 // The graphics objects behind handles (bitmap sections, palettes, regions, stock objects), device
 // contexts, the colour-table and palette calls, BitBlt and single pixels.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <new>
@@ -108,24 +109,36 @@ std::unique_ptr<TSection> MakeSection(int Width, int Height, int BitCount) {
   return section;
 }
 
-// Cuts a copy of Width x Height from (SourceX, SourceY) to (X, Y) to both rectangles.
+// Cuts a copy of Width x Height from (SourceX, SourceY) to (X, Y) to both rectangles. The cut is
+// worked out in 64 bits, so corners and sizes anywhere in the int range (a start near INT_MIN, a
+// far edge beyond INT_MAX) clip correctly; what is left lies inside both rectangles.
 bool ClipCopy(const QRect& SourceBounds, const QRect& DestBounds, int* X, int* Y, int* Width,
               int* Height, int* SourceX, int* SourceY) {
-  auto cut = [](int* start, int* other, int* size, int low, int high) {
+  using Wide = std::int64_t;
+  Wide x = *X, y = *Y, w = *Width, h = *Height, sx = *SourceX, sy = *SourceY;
+  auto cut = [](Wide* start, Wide* other, Wide* size, Wide low, Wide high) {
     if (*start < low) {
-      const int drop = low - *start;
+      const Wide drop = low - *start;
       *start += drop;
       *other += drop;
       *size -= drop;
     }
     if (*start + *size > high) *size = high - *start;
   };
-  if (*Width <= 0 || *Height <= 0) return false;
-  cut(SourceX, X, Width, SourceBounds.left(), SourceBounds.right() + 1);
-  cut(SourceY, Y, Height, SourceBounds.top(), SourceBounds.bottom() + 1);
-  cut(X, SourceX, Width, DestBounds.left(), DestBounds.right() + 1);
-  cut(Y, SourceY, Height, DestBounds.top(), DestBounds.bottom() + 1);
-  return *Width > 0 && *Height > 0;
+  if (w <= 0 || h <= 0) return false;
+  cut(&sx, &x, &w, SourceBounds.left(), Wide{SourceBounds.right()} + 1);
+  cut(&sy, &y, &h, SourceBounds.top(), Wide{SourceBounds.bottom()} + 1);
+  cut(&x, &sx, &w, DestBounds.left(), Wide{DestBounds.right()} + 1);
+  cut(&y, &sy, &h, DestBounds.top(), Wide{DestBounds.bottom()} + 1);
+  if (w <= 0 || h <= 0) return false;
+  // Both corners now lie inside their rectangles, so every value fits an int again.
+  *X = static_cast<int>(x);
+  *Y = static_cast<int>(y);
+  *Width = static_cast<int>(w);
+  *Height = static_cast<int>(h);
+  *SourceX = static_cast<int>(sx);
+  *SourceY = static_cast<int>(sy);
+  return true;
 }
 
 }  // namespace

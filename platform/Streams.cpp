@@ -66,10 +66,13 @@ std::int64_t TStream::CopyFrom(TStream& Source, std::int64_t Count) {
 
 TFileStream::TFileStream(const AnsiString& FileName, unsigned Mode) : FFileName(FileName) {
   const bool create = (Mode & 0xFF00) == fmCreate;
+  const bool createNew = create && (Mode & fmExclusive) != 0;
   int flags = O_CLOEXEC;
   bool writing = true;
   if (create) {
-    flags |= O_RDWR | O_CREAT | O_TRUNC;
+    // Not O_TRUNC: the file is emptied below, once the lock shows nobody else has it open.
+    flags |= O_RDWR | O_CREAT;
+    if (createNew) flags |= O_EXCL | O_NOFOLLOW;
   } else {
     switch (Mode & 0x0003) {
       case fmOpenWrite: flags |= O_WRONLY; break;
@@ -77,32 +80,38 @@ TFileStream::TFileStream(const AnsiString& FileName, unsigned Mode) : FFileName(
       default: flags |= O_RDONLY; writing = false; break;
     }
   }
+  auto fail = [&](int Error, const AnsiString& Reason) {
+    if (FHandle >= 0) ::close(FHandle);
+    FHandle = -1;
+    if (create) throw EFCreateError("Cannot create file \"" + FileName + "\". " + Reason, Error);
+    throw EFOpenError("Cannot open file \"" + FileName + "\". " + Reason, Error);
+  };
   FHandle = ::open(FileName.c_str(), flags, 0666);
   if (FHandle < 0) {
     const int error = errno;
-    if (create)
-      throw EFCreateError("Cannot create file \"" + FileName + "\". " + SystemReason(error));
-    throw EFOpenError("Cannot open file \"" + FileName + "\". " + SystemReason(error));
+    fail(error, SystemReason(error));
   }
   struct stat info {};
-  if (::fstat(FHandle, &info) == 0 && S_ISDIR(info.st_mode)) {
-    ::close(FHandle);
-    FHandle = -1;
-    throw EFOpenError("Cannot open file \"" + FileName + "\". " + SystemReason(EISDIR));
-  }
+  const bool known = ::fstat(FHandle, &info) == 0;
+  if (known && S_ISDIR(info.st_mode)) fail(EISDIR, SystemReason(EISDIR));
   // Sharing: deny-write and exclusive openers hold advisory locks that exclude each other's
-  // writers (and, for exclusive, everyone).
-  const unsigned share = create ? 0u : (Mode & 0x00F0);
+  // writers (and, for exclusive, everyone). Creating is writing: it takes the exclusive lock unless
+  // told to share.
+  const unsigned share = Mode & 0x00F0;
   int lock = 0;
-  if (share == fmShareExclusive) lock = LOCK_EX;
+  if (create) lock = share == fmShareDenyNone ? 0 : LOCK_EX;
+  else if (share == fmShareExclusive) lock = LOCK_EX;
   else if (share == fmShareDenyWrite) lock = writing ? LOCK_EX : LOCK_SH;
   if (lock != 0 && ::flock(FHandle, lock | LOCK_NB) != 0) {
     const int error = errno;
-    ::close(FHandle);
-    FHandle = -1;
-    throw EFOpenError("Cannot open file \"" + FileName + "\". " +
-                      (error == EWOULDBLOCK ? AnsiString("The file is in use by another stream.")
-                                            : SystemReason(error)));
+    fail(error, error == EWOULDBLOCK ? AnsiString("The file is in use by another stream.")
+                                     : SystemReason(error));
+  }
+  // Only a regular file is emptied (a device or pipe has nothing to cut, as O_TRUNC would ignore).
+  const bool regular = !known || S_ISREG(info.st_mode);
+  if (create && !createNew && regular && ::ftruncate(FHandle, 0) != 0) {
+    const int error = errno;
+    fail(error, SystemReason(error));
   }
 }
 

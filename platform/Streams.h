@@ -14,11 +14,17 @@
 namespace ovelta {
 
 // A stream operation failed: a file could not be opened or created, a read or write fell short
-// through ReadBuffer/WriteBuffer, a seek or resize was refused, or memory ran out.
+// through ReadBuffer/WriteBuffer, a seek or resize was refused, or memory ran out. SystemError is
+// the system's error number (errno) behind the failure, 0 when there is none.
 class EStreamError : public Exception {
  public:
-  using Exception::Exception;
+  explicit EStreamError(const AnsiString& Message, int SystemError = 0)
+      : Exception(Message), FSystemError(SystemError) {}
   std::string ClassName() const override { return "EStreamError"; }
+  int SystemError() const { return FSystemError; }
+
+ private:
+  int FSystemError = 0;
 };
 class EFOpenError : public EStreamError {
  public:
@@ -76,11 +82,15 @@ class TStream : public TObject {
   std::int64_t CopyFrom(TStream& Source, std::int64_t Count);
 };
 
-// Open modes of TFileStream: one access mode, or'ed with one sharing mode; fmCreate alone creates
-// (or empties) the file and opens it for reading and writing.
+// Open modes of TFileStream: one access mode, or'ed with one sharing mode. fmCreate creates (or
+// empties) the file and opens it for reading and writing; it denies every other locking opener, as
+// fmShareExclusive does, unless or'ed with fmShareDenyNone, and the file is emptied only once that
+// lock is held. fmCreate | fmExclusive creates a new file only: it fails (SystemError EEXIST) when
+// anything of that name exists, a symbolic link included, which is never followed.
 inline constexpr unsigned fmOpenRead = 0x0000;
 inline constexpr unsigned fmOpenWrite = 0x0001;
 inline constexpr unsigned fmOpenReadWrite = 0x0002;
+inline constexpr unsigned fmExclusive = 0x0004;
 inline constexpr unsigned fmShareCompat = 0x0000;
 inline constexpr unsigned fmShareExclusive = 0x0010;
 inline constexpr unsigned fmShareDenyWrite = 0x0020;
@@ -91,7 +101,10 @@ inline constexpr unsigned fmCreate = 0xFF00;
 // strings). Sharing modes are kept with advisory locks among the programs that use them: a stream
 // opened with fmShareDenyWrite or fmShareExclusive cannot be opened while another such stream has
 // the file open for writing, nor opened for writing while another such stream has it open at all
-// (fmShareExclusive refuses every other such opener). Programs that take no lock are not stopped.
+// (fmShareExclusive refuses every other such opener); creating counts as opening for writing, so a
+// file another such stream has open is neither created over nor emptied. The locks are flock locks
+// (per open file), so they also hold between two streams of one process. Programs that take no
+// lock are not stopped.
 class TFileStream : public TStream {
  public:
   // Opens or creates FileName; raises EFOpenError (open) or EFCreateError (fmCreate) on failure,

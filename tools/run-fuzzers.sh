@@ -16,6 +16,7 @@ for target in "$build"/fuzz/fuzz_*; do
   echo "-- $name: $runs inputs"
   "$target" -runs="$runs" -max_total_time=300 -rss_limit_mb=2048 -print_final_stats=1 "$work" \
     2> "$work.log" || { tail -50 "$work.log"; rm -rf "$work" "$work.log"; exit 1; }
+  grep -E '^#[0-9]+.*cov:' "$work.log" | tail -1 || true
   grep -E 'stat::number_of_executed_units' "$work.log" || true
   rm -rf "$work" "$work.log"
   found=$((found + 1))

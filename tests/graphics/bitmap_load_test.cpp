@@ -255,6 +255,25 @@ TEST_P(BmpLoader, DamagedImagesAreRefusedAndLeaveTheOutputsAlone) {
   }
 }
 
+// Files that really hold the colour table they announce: a table longer than the 256 entries the
+// loaders keep must be refused, not read past the end of their tables.
+TEST_P(BmpLoader, ColourTablesLongerThan256EntriesAreRefused) {
+  for (std::uint32_t entries : {257u, 65535u}) {
+    SCOPED_TRACE(entries);
+    const Bytes file = BuildBmp(Image8(1, 1, entries, static_cast<int>(entries)));
+    ASSERT_EQ(file.size(), 14 + 40 + 4 * std::size_t{entries} + 4);
+    Outputs out;
+    const std::int64_t blocks = heap_testing::LiveBlocks();
+    EXPECT_FALSE(Source.Bmp8(file, &out.Palette, &out.Pixels, &out.Width, &out.Height));
+    EXPECT_FALSE(Source.Bmp8(file, &out.Palette, nullptr, nullptr, nullptr));
+    EXPECT_FALSE(Source.Bmp24(file, &out.Pixels24, &out.Width, &out.Height));
+    EXPECT_EQ(heap_testing::LiveBlocks(), blocks);
+    EXPECT_EQ(out.Palette, nullptr);
+    EXPECT_EQ(out.Pixels24, nullptr);
+    EXPECT_EQ(out.Width, -7);
+  }
+}
+
 TEST_P(BmpLoader, FailedAllocationsLeaveNothingBehind) {
   const Bytes eight = BuildBmp(Image8(3, 2, 0, 256));
   const Bytes twentyFour = BuildBmp(Image24(3, 2));

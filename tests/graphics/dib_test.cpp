@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <vector>
 
 #include "bmp_builder.h"
 #include "graphics/Ovdib.h"
@@ -424,6 +427,39 @@ TEST(OvDibContexts, BlockCopiesBetweenSurfacesAndBitmaps) {
   ReleaseDC(GetDesktopWindow(), screen);
   EXPECT_EQ(changes, 1);
   to.EndBitmap();
+  from.ReleaseBmpDC();
+}
+
+// Corners and sizes at the ends of the int range clip like any others: nothing outside either
+// surface is touched, and the part that does overlap is copied.
+TEST(OvDibContexts, BlockCopiesClipNearTheEndsOfTheIntRange) {
+  constexpr int kMax = std::numeric_limits<int>::max();
+  constexpr int kMin = std::numeric_limits<int>::min();
+  TOvDib from(nullptr, 8, 8), to(nullptr, 8, 8);
+  for (int i = 0; i < 64; ++i) from.ImagePtr()[i] = static_cast<Byte>(i + 1);
+  HDC source = from.GetBmpDC();
+  const std::vector<Byte> blank(to.ImagePtr(), to.ImagePtr() + 64);
+  for (const auto& [x, y, sx, sy, w, h] : {std::array<int, 6>{kMax - 1, 0, 0, 0, 4, 4},
+                                          {0, kMax - 2, 0, 0, 4, 4},
+                                          {kMin, 0, 0, 0, 4, 4},
+                                          {0, kMin + 1, 0, 0, kMax, kMax},
+                                          {0, 0, kMax - 1, 0, 4, 4},
+                                          {0, 0, kMin, kMin, kMax, kMax},
+                                          {kMax, kMax, kMax, kMax, kMax, kMax}}) {
+    SCOPED_TRACE(::testing::Message() << x << ", " << y << " from " << sx << ", " << sy << " size "
+                                    << w << " x " << h);
+    EXPECT_TRUE(to.PutBitBlt(x, y, source, sx, sy, w, h));
+    EXPECT_TRUE(std::equal(blank.begin(), blank.end(), to.ImagePtr()));
+    EXPECT_TRUE(from.GetBitBlt(to.GetBmpDC(), x, y, sx, sy, w, h));
+    to.ReleaseBmpDC();
+    EXPECT_TRUE(std::equal(blank.begin(), blank.end(), to.ImagePtr()));
+  }
+  // Sizes up to INT_MAX from inside both surfaces: the overlap, a 2 x 2 corner, is copied.
+  EXPECT_TRUE(to.PutBitBlt(6, 6, source, 3, 3, kMax, kMax));
+  EXPECT_EQ(to.ImagePtr()[6 * 8 + 6], from.ImagePtr()[3 * 8 + 3]);
+  EXPECT_EQ(to.ImagePtr()[7 * 8 + 7], from.ImagePtr()[4 * 8 + 4]);
+  EXPECT_EQ(to.ImagePtr()[5 * 8 + 5], 0);
+  EXPECT_EQ(to.ImagePtr()[6 * 8 + 5], 0);
   from.ReleaseBmpDC();
 }
 

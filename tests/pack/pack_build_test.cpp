@@ -1,8 +1,12 @@
 // Building packs: the bytes NewPack, AddFile, AddPack, DelFile and EndPack write, member names and
 // their refusals, AddFile's messages, temporary files and progress.
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
+#include <thread>
 
 #include "pack/Ovpack.h"
 #include "pack_support.h"
@@ -364,6 +368,111 @@ TEST_F(PackBuild, TemporaryNamesAreTheFirstFree) {
   ::mkdir(Dir.File("OvTmp001.Corvel").c_str(), 0700);  // a directory does not count as a file
   ASSERT_TRUE(TOvPack::MakeTempFile(name));
   EXPECT_EQ(name, "OvTmp001.Corvel");
+}
+
+// Packs built at the same time in one directory share the temporary names: each addition must
+// get a file of its own. Every member must read back as its source, and no addition may fail.
+TEST_F(PackBuild, PacksAddingAtOnceInOneDirectoryKeepEveryMember) {
+  constexpr int kPacks = 4;
+  constexpr int kMembers = 60;
+  std::mutex lock;
+  std::vector<std::string> shown;
+  MessageBoxHandler previous = SetMessageBoxHandler(
+      [&](const AnsiString& Text, const AnsiString&, unsigned) {
+        std::lock_guard<std::mutex> guard(lock);
+        shown.push_back(Text);
+        return 1;
+      });
+  auto content = [](int P, int M) {
+    return "pack " + std::to_string(P) + " member " + std::to_string(M) + "\n" +
+           TextBytes(static_cast<std::size_t>(300 + 37 * M + P));
+  };
+  auto source = [&](int P, int M) { return Dir.File("in_" + std::to_string(P) + "_" + std::to_string(M)); };
+  for (int p = 0; p < kPacks; ++p)
+    for (int m = 0; m < kMembers; ++m) WriteAll(source(p, m), content(p, m));
+
+  std::vector<int> added(kPacks, 0);
+  std::vector<std::thread> writers;
+  for (int p = 0; p < kPacks; ++p) {
+    writers.emplace_back([&, p] {
+      TOvPack pack;
+      pack.SetReadOnly(false);
+      if (!pack.NewPack(Dir.File("p" + std::to_string(p) + ".pak"))) return;
+      for (int m = 0; m < kMembers; ++m) {
+        added[static_cast<std::size_t>(p)] += pack.AddFile("m" + std::to_string(m), source(p, m), true);
+      }
+      pack.EndPack();
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  SetMessageBoxHandler(previous);
+
+  EXPECT_TRUE(shown.empty()) << shown.size() << " failures, the first: " << shown.front();
+  EXPECT_EQ(TempFilesLeft(Dir.Path()), 0);
+  for (int p = 0; p < kPacks; ++p) {
+    SCOPED_TRACE(p);
+    EXPECT_EQ(added[static_cast<std::size_t>(p)], kMembers);
+    TOvPack reader;
+    reader.SetCrcMode(cmEachFile);
+    ASSERT_TRUE(reader.LoadPack(Dir.File("p" + std::to_string(p) + ".pak")));
+    int intact = 0;
+    for (int m = 0; m < kMembers; ++m) {
+      std::unique_ptr<TMemoryStream> back = reader.OvMakeStream("m" + std::to_string(m));
+      intact += back && back->Size() == static_cast<std::int64_t>(content(p, m).size()) &&
+                std::string(static_cast<char*>(back->Memory()), content(p, m).size()) == content(p, m);
+    }
+    EXPECT_EQ(intact, kMembers);
+  }
+}
+
+// A symbolic link planted under the first temporary name is neither followed nor removed: the
+// addition takes the next name and the link's target stays as it was.
+TEST_F(PackBuild, PlantedLinkAtATemporaryNameIsNotWrittenThrough) {
+  const std::string victim = Dir.File("victim");
+  WriteAll(victim, "precious");
+  ASSERT_EQ(::symlink(victim.c_str(), Dir.File("OvTmp000.Corvel").c_str()), 0);
+  ASSERT_EQ(::symlink(Dir.File("nothing-here").c_str(), Dir.File("OvTmp001.Corvel").c_str()), 0);
+  const std::string text = TextBytes(20000);
+  ASSERT_TRUE(Pack.NewPack(Dir.File("l.pak")));
+  ASSERT_TRUE(Add("text.txt", text, true));
+  ASSERT_TRUE(Pack.EndPack());
+
+  EXPECT_EQ(ReadAll(victim), "precious");
+  struct stat facts {};
+  EXPECT_NE(::lstat(Dir.File("nothing-here").c_str(), &facts), 0);
+  EXPECT_EQ(TempFilesLeft(Dir.Path()), 2);  // the two links, and nothing else
+  ASSERT_TRUE(Pack.LoadPack(Dir.File("l.pak")));
+  std::unique_ptr<TMemoryStream> back = Pack.OvMakeStream("text.txt");
+  ASSERT_TRUE(back);
+  EXPECT_EQ(std::string(static_cast<char*>(back->Memory()), text.size()), text);
+}
+
+// A pack another pack object has open is not emptied by NewPack: the second opener is refused, as
+// a sharing violation would refuse it, and the reader keeps its members.
+TEST_F(PackBuild, NewPackRefusesAPackThatIsOpenElsewhere) {
+  ASSERT_TRUE(Pack.NewPack(Dir.File("shared.pak")));
+  ASSERT_TRUE(Add("a.txt", TextBytes(5000)));
+  ASSERT_TRUE(Pack.EndPack());
+  const std::string before = ReadAll(Dir.File("shared.pak"));
+
+  TOvPack reader;  // read-only: a shared lock
+  ASSERT_TRUE(reader.LoadPack(Dir.File("shared.pak")));
+  TOvPack writer;
+  writer.SetReadOnly(false);
+  EXPECT_FALSE(writer.NewPack(Dir.File("shared.pak")));
+  EXPECT_FALSE(writer.PackOpen());
+  EXPECT_EQ(ReadAll(Dir.File("shared.pak")), before);
+  std::unique_ptr<TMemoryStream> member = reader.OvMakeStream("a.txt");
+  ASSERT_TRUE(member);
+  EXPECT_EQ(member->Size(), 5000);
+  reader.EndPack();
+
+  // The other way round: a pack being built cannot be opened, not even for reading.
+  ASSERT_TRUE(writer.NewPack(Dir.File("shared.pak")));
+  EXPECT_FALSE(reader.LoadPack(Dir.File("shared.pak")));
+  EXPECT_TRUE(Boxes.Boxes().empty());  // refused quietly, not reported as damage
+  EXPECT_TRUE(writer.EndPack());
+  EXPECT_TRUE(reader.LoadPack(Dir.File("shared.pak")));
 }
 
 }  // namespace

@@ -11,8 +11,10 @@
 #include <cstring>
 #include <memory>
 #include <set>
+#include <utility>
 #include <vector>
 
+#include "platform/Fonts.h"
 #include "platform/Gdi_p.h"
 #include "platform/Graphics.h"
 #include "platform/Resources.h"
@@ -331,6 +333,13 @@ TEST(Fonts, WindowsJapaneseFacesAndHeightsMapToTheIpaFonts) {
   EXPECT_EQ(mapped.pixelSize(), 16);
   font.SetName(Sjis("ＭＳ Ｐゴシック"));
   EXPECT_EQ(QFontInfo(gdi::QFontOf(font)).family(), "IPAPGothic");
+  // The Mincho faces are installed Mincho faces (fonts-ipafont-mincho), as on the forms.
+  for (const auto& [face, family] : {std::pair{"ＭＳ 明朝", "IPAMincho"}, {"ＭＳ Ｐ明朝", "IPAPMincho"},
+                                     {"MS Mincho", "IPAMincho"}, {"MS UI Gothic", "IPAPGothic"}}) {
+    font.SetName(Sjis(face));
+    EXPECT_EQ(QFontInfo(gdi::QFontOf(font)).family(), family) << face;
+    EXPECT_EQ(FontFamilyFor(Sjis(face)), family) << face;
+  }
 
   font.SetHeight(20);  // a cell height
   const QFont cell = gdi::QFontOf(font);

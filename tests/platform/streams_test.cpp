@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -92,6 +93,50 @@ TEST(FileStream, DenyWriteSharingExcludesWritersNotReaders) {
     EXPECT_THROW(TFileStream(path, fmOpenRead | fmShareDenyWrite), EFOpenError);
   }
   TFileStream again(path, fmOpenReadWrite | fmShareDenyWrite);  // locks went with their streams
+}
+
+// Creating is writing: a file another locking stream has open is not emptied under it.
+TEST(FileStream, CreatingOverAFileInUseFailsAndLeavesItWhole) {
+  TempDir dir;
+  const std::string path = dir.File("busy");
+  {
+    TFileStream make(path, fmCreate);
+    make.WriteBuffer("0123456789", 10);
+  }
+  {
+    TFileStream reader(path, fmOpenRead | fmShareDenyWrite);
+    EXPECT_THROW(TFileStream(path, fmCreate), EFCreateError);
+    EXPECT_EQ(reader.Size(), 10);
+  }
+  {
+    TFileStream creator(path, fmCreate);  // the lock is held until the stream goes
+    EXPECT_EQ(creator.Size(), 0);
+    EXPECT_THROW(TFileStream(path, fmOpenRead | fmShareDenyWrite), EFOpenError);
+  }
+}
+
+TEST(FileStream, CreateNewRefusesEveryExistingNameAndNeverFollowsALink) {
+  TempDir dir;
+  const std::string target = dir.File("target");
+  const std::string link = dir.File("link");
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);  // dangling: its target does not exist
+  try {
+    TFileStream planted(link, fmCreate | fmExclusive);
+    FAIL() << "created through a symbolic link";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(e.SystemError(), EEXIST);
+  }
+  struct stat facts {};
+  EXPECT_NE(::lstat(target.c_str(), &facts), 0);
+
+  const std::string file = dir.File("file");
+  {
+    TFileStream fresh(file, fmCreate | fmExclusive);
+    fresh.WriteBuffer("kept", 4);
+  }
+  EXPECT_THROW(TFileStream(file, fmCreate | fmExclusive), EFCreateError);
+  TFileStream again(file, fmOpenRead);
+  EXPECT_EQ(again.Size(), 4);
 }
 
 TEST(MemoryStream, GrowsReadsSeeksAndSizes) {
