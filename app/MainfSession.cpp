@@ -229,18 +229,23 @@ AnsiString TMainForm::ReceiveLoginText(TCustomWinSocket* Socket) {
 void TMainForm::ClientLines() {
   TCustomWinSocket* socket = ClientConnection;
   if (!socket || SessionState != 2 || TakingClientLines) return;
-  TakingClientLines = true;
-  bool tooLong = false;
-  TakeLines(ClientBuffer, [&](const AnsiString& Line) {
-    if (Line.size() > kMaxLineBytes) {
-      tooLong = true;
-      return false;
-    }
-    ClientCommand(Line);
-    // Lines after PASS wait for its answer; lines after a lagging reader's replies wait for it.
+  // Lines after PASS wait for its answer; lines after a lagging reader's replies wait for it.
+  auto mayTake = [&] {
     return ClientConnection == socket && SessionState == 2 && !PassPending &&
            socket->SendPending() < kReplyBacklog;
-  });
+  };
+  TakingClientLines = true;
+  bool tooLong = false;
+  if (mayTake()) {
+    TakeLines(ClientBuffer, [&](const AnsiString& Line) {
+      if (Line.size() > kMaxLineBytes) {
+        tooLong = true;
+        return false;
+      }
+      ClientCommand(Line);
+      return mayTake();
+    });
+  }
   TakingClientLines = false;
   if (ClientConnection != socket || SessionState != 2) return;
   if (tooLong || UnfinishedLength(ClientBuffer) > kMaxLineBytes) {
@@ -486,14 +491,16 @@ void TMainForm::ServerLines() {
   };
   bool tooLong = false;
   // Lines after a successful answer in the same receipt are still logged, not passed on.
-  TakeLines(ServerBuffer, [&](const AnsiString& Line) {
-    if (Line.size() > kMaxLineBytes) {
-      tooLong = true;
-      return false;
-    }
-    ServerLine(Line);
-    return upstream->Connected() && !lagging();
-  });
+  if (upstream->Connected() && !lagging()) {
+    TakeLines(ServerBuffer, [&](const AnsiString& Line) {
+      if (Line.size() > kMaxLineBytes) {
+        tooLong = true;
+        return false;
+      }
+      ServerLine(Line);
+      return upstream->Connected() && !lagging();
+    });
+  }
   if (SessionState != 2 || !upstream->Connected()) return;
   if (tooLong || UnfinishedLength(ServerBuffer) > kMaxLineBytes) {
     LineTooLong(upstream);

@@ -436,12 +436,15 @@ TEST_F(SessionTest, PipelinedCommandsWaitForThePassAnswerAndKeepTheirOrder) {
     EXPECT_EQ(mail.Expect("+OK kvale is a real hoopy frood\r\n"),
               "+OK kvale is a real hoopy frood\r\n");
     EXPECT_EQ(mail.Drain(50), "");  // nothing is answered before PASS
+    mail.Send("UIDL\r\n");         // nor what comes later, on its own
+    EXPECT_EQ(mail.Drain(50), "");
     server.Send(kGreeting);
     EXPECT_EQ(server.Expect(kApopLine), kApopLine);
     EXPECT_EQ(server.Drain(50), "");
     server.Send("+OK maildrop ready\r\n");
     EXPECT_EQ(mail.Expect("+OK maildrop ready\r\n"), "+OK maildrop ready\r\n");
-    EXPECT_EQ(server.Expect("STAT\r\nNOOP\nLIST 1\r\n"), "STAT\r\nNOOP\nLIST 1\r\n");
+    EXPECT_EQ(server.Expect("STAT\r\nNOOP\nLIST 1\r\nUIDL\r\n"),
+              "STAT\r\nNOOP\nLIST 1\r\nUIDL\r\n");
     server.Send("+OK 1 120\r\n");
     EXPECT_EQ(mail.Expect("+OK 1 120\r\n"), "+OK 1 120\r\n");
     mail.Close();
