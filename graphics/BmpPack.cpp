@@ -1,8 +1,6 @@
-// The loaders that read from pack members (through Ovfopen, Ovfseek, Ovfread and Ovfclose), and the
-// surface's DrawBmpPack and SetActPack built on them.
+// The loaders that read from pack members (through Ovfopen, Ovfseek, Ovfread and Ovfclose).
 #include "graphics/BmpSource_p.h"
 #include "graphics/Ovbitmap.h"
-#include "graphics/Ovdib.h"
 #include "pack/Ovpack.h"
 #include "platform/Heap.h"
 
@@ -67,22 +65,6 @@ bool LoadBmp24Pack(TOvPack* Pack, const AnsiString& Name, TOvRGB** Pixels, int* 
   TMemberSource source(Pack, Name);
   return source.IsOpen() &&
          bmp_detail::LoadBmp24(source, bmp_detail::TBmpForm::File, Pixels, Width, Height);
-}
-
-bool TOvDib::DrawBmpPack(TOvPack* Pack, const AnsiString& Name, int X, int Y) {
-  RGBQUAD* palette = nullptr;
-  Byte* pixels = nullptr;
-  int w = 0, h = 0;
-  const bool loaded = LoadBmpPack(Pack, Name, &palette, &pixels, &w, &h);
-  return DrawLoadedBmp(loaded, palette, pixels, w, h, X, Y);
-}
-
-bool TOvDib::SetActPack(TOvPack* Pack, const AnsiString& Name) {
-  RGBQUAD* palette = nullptr;
-  if (!LoadActPack(Pack, Name, &palette)) return false;
-  GlobalBlock owned(palette);
-  if (FDib) SetPal2(palette);
-  return true;
 }
 
 }  // namespace ovelta

@@ -533,6 +533,22 @@ bool TOvDib::SetActFile(const AnsiString& FileName) {
   return true;
 }
 
+bool TOvDib::DrawBmpPack(TOvPack* Pack, const AnsiString& Name, int X, int Y) {
+  RGBQUAD* palette = nullptr;
+  Byte* pixels = nullptr;
+  int w = 0, h = 0;
+  const bool loaded = LoadBmpPack(Pack, Name, &palette, &pixels, &w, &h);
+  return DrawLoadedBmp(loaded, palette, pixels, w, h, X, Y);
+}
+
+bool TOvDib::SetActPack(TOvPack* Pack, const AnsiString& Name) {
+  RGBQUAD* palette = nullptr;
+  if (!LoadActPack(Pack, Name, &palette)) return false;
+  GlobalBlock owned(palette);
+  if (FDib) SetPal2(palette);
+  return true;
+}
+
 namespace Ovdib {
 void Register() { RegisterComponents(kOveltaPage, {"TOvDib"}); }
 }  // namespace Ovdib

@@ -114,12 +114,4 @@ std::vector<std::string> RegisteredComponents(const std::string& Page) {
   return {};
 }
 
-std::vector<std::string> RegisteredPages() {
-  PaletteRegistry& registry = Palette();
-  std::lock_guard<std::mutex> guard(registry.Lock);
-  std::vector<std::string> names;
-  for (const auto& entry : registry.Pages) names.push_back(entry.first);
-  return names;
-}
-
 }  // namespace ovelta

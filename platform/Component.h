@@ -86,8 +86,6 @@ class TComponent : public TObject {
 void RegisterComponents(const std::string& Page, const std::vector<std::string>& ClassNames);
 // The class names registered on Page, in registration order; empty when the page does not exist.
 std::vector<std::string> RegisteredComponents(const std::string& Page);
-// The page names, in the order they were first used.
-std::vector<std::string> RegisteredPages();
 
 // The palette page of the library's own components.
 inline constexpr const char* kOveltaPage = "Ovelta";

@@ -312,13 +312,6 @@ HBITMAP CreateDIBSection(HDC Context, const BITMAPINFO* Info, unsigned Usage, vo
   return handle;
 }
 
-HBITMAP CreateCompatibleBitmap(HDC Context, int Width, int Height) {
-  if (Context && !gdi::FindContext(Context)) return nullptr;
-  std::unique_ptr<gdi::TSection> section = gdi::MakeSection(Width, Height, 32);
-  if (!section) return nullptr;
-  return gdi::Insert<HBITMAP>(std::move(*section));
-}
-
 HPALETTE CreatePalette(const LOGPALETTE* Palette) {
   if (!Palette || Palette->palNumEntries == 0 || Palette->palNumEntries > 256) return nullptr;
   return gdi::Insert<HPALETTE>(gdi::TPaletteObject{std::vector<PALETTEENTRY>(

@@ -170,8 +170,6 @@ HGDIOBJ GetStockObject(int Which);
 // new pixels are 0.
 HBITMAP CreateDIBSection(HDC Context, const BITMAPINFO* Info, unsigned Usage, void** Bits,
                          void* Section, DWord Offset);
-// A 32-bit bitmap section of the given size (top-down), or null.
-HBITMAP CreateCompatibleBitmap(HDC Context, int Width, int Height);
 
 HPALETTE CreatePalette(const LOGPALETTE* Palette);
 // Copy entries out of or into a palette; the number of entries copied (0 on a bad handle or range).

@@ -25,13 +25,13 @@ inline constexpr unsigned NIF_MESSAGE = 0x1;
 inline constexpr unsigned NIF_ICON = 0x2;
 inline constexpr unsigned NIF_TIP = 0x4;
 
-// The size marker of the record layout below (the one whose tip holds 128 characters with the
-// terminating zero); callers put it in cbSize.
+// The record size callers put in cbSize: the shell's 488-byte layout, whose tip holds 128
+// characters with the terminating zero.
 inline constexpr DWord NOTIFYICONDATAA_V2_SIZE = 488;
 inline constexpr int kNotifyTipSize = 128;
 
-// The shell's notify-icon record. Only the members up to szTip are read by the service; the rest
-// keep the layout.
+// The shell's notify-icon record, with the members the service reads (the shell's further balloon
+// and state members are never used here).
 struct NOTIFYICONDATAA {
   DWord cbSize = 0;
   HWND hWnd = nullptr;
@@ -40,9 +40,7 @@ struct NOTIFYICONDATAA {
   unsigned uCallbackMessage = 0;
   HICON hIcon = nullptr;
   char szTip[kNotifyTipSize] = {};
-  DWord dwState = 0;
-  DWord dwStateMask = 0;
-  char szInfo[256] = {};
+};
   unsigned uTimeoutOrVersion = 0;
   char szInfoTitle[64] = {};
   DWord dwInfoFlags = 0;
