@@ -41,10 +41,6 @@ struct NOTIFYICONDATAA {
   HICON hIcon = nullptr;
   char szTip[kNotifyTipSize] = {};
 };
-  unsigned uTimeoutOrVersion = 0;
-  char szInfoTitle[64] = {};
-  DWord dwInfoFlags = 0;
-};
 
 // Adds (NIM_ADD), modifies (NIM_MODIFY) or deletes (NIM_DELETE) the icon Data names (hWnd, uID).
 // uFlags says which of uCallbackMessage, hIcon and szTip are valid; szTip is read up to its first
