@@ -2,7 +2,7 @@
 #include "app/Logf.h"
 
 #include "app/Mainf.h"
-#include "platform/Text.h"
+#include "platform/core/Text.h"
 
 namespace ovelta {
 

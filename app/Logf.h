@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/Forms.h"
+#include "platform/ui/Forms.h"
 
 namespace ovelta {
 

@@ -5,9 +5,9 @@
 #include <cstdio>
 
 #include "app/Logf.h"
-#include "platform/Dialogs.h"
-#include "platform/Icons.h"
-#include "platform/Text.h"
+#include "platform/core/Dialogs.h"
+#include "platform/ui/Icons.h"
+#include "platform/core/Text.h"
 
 namespace ovelta {
 

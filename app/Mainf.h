@@ -7,12 +7,12 @@
 
 #include <string>
 
-#include "platform/Application.h"
-#include "platform/Forms.h"
-#include "platform/Menus.h"
-#include "platform/Sockets.h"
-#include "platform/Timers.h"
-#include "platform/Types.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Forms.h"
+#include "platform/ui/Menus.h"
+#include "platform/net/Sockets.h"
+#include "platform/ui/Timers.h"
+#include "platform/core/Types.h"
 #include "trayicon/Ovnotifyicon.h"
 
 namespace ovelta {

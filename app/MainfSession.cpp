@@ -18,8 +18,8 @@
 
 #include "app/Mainf.h"
 #include "digest/Ovmd5.h"
-#include "platform/Application.h"
-#include "platform/Text.h"
+#include "platform/ui/Application.h"
+#include "platform/core/Text.h"
 
 namespace ovelta {
 

@@ -2,9 +2,9 @@
 // windows freed newest first.
 #include "app/Program.h"
 
-#include "platform/Application.h"
-#include "platform/Forms.h"
-#include "platform/NotifyArea.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Forms.h"
+#include "platform/ui/NotifyArea.h"
 
 namespace ovelta {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "app/Program.h"
-#include "platform/Application.h"
+#include "platform/ui/Application.h"
 
 namespace {
 

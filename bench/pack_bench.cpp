@@ -22,10 +22,12 @@
 #include <vector>
 
 #include "pack/Ovpack.h"
-#include "platform/Dialogs.h"
-#include "platform/FileTime.h"
-#include "platform/Heap.h"
-#include "platform/Streams.h"
+#include "platform/core/Dialogs.h"
+#include "platform/core/FileTime.h"
+#include "platform/core/Heap.h"
+#include "platform/core/Streams.h"
+#include "platform/core/HeapTesting_p.h"
+#include "support/MessageBoxRecorder.h"
 
 namespace ovelta {
 namespace {

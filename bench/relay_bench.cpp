@@ -18,7 +18,7 @@
 
 #include "app/Logf.h"
 #include "app/Mainf.h"
-#include "platform/Application.h"
+#include "platform/ui/Application.h"
 #include "platform/SocketTestKit.h"
 
 namespace {

@@ -1,16 +1,17 @@
 # Installs the library, its headers (by unit folder) and a CMake package, so that another project can
-#   find_package(Ovelta CONFIG REQUIRED)  target_link_libraries(x Ovelta::ovelta)  #include <pack/Ovpack.h>
+#   find_package(Ovelta CONFIG REQUIRED)  target_link_libraries(x Ovelta::core)  #include <pack/Ovpack.h>
+# (Ovelta::core: no toolkit; Ovelta::ovelta, which links it, adds the surface, tray icon and sockets)
 # and the programs with their desktop entry, icon, man pages and system service. Every rule belongs
 # to one of three components, the Debian packages of cmake/MerligPackage.cmake: merlig (the proxy),
-# libovelta0 (the shared library) and libovelta-dev (headers, CMake package, ovpack).
+# libovelta0 (the shared libraries) and libovelta-dev (headers, CMake package, ovpack).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS ovelta EXPORT OveltaTargets
+install(TARGETS ovelta_core ovelta EXPORT OveltaTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libovelta0 NAMELINK_COMPONENT libovelta-dev
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libovelta-dev
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT libovelta0)
-foreach(dir IN LISTS OVELTA_UNIT_DIRS)
+foreach(dir IN ITEMS platform digest trayicon util pack graphics)
   install(DIRECTORY ${dir}/ DESTINATION include/ovelta/${dir} COMPONENT libovelta-dev
     FILES_MATCHING PATTERN "*.h" PATTERN "*_p.h" EXCLUDE)
 endforeach()

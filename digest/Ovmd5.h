@@ -5,7 +5,7 @@
 // the unit itself has no text rendering.
 #pragma once
 
-#include "platform/Types.h"
+#include "platform/core/Types.h"
 
 namespace ovelta {
 

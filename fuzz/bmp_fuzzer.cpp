@@ -10,8 +10,9 @@
 #include <string>
 
 #include "graphics/Ovbitmap.h"
-#include "platform/Heap.h"
-#include "platform/Resources.h"
+#include "platform/core/Heap.h"
+#include "platform/core/Resources.h"
+#include "platform/core/HeapTesting_p.h"
 
 namespace {
 

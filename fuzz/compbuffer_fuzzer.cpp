@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "pack/Ovpack.h"
-#include "platform/Heap.h"
+#include "platform/core/Heap.h"
+#include "platform/core/HeapTesting_p.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
   if (Size < 3) return 0;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz/FuzzDrivers.h"
-#include "platform/Heap.h"
+#include "platform/core/Heap.h"
 #include "tests/pack/CorvelReference.h"
 
 namespace {

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "pack/Ovpack.h"
-#include "platform/Dialogs.h"
+#include "platform/core/Dialogs.h"
+#include "platform/core/HeapTesting_p.h"
 
 namespace {
 
@@ -34,8 +35,12 @@ void ReadMember(TOvPack& Pack, OvFILE* Handle) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
-  static MessageBoxRecorder* boxes = new MessageBoxRecorder;  // check failures are not shown
-  boxes->Clear();
+  // Check failures are answered without being shown.
+  static const bool kQuiet = [] {
+    SetMessageBoxHandler([](const AnsiString&, const AnsiString&, unsigned) { return 1; });
+    return true;
+  }();
+  (void)kQuiet;
   TMemoryStream stream;
   if (Size > 0) stream.WriteBuffer(Data, static_cast<std::int32_t>(Size));
   const std::int64_t blocks = heap_testing::LiveBlocks();

@@ -8,7 +8,7 @@
 
 #include "graphics/BmpSource_p.h"
 #include "graphics/Ovbitmap.h"
-#include "platform/Heap.h"
+#include "platform/core/Heap.h"
 
 namespace ovelta {
 

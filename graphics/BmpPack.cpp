@@ -2,7 +2,7 @@
 #include "graphics/BmpSource_p.h"
 #include "graphics/Ovbitmap.h"
 #include "pack/Ovpack.h"
-#include "platform/Heap.h"
+#include "platform/core/Heap.h"
 
 namespace ovelta {
 

@@ -8,7 +8,7 @@
 
 #include "graphics/Ovdib.h"
 #include "graphics/Raster_p.h"
-#include "platform/Heap.h"
+#include "platform/core/Heap.h"
 
 namespace ovelta {
 

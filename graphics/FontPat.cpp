@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "graphics/Ovdib.h"
-#include "platform/Heap.h"
-#include "platform/Text.h"
+#include "platform/core/Heap.h"
+#include "platform/core/Text.h"
 
 namespace ovelta {
 

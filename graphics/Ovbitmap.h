@@ -4,8 +4,8 @@
 // keeps no state.
 #pragma once
 
-#include "platform/Resources.h"
-#include "platform/Types.h"
+#include "platform/core/Resources.h"
+#include "platform/core/Types.h"
 
 namespace ovelta {
 
@@ -59,7 +59,7 @@ static_assert(sizeof(TOvRGB) == 3, "TOvRGB is packed at 3 bytes");
 //
 // Output blocks: every block-producing parameter points to the caller's pointer variable.
 //   - A null parameter skips that output (the palette is not read, the pixels are not read).
-//   - A variable holding null receives a new block from the global heap (platform/Heap.h), which the
+//   - A variable holding null receives a new block from the global heap (platform/core/Heap.h), which the
 //     caller owns and releases with GlobalFree: palettes are always 1024 bytes (256 RGBQUAD, entries
 //     beyond the file's colour count zero), 8-bit pixels w*h bytes, 24-bit pixels 3*w*h bytes.
 //   - A variable holding a block is written into; the caller must have made it large enough.

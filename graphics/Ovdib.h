@@ -6,10 +6,10 @@
 #pragma once
 
 #include "graphics/Ovbitmap.h"
-#include "platform/Component.h"
-#include "platform/Graphics.h"
-#include "platform/Resources.h"
-#include "platform/Types.h"
+#include "platform/core/Component.h"
+#include "platform/gdi/Graphics.h"
+#include "platform/core/Resources.h"
+#include "platform/core/Types.h"
 
 namespace ovelta {
 

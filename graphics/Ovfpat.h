@@ -6,9 +6,9 @@
 
 #include <memory>
 
-#include "platform/Component.h"
-#include "platform/Graphics.h"
-#include "platform/Types.h"
+#include "platform/core/Component.h"
+#include "platform/gdi/Graphics.h"
+#include "platform/core/Types.h"
 
 namespace ovelta {
 

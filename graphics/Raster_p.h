@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/Types.h"
+#include "platform/core/Types.h"
 
 namespace ovelta::raster {
 

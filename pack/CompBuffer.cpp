@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "pack/Ovpack.h"
-#include "platform/Heap.h"
+#include "platform/core/Heap.h"
 
 namespace ovelta {
 

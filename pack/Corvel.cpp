@@ -8,7 +8,7 @@
 
 #include "pack/CorvelMatch_p.h"
 #include "pack/Ovpack.h"
-#include "platform/Heap.h"
+#include "platform/core/Heap.h"
 
 namespace ovelta {
 

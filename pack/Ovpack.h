@@ -2,7 +2,7 @@
 // archive component TOvPack with its member handles (OvFILE).
 #pragma once
 
-#include "platform/Types.h"
+#include "platform/core/Types.h"
 
 // ============================================================================================
 // CRC, Corvel codec and buffer compression
@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/Component.h"
+#include "platform/core/Component.h"
 
 namespace ovelta {
 
@@ -262,8 +262,8 @@ class TOvCompBuffer : public TObject {
 #include <cstddef>
 #include <vector>
 
-#include "platform/Heap.h"
-#include "platform/Streams.h"
+#include "platform/core/Heap.h"
+#include "platform/core/Streams.h"
 
 namespace ovelta {
 

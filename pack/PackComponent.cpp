@@ -7,8 +7,8 @@
 
 #include "pack/PackNames_p.h"
 #include "pack/Ovpack.h"
-#include "platform/Component.h"
-#include "platform/Text.h"
+#include "platform/core/Component.h"
+#include "platform/core/Text.h"
 #include "util/Ovelta.h"
 
 namespace ovelta {

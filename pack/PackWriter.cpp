@@ -9,8 +9,8 @@
 
 #include "pack/Ovpack.h"
 #include "pack/PackNames_p.h"
-#include "platform/Dialogs.h"
-#include "platform/Text.h"
+#include "platform/core/Dialogs.h"
+#include "platform/core/Text.h"
 
 namespace ovelta {
 

@@ -24,9 +24,9 @@
 #include <vector>
 
 #include "pack/Ovpack.h"
-#include "platform/Dialogs.h"
-#include "platform/FileTime.h"
-#include "platform/Text.h"
+#include "platform/core/Dialogs.h"
+#include "platform/core/FileTime.h"
+#include "platform/core/Text.h"
 
 namespace ovelta {
 namespace {

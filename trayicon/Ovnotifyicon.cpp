@@ -5,9 +5,9 @@
 #include <cstring>
 #include <new>
 
-#include "platform/Application.h"
-#include "platform/Exceptions.h"
-#include "platform/Text.h"
+#include "platform/ui/Application.h"
+#include "platform/core/Exceptions.h"
+#include "platform/core/Text.h"
 
 namespace ovelta {
 

@@ -10,12 +10,12 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/Component.h"
-#include "platform/Controls.h"
-#include "platform/Icons.h"
-#include "platform/Menus.h"
-#include "platform/NotifyArea.h"
-#include "platform/Types.h"
+#include "platform/core/Component.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/Icons.h"
+#include "platform/ui/Menus.h"
+#include "platform/ui/NotifyArea.h"
+#include "platform/core/Types.h"
 
 namespace ovelta {
 

@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Dialogs.h"
-#include "platform/Text.h"
+#include "platform/core/Dialogs.h"
+#include "platform/core/Text.h"
 #include "util/FileExec_p.h"
 #include "util/Ovelta.h"
 

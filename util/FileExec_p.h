@@ -2,7 +2,7 @@
 // URLs, the working directory), the failures it can tell apart, and their messages.
 #pragma once
 
-#include "platform/Types.h"
+#include "platform/core/Types.h"
 
 namespace ovelta::file_exec {
 

@@ -7,7 +7,7 @@
 // names are handed to the system as the bytes given.
 #pragma once
 
-#include "platform/Types.h"
+#include "platform/core/Types.h"
 
 namespace ovelta {
 

@@ -6,7 +6,7 @@
 
 #include "util/Ovelta.h"
 
-#include "platform/Text.h"
+#include "platform/core/Text.h"
 
 namespace ovelta {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "graphics/Ovfpat.h"
-#include "platform/Text.h"
+#include "platform/core/Text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "graphics/Ovdib.h"
-#include "platform/Graphics.h"
+#include "platform/gdi/Graphics.h"
 
 class DrawingWindow : public QWidget {
  public:

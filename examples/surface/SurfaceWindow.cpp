@@ -4,7 +4,7 @@
 
 #include <QLabel>
 
-#include "platform/Resources.h"
+#include "platform/core/Resources.h"
 
 namespace {
 

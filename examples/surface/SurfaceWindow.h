@@ -8,7 +8,7 @@
 
 #include "graphics/Ovdib.h"
 #include "pack/Ovpack.h"
-#include "platform/Graphics.h"
+#include "platform/gdi/Graphics.h"
 
 class SurfaceWindow : public QWidget {
  public:

@@ -15,8 +15,9 @@
 
 #include "app/Program.h"
 #include "app/app_support.h"
-#include "platform/Icons.h"
-#include "platform/Sockets.h"
+#include "platform/ui/Icons.h"
+#include "platform/net/Sockets.h"
+#include "support/NotifyAreaRecorder.h"
 
 namespace ovelta {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "app/Program.h"
-#include "platform/Application.h"
+#include "platform/ui/Application.h"
 
 int main(int argc, char** argv) {
   int listen_port = argc > 1 ? std::atoi(argv[1]) : ovelta::kPop3Port;

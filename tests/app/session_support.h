@@ -12,11 +12,13 @@
 
 #include "app/Logf.h"
 #include "app/Mainf.h"
-#include "platform/Dialogs.h"
-#include "platform/NotifyArea.h"
+#include "platform/core/Dialogs.h"
+#include "platform/ui/NotifyArea.h"
 #include "platform/SocketTestKit.h"
-#include "platform/Text.h"
+#include "platform/core/Text.h"
 #include "platform/ui_support.h"
+#include "support/MessageBoxRecorder.h"
+#include "support/NotifyAreaRecorder.h"
 
 namespace ovelta::testing_session {
 

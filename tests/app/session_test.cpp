@@ -11,7 +11,7 @@
 
 #include "app/session_support.h"
 #include "digest/Ovmd5.h"
-#include "platform/Sockets_p.h"
+#include "platform/net/Sockets_p.h"
 
 namespace ovelta {
 namespace {

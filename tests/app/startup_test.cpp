@@ -18,9 +18,11 @@
 
 #include "app/Program.h"
 #include "app/app_support.h"
-#include "platform/Application.h"
-#include "platform/Dialogs.h"
-#include "platform/NotifyArea.h"
+#include "platform/ui/Application.h"
+#include "platform/core/Dialogs.h"
+#include "platform/ui/NotifyArea.h"
+#include "support/MessageBoxRecorder.h"
+#include "support/NotifyAreaRecorder.h"
 
 namespace ovelta {
 namespace {

@@ -10,7 +10,8 @@
 
 #include "bitmap_source.h"
 #include "graphics/Ovbitmap.h"
-#include "platform/Heap.h"
+#include "platform/core/Heap.h"
+#include "platform/core/HeapTesting_p.h"
 
 namespace ovelta {
 namespace {

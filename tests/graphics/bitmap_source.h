@@ -8,7 +8,7 @@
 #include "bmp_builder.h"
 #include "graphics/Ovbitmap.h"
 #include "pack/Ovpack.h"
-#include "platform/Resources.h"
+#include "platform/core/Resources.h"
 
 namespace ovelta::testing {
 

@@ -8,7 +8,7 @@
 
 #include "graphics/Ovdib.h"
 #include "graphics/Raster_p.h"
-#include "platform/Graphics.h"
+#include "platform/gdi/Graphics.h"
 #include "raster_reference.h"
 
 namespace ovelta {

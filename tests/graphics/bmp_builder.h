@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Types.h"
+#include "platform/core/Types.h"
 
 namespace ovelta::testing {
 

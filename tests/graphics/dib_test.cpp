@@ -13,7 +13,9 @@
 #include "bmp_builder.h"
 #include "graphics/Ovdib.h"
 #include "pack/Ovpack.h"
-#include "platform/Heap.h"
+#include "platform/core/Heap.h"
+#include "platform/core/HeapTesting_p.h"
+#include "platform/gdi/GdiTesting_p.h"
 
 namespace ovelta {
 namespace {

@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "graphics/Ovfpat.h"
-#include "platform/Graphics.h"
-#include "platform/Heap.h"
-#include "platform/Text.h"
+#include "platform/gdi/Graphics.h"
+#include "platform/core/Heap.h"
+#include "platform/core/Text.h"
+#include "platform/core/HeapTesting_p.h"
 
 namespace ovelta {
 namespace {

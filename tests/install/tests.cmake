@@ -1,4 +1,4 @@
-# Script tests of what `cmake --install` and cpack make of this build tree. Both need the whole
+# Script tests of the built programs and of what `cmake --install` and cpack make of this build tree. Both need the whole
 # build (they install it); the first takes port 110, which nothing else in the suite uses.
 include(GNUInstallDirs)
 add_test(NAME Install.ProgramsRunFromATemporaryPrefix
@@ -13,3 +13,9 @@ if(NOT MERLIG_SANITIZE)
       ${CMAKE_INSTALL_LIBDIR})
   set_tests_properties(Install.DebianPackagesBuildAndInstallIntoAScratchRoot PROPERTIES TIMEOUT 600)
 endif()
+
+# ovpack and the tests of ovelta_core load no toolkit library: ldd names no Qt, X11 or xcb library.
+set(core_programs ovpack ${core_test_targets})
+list(TRANSFORM core_programs REPLACE "^(.+)$" "$<TARGET_FILE:\\1>")
+add_test(NAME Build.CoreProgramsNeedNoToolkit
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/no_toolkit_test.sh ${core_programs})

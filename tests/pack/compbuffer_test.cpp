@@ -4,7 +4,8 @@
 
 #include "CodecTestData.h"
 #include "pack/Ovpack.h"
-#include "platform/Heap.h"
+#include "platform/core/Heap.h"
+#include "platform/core/HeapTesting_p.h"
 
 namespace ovelta {
 namespace {

@@ -10,7 +10,8 @@
 #include "CodecTestData.h"
 #include "CorvelReference.h"
 #include "pack/Ovpack.h"
-#include "platform/Heap.h"
+#include "platform/core/Heap.h"
+#include "platform/core/HeapTesting_p.h"
 
 namespace ovelta {
 namespace {

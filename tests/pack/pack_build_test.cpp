@@ -10,9 +10,10 @@
 
 #include "pack/Ovpack.h"
 #include "pack_support.h"
-#include "platform/Component.h"
-#include "platform/Dialogs.h"
-#include "platform/Text.h"
+#include "platform/core/Component.h"
+#include "platform/core/Dialogs.h"
+#include "platform/core/Text.h"
+#include "support/MessageBoxRecorder.h"
 
 namespace ovelta {
 namespace {

@@ -3,8 +3,10 @@
 // gives null and leaves no block behind.
 #include "pack/Ovpack.h"
 #include "pack_support.h"
-#include "platform/Dialogs.h"
-#include "platform/Text.h"
+#include "platform/core/Dialogs.h"
+#include "platform/core/Text.h"
+#include "platform/core/HeapTesting_p.h"
+#include "support/MessageBoxRecorder.h"
 
 namespace ovelta {
 namespace {

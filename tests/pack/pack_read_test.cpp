@@ -3,8 +3,9 @@
 // packs in a caller's stream, and the directory queries.
 #include "pack/Ovpack.h"
 #include "pack_support.h"
-#include "platform/Dialogs.h"
-#include "platform/Text.h"
+#include "platform/core/Dialogs.h"
+#include "platform/core/Text.h"
+#include "support/MessageBoxRecorder.h"
 
 namespace ovelta {
 namespace {

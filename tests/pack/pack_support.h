@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "pack/Ovpack.h"
-#include "platform/FileTime.h"
+#include "platform/core/FileTime.h"
 
 namespace ovelta::pack_test {
 

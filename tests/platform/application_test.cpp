@@ -10,14 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/Application.h"
-#include "platform/Controls.h"
-#include "platform/Dialogs.h"
-#include "platform/Forms.h"
-#include "platform/Menus.h"
-#include "platform/Sockets.h"
-#include "platform/Text.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Controls.h"
+#include "platform/core/Dialogs.h"
+#include "platform/ui/Forms.h"
+#include "platform/ui/Menus.h"
+#include "platform/net/Sockets.h"
+#include "platform/core/Text.h"
 #include "platform/ui_support.h"
+#include "support/MessageBoxRecorder.h"
 
 namespace ovelta {
 namespace {

@@ -1,7 +1,7 @@
 // The component model: ownership, removal notifications and the palette registry.
 #include <gtest/gtest.h>
 
-#include "platform/Component.h"
+#include "platform/core/Component.h"
 
 namespace ovelta {
 namespace {

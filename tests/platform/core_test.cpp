@@ -1,9 +1,11 @@
 // The plain platform services: the global heap, CP932 text and the message-box service.
 #include <gtest/gtest.h>
 
-#include "platform/Dialogs.h"
-#include "platform/Heap.h"
-#include "platform/Text.h"
+#include "platform/core/Dialogs.h"
+#include "platform/core/Heap.h"
+#include "platform/core/Text.h"
+#include "platform/core/HeapTesting_p.h"
+#include "support/MessageBoxRecorder.h"
 
 namespace ovelta {
 namespace {

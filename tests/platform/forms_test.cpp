@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/Application.h"
-#include "platform/Fonts.h"
-#include "platform/Forms.h"
-#include "platform/Icons.h"
-#include "platform/Menus.h"
-#include "platform/Text.h"
+#include "platform/ui/Application.h"
+#include "platform/gdi/Fonts.h"
+#include "platform/ui/Forms.h"
+#include "platform/ui/Icons.h"
+#include "platform/ui/Menus.h"
+#include "platform/core/Text.h"
 #include "platform/ui_support.h"
 
 namespace ovelta {

@@ -14,11 +14,12 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Fonts.h"
-#include "platform/Gdi_p.h"
-#include "platform/Graphics.h"
-#include "platform/Resources.h"
-#include "platform/Text.h"
+#include "platform/gdi/Fonts.h"
+#include "platform/gdi/Gdi_p.h"
+#include "platform/gdi/Graphics.h"
+#include "platform/core/Resources.h"
+#include "platform/core/Text.h"
+#include "platform/gdi/GdiTesting_p.h"
 
 namespace ovelta {
 namespace {

@@ -9,10 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/Controls.h"
-#include "platform/NotifyArea.h"
-#include "platform/Text.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/NotifyArea.h"
+#include "platform/core/Text.h"
 #include "platform/ui_support.h"
+#include "support/NotifyAreaRecorder.h"
 
 namespace ovelta {
 namespace {

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "platform/SocketTestKit.h"
-#include "platform/Sockets.h"
-#include "platform/Sockets_p.h"
+#include "platform/net/Sockets.h"
+#include "platform/net/Sockets_p.h"
 
 namespace ovelta {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/FileTime.h"
-#include "platform/Streams.h"
+#include "platform/core/FileTime.h"
+#include "platform/core/Streams.h"
 
 namespace ovelta {
 namespace {

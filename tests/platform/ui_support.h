@@ -12,7 +12,7 @@
 
 #include <functional>
 
-#include "platform/Application.h"
+#include "platform/ui/Application.h"
 
 namespace ovelta::testing_ui {
 

@@ -17,8 +17,9 @@
 #include <thread>
 
 #include "pack/pack_support.h"
-#include "platform/Dialogs.h"
-#include "platform/Text.h"
+#include "platform/core/Dialogs.h"
+#include "platform/core/Text.h"
+#include "support/MessageBoxRecorder.h"
 
 namespace ovelta {
 namespace {

@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/Application.h"
-#include "platform/Component.h"
-#include "platform/Menus.h"
-#include "platform/NotifyArea.h"
-#include "platform/Text.h"
+#include "platform/ui/Application.h"
+#include "platform/core/Component.h"
+#include "platform/ui/Menus.h"
+#include "platform/ui/NotifyArea.h"
+#include "platform/core/Text.h"
 #include "platform/ui_support.h"
 #include "trayicon/Ovnotifyicon.h"
+#include "support/NotifyAreaRecorder.h"
 
 namespace ovelta {
 namespace {

@@ -15,10 +15,11 @@
 #include <thread>
 
 #include "TempDir.h"
-#include "platform/Dialogs.h"
-#include "platform/Text.h"
+#include "platform/core/Dialogs.h"
+#include "platform/core/Text.h"
 #include "util/FileExec_p.h"
 #include "util/Ovelta.h"
+#include "support/MessageBoxRecorder.h"
 
 namespace ovelta {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/Text.h"
+#include "platform/core/Text.h"
 #include "util/Ovelta.h"
 
 namespace ovelta {

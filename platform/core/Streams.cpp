@@ -1,0 +1,279 @@
+// TStream's shared helpers, TFileStream on POSIX file descriptors (sharing modes as flock locks),
+// and TMemoryStream on a malloc'ed block.
+#include "platform/core/Streams.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "platform/core/FileTime.h"
+
+namespace ovelta {
+
+namespace {
+
+AnsiString SystemReason(int Error) { return std::strerror(Error); }
+
+constexpr std::int32_t kCopyBlock = 64 * 1024;
+// No memory stream grows beyond this (far beyond any real memory, and within what the sanitizers'
+// allocators accept without aborting).
+constexpr std::int64_t kMaxMemoryStream = std::int64_t{1} << 38;
+
+}  // namespace
+
+// ---- TStream --------------------------------------------------------------------------------
+
+std::int64_t TStream::Size() {
+  std::int64_t here = Seek(0, TSeekOrigin::soCurrent);
+  std::int64_t end = Seek(0, TSeekOrigin::soEnd);
+  Seek(here, TSeekOrigin::soBeginning);
+  return end;
+}
+
+void TStream::ReadBuffer(void* Buffer, std::int32_t Count) {
+  if (Count > 0 && Read(Buffer, Count) != Count) throw EReadError("Stream read error");
+}
+
+void TStream::WriteBuffer(const void* Buffer, std::int32_t Count) {
+  if (Count > 0 && Write(Buffer, Count) != Count) throw EWriteError("Stream write error");
+}
+
+std::int64_t TStream::CopyFrom(TStream& Source, std::int64_t Count) {
+  if (Count <= 0) {
+    Source.SetPosition(0);
+    Count = Source.Size();
+  }
+  std::vector<Byte> block(static_cast<std::size_t>(std::min<std::int64_t>(Count, kCopyBlock)));
+  std::int64_t left = Count;
+  while (left > 0) {
+    auto piece = static_cast<std::int32_t>(std::min<std::int64_t>(left, kCopyBlock));
+    Source.ReadBuffer(block.data(), piece);
+    WriteBuffer(block.data(), piece);
+    left -= piece;
+  }
+  return Count;
+}
+
+// ---- TFileStream ----------------------------------------------------------------------------
+
+TFileStream::TFileStream(const AnsiString& FileName, unsigned Mode) : FFileName(FileName) {
+  const bool create = (Mode & 0xFF00) == fmCreate;
+  const bool createNew = create && (Mode & fmExclusive) != 0;
+  int flags = O_CLOEXEC;
+  bool writing = true;
+  if (create) {
+    // Not O_TRUNC: the file is emptied below, once the lock shows nobody else has it open.
+    flags |= O_RDWR | O_CREAT;
+    if (createNew) flags |= O_EXCL | O_NOFOLLOW;
+  } else {
+    switch (Mode & 0x0003) {
+      case fmOpenWrite: flags |= O_WRONLY; break;
+      case fmOpenReadWrite: flags |= O_RDWR; break;
+      default: flags |= O_RDONLY; writing = false; break;
+    }
+  }
+  auto fail = [&](int Error, const AnsiString& Reason) {
+    if (FHandle >= 0) ::close(FHandle);
+    FHandle = -1;
+    if (create) throw EFCreateError("Cannot create file \"" + FileName + "\". " + Reason, Error);
+    throw EFOpenError("Cannot open file \"" + FileName + "\". " + Reason, Error);
+  };
+  FHandle = ::open(FileName.c_str(), flags, 0666);
+  if (FHandle < 0) {
+    const int error = errno;
+    fail(error, SystemReason(error));
+  }
+  struct stat info {};
+  const bool known = ::fstat(FHandle, &info) == 0;
+  if (known && S_ISDIR(info.st_mode)) fail(EISDIR, SystemReason(EISDIR));
+  // Sharing: deny-write and exclusive openers hold advisory locks that exclude each other's
+  // writers (and, for exclusive, everyone). Creating is writing: it takes the exclusive lock unless
+  // told to share.
+  const unsigned share = Mode & 0x00F0;
+  int lock = 0;
+  if (create) lock = share == fmShareDenyNone ? 0 : LOCK_EX;
+  else if (share == fmShareExclusive) lock = LOCK_EX;
+  else if (share == fmShareDenyWrite) lock = writing ? LOCK_EX : LOCK_SH;
+  if (lock != 0 && ::flock(FHandle, lock | LOCK_NB) != 0) {
+    const int error = errno;
+    fail(error, error == EWOULDBLOCK ? AnsiString("The file is in use by another stream.")
+                                     : SystemReason(error));
+  }
+  // Only a regular file is emptied (a device or pipe has nothing to cut, as O_TRUNC would ignore).
+  const bool regular = !known || S_ISREG(info.st_mode);
+  if (create && !createNew && regular && ::ftruncate(FHandle, 0) != 0) {
+    const int error = errno;
+    fail(error, SystemReason(error));
+  }
+}
+
+TFileStream::~TFileStream() {
+  if (FHandle >= 0) ::close(FHandle);
+}
+
+std::int32_t TFileStream::Read(void* Buffer, std::int32_t Count) {
+  std::int32_t done = 0;
+  auto* out = static_cast<char*>(Buffer);
+  while (done < Count) {
+    ssize_t got = ::read(FHandle, out + done, static_cast<std::size_t>(Count - done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw EReadError("Cannot read file \"" + FFileName + "\". " + SystemReason(errno));
+    }
+    if (got == 0) break;
+    done += static_cast<std::int32_t>(got);
+  }
+  return done;
+}
+
+std::int32_t TFileStream::Write(const void* Buffer, std::int32_t Count) {
+  std::int32_t done = 0;
+  const auto* in = static_cast<const char*>(Buffer);
+  while (done < Count) {
+    ssize_t put = ::write(FHandle, in + done, static_cast<std::size_t>(Count - done));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      throw EWriteError("Cannot write file \"" + FFileName + "\". " + SystemReason(errno));
+    }
+    if (put == 0) break;
+    done += static_cast<std::int32_t>(put);
+  }
+  return done;
+}
+
+std::int64_t TFileStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
+  int whence = Origin == TSeekOrigin::soCurrent ? SEEK_CUR
+               : Origin == TSeekOrigin::soEnd   ? SEEK_END
+                                                : SEEK_SET;
+  off_t at = ::lseek(FHandle, static_cast<off_t>(Offset), whence);
+  if (at < 0)
+    throw EStreamError("Cannot seek in file \"" + FFileName + "\". " + SystemReason(errno));
+  return at;
+}
+
+void TFileStream::SetSize(std::int64_t NewSize) {
+  if (NewSize < 0 || ::ftruncate(FHandle, static_cast<off_t>(NewSize)) != 0)
+    throw EStreamError("Cannot resize file \"" + FFileName + "\". " + SystemReason(errno));
+  if (Position() > NewSize) Seek(NewSize, TSeekOrigin::soBeginning);
+}
+
+std::int64_t TFileStream::Size() {
+  struct stat info {};
+  if (::fstat(FHandle, &info) != 0)
+    throw EStreamError("Cannot read the size of \"" + FFileName + "\". " + SystemReason(errno));
+  return info.st_size;
+}
+
+FILETIME TFileStream::LastWriteTime() const {
+  struct stat info {};
+  if (::fstat(FHandle, &info) != 0)
+    throw EStreamError("Cannot read the time of \"" + FFileName + "\". " + SystemReason(errno));
+  return UnixTimeToFileTime(info.st_mtim.tv_sec, static_cast<std::int32_t>(info.st_mtim.tv_nsec));
+}
+
+// ---- TMemoryStream --------------------------------------------------------------------------
+
+TMemoryStream::~TMemoryStream() { std::free(FMemory); }
+
+void TMemoryStream::Reserve(std::int64_t Capacity) {
+  if (Capacity <= FCapacity) return;
+  if (Capacity > kMaxMemoryStream) throw EStreamError("Memory stream too large");
+  // Grow by half again at least, so that many small writes cost amortised constant time.
+  std::int64_t wanted = std::max(Capacity, FCapacity + FCapacity / 2);
+  wanted = std::min((wanted + 4095) & ~std::int64_t{4095}, kMaxMemoryStream);
+  void* grown = std::realloc(FMemory, static_cast<std::size_t>(wanted));
+  if (!grown) {
+    // Try the exact amount before giving up.
+    grown = std::realloc(FMemory, static_cast<std::size_t>(Capacity));
+    if (!grown) throw EStreamError("Out of memory while growing a memory stream");
+    wanted = Capacity;
+  }
+  FMemory = static_cast<Byte*>(grown);
+  FCapacity = wanted;
+}
+
+std::int32_t TMemoryStream::Read(void* Buffer, std::int32_t Count) {
+  if (Count <= 0 || FPosition >= FSize) return 0;
+  auto n = static_cast<std::int32_t>(std::min<std::int64_t>(Count, FSize - FPosition));
+  std::memcpy(Buffer, FMemory + FPosition, static_cast<std::size_t>(n));
+  FPosition += n;
+  return n;
+}
+
+std::int32_t TMemoryStream::Write(const void* Buffer, std::int32_t Count) {
+  if (Count <= 0) return 0;
+  if (FPosition > std::numeric_limits<std::int64_t>::max() - Count)
+    throw EWriteError("Write beyond the largest memory stream");
+  const std::int64_t end = FPosition + Count;
+  if (end > FSize) {
+    Reserve(end);
+    if (FPosition > FSize)
+      std::memset(FMemory + FSize, 0, static_cast<std::size_t>(FPosition - FSize));
+    FSize = end;
+  }
+  std::memcpy(FMemory + FPosition, Buffer, static_cast<std::size_t>(Count));
+  FPosition = end;
+  return Count;
+}
+
+std::int64_t TMemoryStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
+  std::int64_t base = Origin == TSeekOrigin::soCurrent ? FPosition
+                      : Origin == TSeekOrigin::soEnd   ? FSize
+                                                       : 0;
+  if ((Offset < 0 && base + Offset < 0) ||
+      (Offset > 0 && base > std::numeric_limits<std::int64_t>::max() - Offset))
+    throw EStreamError("Seek before the start of a memory stream");
+  FPosition = base + Offset;
+  return FPosition;
+}
+
+void TMemoryStream::SetSize(std::int64_t NewSize) {
+  if (NewSize < 0) throw EStreamError("Negative memory stream size");
+  Reserve(NewSize);
+  if (NewSize > FSize) std::memset(FMemory + FSize, 0, static_cast<std::size_t>(NewSize - FSize));
+  FSize = NewSize;
+  if (FPosition > FSize) FPosition = FSize;
+}
+
+void TMemoryStream::Clear() {
+  std::free(FMemory);
+  FMemory = nullptr;
+  FSize = FCapacity = FPosition = 0;
+}
+
+void TMemoryStream::LoadFromFile(const AnsiString& FileName) {
+  TFileStream file(FileName, fmOpenRead | fmShareDenyWrite);
+  const std::int64_t size = file.Size();
+  TMemoryStream loaded;
+  loaded.SetSize(size);
+  std::int64_t done = 0;
+  while (done < size) {
+    auto piece = static_cast<std::int32_t>(std::min<std::int64_t>(size - done, kCopyBlock));
+    file.ReadBuffer(loaded.FMemory + done, piece);
+    done += piece;
+  }
+  std::swap(FMemory, loaded.FMemory);
+  std::swap(FSize, loaded.FSize);
+  std::swap(FCapacity, loaded.FCapacity);
+  FPosition = 0;
+}
+
+void TMemoryStream::SaveToFile(const AnsiString& FileName) {
+  TFileStream file(FileName, fmCreate);
+  std::int64_t done = 0;
+  while (done < FSize) {
+    auto piece = static_cast<std::int32_t>(std::min<std::int64_t>(FSize - done, kCopyBlock));
+    file.WriteBuffer(FMemory + done, piece);
+    done += piece;
+  }
+}
+
+}  // namespace ovelta
