@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The installed programs run from any prefix: `cmake --install BUILD --prefix TMP` into a fresh
-# temporary prefix, then ovpack and merlig are started from there. merlig is granted
+# temporary prefix, then ovpack and merlig are started from there, and a program of another
+# project is built against the installed package with Ovelta::core alone. merlig is granted
 # cap_net_bind_service and started as the user nobody without a display, which runs it in the
 # loader's secure mode (relative run paths ignored); it must log its start line, answer on port
 # 110, and a second copy must fail with its message and exit status 1. Needs root (setcap, setpriv);
@@ -51,6 +52,17 @@ MANPATH=$prefix/share/man systemd-analyze verify "$unit" || fail "systemd-analyz
 # Its hardening stays: an exposure above 1.9 (of 10) means a protection was lost.
 systemd-analyze security --offline=yes --threshold=19 "$unit" >"$tmp/security" ||
   fail_showing "$tmp/security" "the service's exposure rose"
+
+# Another project builds against the installed package with Ovelta::core alone and runs without
+# the toolkit (the digest of "abc" is the test vector of RFC 1321).
+consumer=$tmp/consumer
+cmake -S "$(dirname "$0")/consumer" -B "$consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_BUILD_RPATH="$prefix/lib" >"$tmp/consumer.log" 2>&1 &&
+  cmake --build "$consumer" >>"$tmp/consumer.log" 2>&1 ||
+  fail_showing "$tmp/consumer.log" "a consumer of Ovelta::core does not build"
+[ "$("$consumer/md5sum_core" abc)" = 900150983cd24fb0d6963f7d28e17f72 ] ||
+  fail "the consumer printed: $("$consumer/md5sum_core" abc)"
+! ldd "$consumer/md5sum_core" | grep -E 'libQt|libovelta\.so' || fail "the consumer loads the toolkit"
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "SKIPPED: granting a capability and running as another user need root"

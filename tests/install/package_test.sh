@@ -46,7 +46,8 @@ expect_in merlig Depends "libcap2-bin"  # the post-install step's setcap
 expect_in merlig Depends "libqt6core6"  # from dpkg-shlibdeps
 expect_in libovelta0 Depends "libqt6widgets6"
 expect_in libovelta-dev Depends "libovelta0 (= $deb_version)"
-[ "$(dpkg-deb --info "$(deb libovelta0)" shlibs)" = "libovelta 0 libovelta0 (= $deb_version)" ] ||
+[ "$(dpkg-deb --info "$(deb libovelta0)" shlibs | LC_ALL=C sort)" = "libovelta 0 libovelta0 (= $deb_version)
+libovelta-core 0 libovelta0 (= $deb_version)" ] ||
   fail "libovelta0 shlibs: $(dpkg-deb --info "$(deb libovelta0)" shlibs)"
 dpkg-deb --info "$(deb merlig)" postinst | grep -q 'setcap cap_net_bind_service=+ep' ||
   fail "merlig has no post-install step granting the capability"
@@ -61,16 +62,17 @@ expect_exactly merlig ./usr/bin/merlig ./usr/lib/systemd/system/merlig.service \
   ./usr/share/applications/merlig.desktop ./usr/share/doc/merlig/copyright \
   ./usr/share/man/man1/merlig.1.gz ./usr/share/pixmaps/merlig.xpm
 expect_exactly libovelta0 "./$libdir/libovelta.so.0" "./$libdir/libovelta.so.$version" \
+  "./$libdir/libovelta-core.so.0" "./$libdir/libovelta-core.so.$version" \
   ./usr/share/doc/libovelta0/copyright
 dev=$(contents libovelta-dev)
-for path in ./usr/bin/ovpack "./$libdir/libovelta.so" "./$libdir/cmake/Ovelta/OveltaConfig.cmake" \
+for path in ./usr/bin/ovpack "./$libdir/libovelta.so" "./$libdir/libovelta-core.so" "./$libdir/cmake/Ovelta/OveltaConfig.cmake" \
   "./$libdir/cmake/Ovelta/OveltaTargets.cmake" ./usr/include/ovelta/pack/Ovpack.h \
   ./usr/include/ovelta/graphics/Ovdib.h ./usr/share/man/man1/ovpack.1.gz \
   ./usr/share/doc/libovelta-dev/copyright; do
   grep -qxF "$path" <<<"$dev" || fail "libovelta-dev lacks $path"
 done
 allowed="^\./usr/include/ovelta/|^\./$libdir/cmake/Ovelta/|^\./usr/bin/ovpack\$"
-allowed+="|^\./$libdir/libovelta\.so\$"
+allowed+="|^\./$libdir/libovelta(-core)?\.so\$"
 allowed+="|^\./usr/share/man/man1/ovpack\.1\.gz\$|^\./usr/share/doc/libovelta-dev/copyright\$"
 stray=$(grep -vE "$allowed" <<<"$dev" || true)
 [ -z "$stray" ] || fail "libovelta-dev holds unexpected files: $stray"

@@ -1,5 +1,6 @@
-# Script tests of the built programs and of what `cmake --install` and cpack make of this build tree. Both need the whole
-# build (they install it); the first takes port 110, which nothing else in the suite uses.
+# Script tests of the built programs and of what `cmake --install` and cpack make of this build
+# tree. The install and package tests need the whole build (they install it); the first takes port
+# 110, which nothing else in the suite uses.
 include(GNUInstallDirs)
 add_test(NAME Install.ProgramsRunFromATemporaryPrefix
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/install_test.sh ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
