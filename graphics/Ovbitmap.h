@@ -53,7 +53,6 @@ struct TOvRGB {
 #pragma pack(pop)
 static_assert(sizeof(TOvRGB) == 3, "TOvRGB is packed at 3 bytes");
 
-// ---------------------------------------------------------------------------------------------
 // Loaders. Each returns true on success and false otherwise, and never reads or writes outside the
 // blocks it is given or makes.
 //
@@ -70,7 +69,6 @@ static_assert(sizeof(TOvRGB) == 3, "TOvRGB is packed at 3 bytes");
 // Refused: a source that cannot be opened or ends early; an info header of other than 40 bytes; a
 // compressed image; a width or height below 1 or above kBmpMaxSide (top-down images with a negative
 // height included); a colour count above 256; a bit count the loader does not take.
-// ---------------------------------------------------------------------------------------------
 
 // The largest width and height the loaders accept.
 inline constexpr int kBmpMaxSide = 32768;
@@ -97,13 +95,11 @@ bool LoadBmp24File(const AnsiString& FileName, TOvRGB** Pixels, int* Width, int*
 bool LoadBmp24Resource(HINSTANCE Module, const char* Name, TOvRGB** Pixels, int* Width, int* Height);
 bool LoadBmp24Pack(TOvPack* Pack, const AnsiString& Name, TOvRGB** Pixels, int* Width, int* Height);
 
-// ---------------------------------------------------------------------------------------------
 // Nearest-neighbour scaling of a source block onto a destination block. The walk visits
 // max(source, destination) positions in each direction: enlarging repeats source pixels (2 to 4 gives
 // s0 s0 s1 s1), reducing keeps the last source pixel that lands on a destination pixel (4 to 2 gives
 // s1 s3, 3 to 2 gives s1 s2). Nothing is clipped: both blocks must hold the given sizes. Sizes below 1
 // draw nothing. Zooming strides are in bytes, Zooming24 strides in pixels.
-// ---------------------------------------------------------------------------------------------
 void Zooming(const Byte* Source, int SourceWidth, int SourceHeight, int SourceStride, Byte* Dest,
              int DestWidth, int DestHeight, int DestStride);
 void Zooming24(const TOvRGB* Source, int SourceWidth, int SourceHeight, int SourceStride, TOvRGB* Dest,

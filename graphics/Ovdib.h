@@ -147,8 +147,7 @@ class TOvDib : public TComponent {
   bool SetActFile(const AnsiString& FileName);
   bool SetActPack(TOvPack* Pack, const AnsiString& Name);
 
-  // Drawing primitives and pattern blits (graphics/DibDraw.cpp, graphics/DibBlit.cpp)
-  // ---------------------------------------------------------------------------------------------
+  // ---- Drawing primitives and pattern blits ----
   // Every pixel written goes through the operator of Method. Pixels off the surface are skipped; a
   // shape or pattern may lie partly or wholly outside. Without storage every operation does nothing
   // and returns false (PGet returns 0). The Ov workers draw without recording; the public forms
@@ -225,9 +224,6 @@ class TOvDib : public TComponent {
   bool PasDib(int X, int Y, TOvDib* Source, int SourceX, int SourceY, int AWidth, int AHeight,
               Byte Key);
 
-
-  // ---------------------------------------------------------------------------------------------
-  // (end of the drawing primitives and pattern blits)
 
  private:
   void InitState(int AWidth, int AHeight);

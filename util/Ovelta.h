@@ -97,7 +97,7 @@ bool FileIsExist(const char* Name);
 // system could not be asked.
 //  - Physical memory is the machine's RAM (sysinfo); "available" is the kernel's estimate of the
 //    memory that can be had without swapping (MemAvailable of /proc/meminfo).
-//  - Virtual memory is the address space of this process, as on the original platform: the total
+//  - Virtual memory is the address space of this process (a 32-bit figure): the total
 //    is the address-space limit (RLIMIT_AS) or, without one, the user address space of the
 //    architecture; "available" is that total less what the process has mapped (/proc/self/statm).
 //    It is not swap space. A 64-bit process therefore usually sees 0xFFFFFFFF for both.

@@ -1,5 +1,5 @@
-// Plain data types that stand in for the platform's own: the 8-bit string, fixed-size integers, the
-// colour-table entry and the file time stamp. No Qt here: every unit may include this header.
+// The plain data types every unit speaks: the 8-bit string, fixed-size integers, the colour-table
+// entry and the file time stamp. No Qt here: every unit may include this header.
 #pragma once
 
 #include <cstdint>
@@ -8,8 +8,7 @@
 namespace ovelta {
 
 // The framework's 8-bit string: a byte string in the system code page (Shift-JIS, CP932), length in
-// bytes. An empty string and a missing one are the same. Positions in the library's own operations
-// are 1-based where the design says so; std::string's own members stay 0-based.
+// bytes. An empty string and a missing one are the same.
 using AnsiString = std::string;
 
 using Byte = std::uint8_t;

@@ -1,20 +1,23 @@
-// The asynchronous TCP sockets: the listener TServerSocket, the client TClientSocket and the
-// connection object TCustomWinSocket, with ESocketError for their failures. Every event arrives on
-// the user-interface thread, from the application's event loop, one at a time; the one exception is
-// Close, which raises the connection's disconnect event inside the call. An error event whose
-// handler leaves the error code non-zero becomes an ESocketError after the handler returns: thrown
-// to the caller when the failure happened inside a call (ReceiveText, SendText, ForwardTo), handed
-// to the socket exception hook when it happened in the event loop; the failed operation raises no
-// further event of its own (a failed connect raises no connect and no disconnect). A connection that
-// was connected and then fails ends: its disconnect event follows the error, so every connection
-// that was reported connected is reported disconnected exactly once.
+// The socket engine the proxy relays through: asynchronous TCP sockets on the event loop, with
+// byte-exact delivery, backpressure and in-kernel forwarding between two connections. The listener
+// TServerSocket, the client TClientSocket and the connection object TCustomWinSocket, with
+// ESocketError for their failures.
 //
-// Beyond the classic interface, the connections never lose a byte handed to SendText: what the
-// kernel cannot take at once waits in the connection's output, is sent in order as soon as it can,
-// and is still delivered after Close (the socket service keeps a closed connection open in the
-// background until its output is out or a bound of time has passed). SendPending, PauseReading and
-// the write event (OnWrite, OnClientWrite: the output has drained) let a relay apply backpressure;
-// ForwardTo moves bytes between two connections without copying them through user memory.
+// Every event arrives on the user-interface thread, from the application's event loop, one at a
+// time; the one exception is Close, which raises the connection's disconnect event inside the call.
+// An error event whose handler leaves the error code non-zero becomes an ESocketError after the
+// handler returns: thrown to the caller when the failure happened inside a call (ReceiveText,
+// SendText, ForwardTo), handed to the socket exception hook when it happened in the event loop; the
+// failed operation raises no further event of its own (a failed connect raises no connect and no
+// disconnect). A connection that was connected and then fails ends: its disconnect event follows
+// the error, so every connection that was reported connected is reported disconnected exactly once.
+//
+// The connections never lose a byte handed to SendText: what the kernel cannot take at once waits
+// in the connection's output, is sent in order as soon as it can, and is still delivered after
+// Close (the socket service keeps a closed connection open in the background until its output is
+// out or a bound of time has passed). SendPending, PauseReading and the write event (OnWrite,
+// OnClientWrite: the output has drained) let a relay apply backpressure; ForwardTo moves bytes
+// between two connections without copying them through user memory.
 #pragma once
 
 #include <cstddef>
