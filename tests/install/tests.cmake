@@ -20,3 +20,7 @@ set(core_programs ovpack ${core_test_targets})
 list(TRANSFORM core_programs REPLACE "^(.+)$" "$<TARGET_FILE:\\1>")
 add_test(NAME Build.CoreProgramsNeedNoToolkit
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/no_toolkit_test.sh ${core_programs})
+
+# The sources include only what their layer may use, and Qt only where the toolkit belongs.
+add_test(NAME Build.IncludesFollowTheLayers
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check-layers.sh ${CMAKE_SOURCE_DIR})
