@@ -75,13 +75,13 @@ HGLOBAL GlobalReAlloc(HGLOBAL Block, std::size_t Bytes, unsigned Flags) {
   NoteRequest(Bytes);
   if (Bytes > kMaxBlockBytes || InjectedFailure()) return nullptr;
   BlockHeader* header = HeaderOf(Block);
-  std::size_t old_size = header->Size;
+  std::size_t oldSize = header->Size;
   void* raw = std::realloc(header, sizeof(BlockHeader) + Bytes);
   if (!raw) return nullptr;
   header = static_cast<BlockHeader*>(raw);
   header->Size = Bytes;
-  if ((Flags & GMEM_ZEROINIT) && Bytes > old_size)
-    std::memset(reinterpret_cast<char*>(header + 1) + old_size, 0, Bytes - old_size);
+  if ((Flags & GMEM_ZEROINIT) && Bytes > oldSize)
+    std::memset(reinterpret_cast<char*>(header + 1) + oldSize, 0, Bytes - oldSize);
   return header + 1;
 }
 

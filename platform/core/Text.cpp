@@ -40,17 +40,17 @@ std::string Convert(const char* To, const char* From, std::string_view Input,
   }
   std::vector<char> out(Input.size() * 4 + 16);
   char* in_ptr = const_cast<char*>(Input.data());
-  size_t in_left = Input.size();
-  while (in_left > 0) {
+  size_t inLeft = Input.size();
+  while (inLeft > 0) {
     char* out_ptr = out.data();
-    size_t out_left = out.size();
-    size_t rc = iconv(handle, &in_ptr, &in_left, &out_ptr, &out_left);
-    result.append(out.data(), out.size() - out_left);
+    size_t outLeft = out.size();
+    size_t rc = iconv(handle, &in_ptr, &inLeft, &out_ptr, &outLeft);
+    result.append(out.data(), out.size() - outLeft);
     if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
       size_t skip = SequenceLength(static_cast<unsigned char>(*in_ptr));
-      if (skip > in_left) skip = in_left;
+      if (skip > inLeft) skip = inLeft;
       in_ptr += skip;
-      in_left -= skip;
+      inLeft -= skip;
       result.append(Replacement);
       iconv(handle, nullptr, nullptr, nullptr, nullptr);
     }

@@ -162,11 +162,11 @@ void TApplication::Initialize() {
     static int argc = 1;
     argv[0] = program_invocation_short_name ? program_invocation_short_name : name;
     argc = 1;
-    bool has_x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
-    bool has_wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !has_wayland) {
+    bool hasX11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    bool hasWayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !hasWayland) {
       argv[1] = option;
-      argv[2] = has_x11 ? x11 : offscreen;
+      argv[2] = hasX11 ? x11 : offscreen;
       argc = 3;
     }
     FImpl->OwnApp = std::make_unique<QApplication>(argc, argv);
