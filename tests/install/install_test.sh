@@ -6,10 +6,13 @@
 # loader's secure mode (relative run paths ignored); it must log its start line, answer on port
 # 110, and a second copy must fail with its message and exit status 1. Needs root (setcap, setpriv);
 # exits 77 (skipped) without it or when port 110 is already taken by another program.
-#   bash tests/install/install_test.sh BUILD_DIR VERSION
+#   bash tests/install/install_test.sh BUILD_DIR VERSION [CXX [SANITIZER_FLAGS]]
+# (the compiler and sanitizer flags the build used, for the consumer program)
 set -euo pipefail
 build=$(cd "${1:?usage: install_test.sh BUILD_DIR VERSION}" && pwd)
 version=${2:?usage: install_test.sh BUILD_DIR VERSION}
+consumer_cxx=${3:-c++}
+consumer_flags=${4:-}
 readonly kStartLine='* Merlig 開始'
 readonly kOpenFailed='ServerSocketがOpenできませんでした。'
 readonly kGreeting='+OK POP3 to APOP transfer ready'
@@ -57,7 +60,8 @@ systemd-analyze security --offline=yes --threshold=19 "$unit" >"$tmp/security" |
 # the toolkit (the digest of "abc" is the test vector of RFC 1321).
 consumer=$tmp/consumer
 cmake -S "$(dirname "$0")/consumer" -B "$consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCMAKE_BUILD_RPATH="$prefix/lib" >"$tmp/consumer.log" 2>&1 &&
+  -DCMAKE_CXX_COMPILER="$consumer_cxx" -DCMAKE_CXX_FLAGS="$consumer_flags" \
+  -DCMAKE_EXE_LINKER_FLAGS="$consumer_flags" >"$tmp/consumer.log" 2>&1 &&
   cmake --build "$consumer" >>"$tmp/consumer.log" 2>&1 ||
   fail_showing "$tmp/consumer.log" "a consumer of Ovelta::core does not build"
 [ "$("$consumer/md5sum_core" abc)" = 900150983cd24fb0d6963f7d28e17f72 ] ||

@@ -3,7 +3,8 @@
 # 110, which nothing else in the suite uses.
 include(GNUInstallDirs)
 add_test(NAME Install.ProgramsRunFromATemporaryPrefix
-  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/install_test.sh ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/install_test.sh ${CMAKE_BINARY_DIR} ${PROJECT_VERSION}
+    ${CMAKE_CXX_COMPILER} "$<$<BOOL:${MERLIG_SANITIZE}>:-fsanitize=address,undefined>")
 set_tests_properties(Install.ProgramsRunFromATemporaryPrefix PROPERTIES
   SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK port110
   ENVIRONMENT_MODIFICATION "LSAN_OPTIONS=set:suppressions=${CMAKE_CURRENT_SOURCE_DIR}/lsan.supp")
