@@ -1,12 +1,12 @@
-// TOvPack as a component: construction, properties, progress, member names and their lookup, the
-// temporary file names, the guarded stream transfers, the directory queries and registration.
+// TOvPack as a component: construction, properties, progress, member lookup, the temporary
+// file, the guarded stream transfers, the directory queries and registration.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
-#include "pack/PackNames_p.h"
-#include "pack/Ovpack.h"
+#include "pack/Crc.h"
+#include "pack/Pack.h"
+#include "pack/PackNames.h"
 #include "platform/Component.h"
 #include "platform/Text.h"
 #include "util/Ovelta.h"
@@ -48,30 +48,6 @@ void TOvPack::MakeFTName(TOvFileTable3& Entry, const AnsiString& Name) {
   std::memcpy(Entry.FileExt, ext.data(), std::min(ext.size(), sizeof Entry.FileExt));
 }
 
-AnsiString pack_names::EntryName(const TOvFileTable3& Entry) {
-  const char* base = Entry.FileName;
-  const char* ext = Entry.FileExt;
-  AnsiString name(base, ::strnlen(base, kPackBaseNameBytes));
-  const std::size_t ext_len = ::strnlen(ext, kPackExtensionBytes);
-  if (ext_len > 0) {
-    name += '.';
-    name.append(ext, ext_len);
-  }
-  return name;
-}
-
-AnsiString pack_names::UpperName(const AnsiString& Name) {
-  AnsiString upper = Name;
-  for (std::size_t i = 0; i < upper.size(); ++i) {
-    if (IsDBCSLeadByte(upper[i])) {
-      ++i;  // both bytes of a double-byte character stay as they are
-    } else if (upper[i] >= 'a' && upper[i] <= 'z') {
-      upper[i] = static_cast<char>(upper[i] - 'a' + 'A');
-    }
-  }
-  return upper;
-}
-
 int TOvPack::CheckFileName(const AnsiString& Name) const {
   if (!FPackOpen || Name.size() >= static_cast<std::size_t>(kPackNameBufferBytes)) return -1;
   const AnsiString wanted = pack_names::UpperName(Name);
@@ -83,9 +59,7 @@ int TOvPack::CheckFileName(const AnsiString& Name) const {
 // The index of an entry whose name equals the name Name would be stored as, or -1. Lookups by the
 // name as given miss names already cut to 21 + 3 bytes, so additions compare the stored forms.
 int TOvPack::FindStoredName(const AnsiString& Name) const {
-  TOvFileTable3 stored{};
-  MakeFTName(stored, Name);
-  const AnsiString wanted = pack_names::UpperName(pack_names::EntryName(stored));
+  const AnsiString wanted = pack_names::UpperName(pack_names::StoredName(Name));
   for (std::size_t i = 0; i < FTable.size(); ++i)
     if (pack_names::UpperName(pack_names::EntryName(FTable[i])) == wanted) return static_cast<int>(i);
   return -1;
@@ -99,12 +73,6 @@ bool TOvPack::NameAcceptable(const AnsiString& Name) const {
   MakeFTName(stored, Name);
   if (stored.FileName[0] == 0) return false;
   return CheckFileName(Name) < 0 && FindStoredName(Name) < 0;
-}
-
-AnsiString pack_names::TempFileName(int Number) {
-  char name[32];
-  std::snprintf(name, sizeof name, "OvTmp%03d.Corvel", Number);
-  return name;
 }
 
 bool TOvPack::MakeTempFile(AnsiString& FileName) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pack/Ovpack.h"
+#include "pack/Pack.h"
 
 namespace ovelta {
 

@@ -5,8 +5,9 @@
 #include <cstring>
 #include <new>
 
-#include "pack/Ovpack.h"
-#include "pack/PackNames_p.h"
+#include "pack/Corvel.h"
+#include "pack/Crc.h"
+#include "pack/Pack.h"
 #include "platform/Dialogs.h"
 #include "platform/Text.h"
 
@@ -229,37 +230,26 @@ OvFILE* TOvPack::OvfopenComp(const AnsiString& Name, bool Decode) {
 bool TOvPack::FileDecode(void* Dest, TStream* Source, std::int32_t Size, std::int32_t StoredSize) {
   if (!Dest || !Source || Size <= 0 || StoredSize <= 0) return false;
   ReportProgress(0, StoredSize);
-  TCorvelDecode decoder;
   GlobalBlock slice(GlobalAlloc(GMEM_FIXED, kCorvelSliceSize));
-  const Byte* output = slice ? decoder.Open(Size, StoredSize) : nullptr;
-  if (!output) return false;
+  if (!slice) return false;
   auto* dest = static_cast<Byte*>(Dest);
-  std::int32_t read = 0;
   std::int64_t written = 0;
-  // Every call either takes a slice or hands out more than 16384 bytes (or finishes), so a sound
-  // decoder needs no more calls than this; the bound keeps a faulty stream from looping.
-  const std::int64_t most_calls = std::int64_t{StoredSize} / kCorvelSliceSize +
-                                  std::int64_t{Size} / kCorvelSliceSize + 8;
-  for (std::int64_t calls = 0; !decoder.Finished(); ++calls) {
-    if (calls > most_calls) return false;
-    if (decoder.NeedInput()) {
-      if (read >= StoredSize) return false;
-      const std::int32_t piece = std::min(kCorvelSliceSize, StoredSize - read);
-      std::int32_t moved = 0;
-      if (!StreamRead(Source, slice.Get(), piece, moved)) return false;
-      read += piece;
-      ReportProgress(read, StoredSize);
-    }
-    const std::int32_t ready = decoder.Decode(slice.Get());
-    if (decoder.Failed()) return false;
-    if (ready > 0) {
-      if (written + ready > Size) return false;
-      std::memcpy(dest + written, output, static_cast<std::size_t>(ready));
-      written += ready;
-    }
-  }
+  TCorvelDecode decoder;
+  const TCorvelRun run = CorvelDecodeAll(
+      decoder, Size, StoredSize,
+      [&](std::int64_t Offset, std::int32_t Count) -> const Byte* {
+        std::int32_t moved = 0;
+        if (!StreamRead(Source, slice.Get(), Count, moved)) return nullptr;
+        ReportProgress(Offset + Count, StoredSize);
+        return slice.As<Byte>();
+      },
+      [&](const Byte* Data, std::int32_t Count) {
+        std::memcpy(dest + written, Data, static_cast<std::size_t>(Count));  // never past Size
+        written += Count;
+        return true;
+      });
   // The stored size is exactly the stream: bytes left over mean the entry does not describe it.
-  return !decoder.Failed() && written == Size && decoder.Consumed() == StoredSize;
+  return run.Ok() && run.Consumed == StoredSize;
 }
 
 }  // namespace ovelta

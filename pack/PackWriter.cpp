@@ -7,8 +7,10 @@
 #include <cstring>
 #include <new>
 
-#include "pack/Ovpack.h"
-#include "pack/PackNames_p.h"
+#include "pack/Corvel.h"
+#include "pack/Crc.h"
+#include "pack/Pack.h"
+#include "pack/PackNames.h"
 #include "platform/Dialogs.h"
 #include "platform/Text.h"
 
@@ -16,7 +18,6 @@ namespace ovelta {
 
 namespace {
 
-constexpr std::int32_t kEncodeSlice = kCorvelSliceSize;
 // Directory entries written per call when the directory is written back.
 constexpr std::size_t kEntriesPerWrite = 4096;
 
@@ -108,28 +109,24 @@ Word TOvPack::PackCopy(TStream* Dest, TOvPack* Source, OvFILE* Handle, std::int3
 
 std::int32_t TOvPack::FileEncode(TStream* Dest, TStream* Source, std::int32_t Count) {
   if (!Dest || !Source || Count <= 0) return 0;
+  GlobalBlock slice(GlobalAlloc(GMEM_FIXED, kCorvelSliceSize));
+  if (!slice) return 0;
   TCorvelEncode encoder;
-  GlobalBlock slice(GlobalAlloc(GMEM_FIXED, kEncodeSlice));
-  Byte* output = slice ? encoder.Open(Count) : nullptr;
-  if (!output) return 0;
-  ReportProgress(0, Count);
-  std::int32_t read = 0;
-  while (!encoder.Finished()) {
-    const void* input = nullptr;
-    if (read < Count) {
-      const std::int32_t piece = std::min(kEncodeSlice, Count - read);
-      std::int32_t moved = 0;
-      if (!StreamRead(Source, slice.Get(), piece, moved)) return 0;
-      read += piece;
-      input = slice.Get();
-    }
-    ReportProgress(read, Count);
-    const std::int32_t ready = encoder.Encode(input);
-    if (encoder.Failed()) return 0;
-    std::int32_t moved = 0;
-    if (ready > 0 && !StreamWrite(Dest, output, ready, moved)) return 0;
-  }
-  return encoder.Committed();
+  // Progress: 0 once the encoder is open, then before every call the bytes read so far.
+  const TCorvelRun run = CorvelEncodeAll(
+      encoder, Count,
+      [&](std::int64_t Offset, std::int32_t Piece) -> const Byte* {
+        if (Offset == 0) ReportProgress(0, Count);
+        std::int32_t moved = 0;
+        if (Piece > 0 && !StreamRead(Source, slice.Get(), Piece, moved)) return nullptr;
+        ReportProgress(Offset + Piece, Count);
+        return slice.As<Byte>();
+      },
+      [&](const Byte* Data, std::int32_t Ready) {
+        std::int32_t moved = 0;
+        return StreamWrite(Dest, Data, Ready, moved);
+      });
+  return run.Ok() ? static_cast<std::int32_t>(run.Produced) : 0;
 }
 
 // Writes zero bytes after a member of StoredSize bytes up to the next multiple of 16.
