@@ -7,7 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "pack/Ovpack.h"
+#include "pack/CompBuffer.h"
+#include "pack/Crc.h"
 #include "platform/Heap.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {

@@ -9,7 +9,7 @@
 
 #include "CodecTestData.h"
 #include "CorvelReference.h"
-#include "pack/Ovpack.h"
+#include "pack/Corvel.h"
 #include "platform/Heap.h"
 
 namespace ovelta {

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "pack/Ovpack.h"
+#include "pack/Pack.h"
 #include "pack_support.h"
 #include "platform/Component.h"
 #include "platform/Dialogs.h"

@@ -1,7 +1,7 @@
 // Damaged and hostile packs: impossible counts, sizes and offsets refuse the load or the member
 // without large allocations; invalid compressed streams fail their open; memory shortage on open
 // gives null and leaves no block behind.
-#include "pack/Ovpack.h"
+#include "pack/Pack.h"
 #include "pack_support.h"
 #include "platform/Dialogs.h"
 #include "platform/Text.h"
