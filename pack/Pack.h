@@ -28,6 +28,7 @@ class TCrcCheck;
 //   after the directory 2-byte whole-pack check word: CRC-16 over every byte before it
 // Versions 1 and 2 (32- and 40-byte entries, no check words) are read and converted to 3.
 
+inline constexpr char kPackMagic[6] = {'O', 'v', 'P', 'a', 'c', 'k'};  // not terminated
 inline constexpr Word kPackVersion1 = 0x0100;
 inline constexpr Word kPackVersion2 = 0x0200;
 inline constexpr Word kPackVersion3 = 0x0300;
@@ -109,6 +110,45 @@ struct OvFILE {
 // When the check words are verified: never, the whole pack on load, or each member on open.
 enum TCrcMode : Byte { cmNon = 0, cmPackAll = 1, cmEachFile = 2 };
 
+// ---- Failure reasons ------------------------------------------------------------------------------
+
+// Why a call of TOvPack failed.
+enum class TPackReason : std::uint8_t {
+  None,               // nothing failed
+  NotOpen,            // no pack is open
+  ReadOnly,           // the call changes a pack, and the component is read-only
+  InvalidArgument,    // a null stream or pack, a pack given as its own source, a size of 0 or less
+  CannotOpen,         // a file could not be opened or created: the pack, a file to add or a
+                      // temporary file (EWOULDBLOCK: another stream has it locked)
+  NotAPack,           // shorter than a header, an unknown version, or a header that does not fit
+                      // the file without the "OvPack" mark
+  DamagedDirectory,   // the header's data size or count, or the directory, does not fit the file
+  CheckWordMismatch,  // a check word (the whole pack's or a member's) differs or is missing
+  DamagedMember,      // the entry lies outside the data area or disagrees with its stored bytes,
+                      // or the stored stream does not decode to exactly its size
+  BadName,            // more than 25 bytes, or no base name
+  NameTaken,          // a member is already stored under that name
+  NoSuchMember,       // no member of that name (or it was deleted)
+  TooLarge,           // the data area would pass kPackMaxDataSize
+  NoTempFile,         // every temporary file name is taken
+  OutOfMemory,
+  ReadFailed,         // a read came short or failed
+  WriteFailed,        // a write came short or failed
+};
+
+// A reason and the system's error number behind it (errno; 0 when the system gave none).
+struct TPackError {
+  TPackReason Reason = TPackReason::None;
+  int SystemError = 0;
+  explicit operator bool() const { return Reason != TPackReason::None; }
+  // The reason in English ("check word mismatch"), then ": " and the system's text when there is
+  // a system error; "no error" for None.
+  std::string Text() const;
+};
+
+// The reason alone in English, lower case, without a full stop.
+const char* PackReasonText(TPackReason Reason);
+
 // ---- TOvPack ----------------------------------------------------------------------------------
 
 // The pack component: builds packs (NewPack, AddFile, AddPack, DelFile, EndPack) and reads them
@@ -119,7 +159,8 @@ enum TCrcMode : Byte { cmNon = 0, cmPackAll = 1, cmEachFile = 2 };
 // released by it. OvFILE handles must be closed (Ovfclose) before their pack is closed. The
 // member stream made by OpenFile belongs to the component and goes with EndPack.
 //
-// Failures are results (false, 0, null); no exception leaves a call. Messages are shown only for
+// Failures are results (false, 0, null) and LastError says why; no exception leaves a call.
+// Messages are shown only for
 // the two check-word failures (a stop-icon box "Packﾌｧｲﾙが壊れています。" captioned "CRCｴﾗｰ") and
 // for AddFile's failures (through the application's exception display).
 //
@@ -156,6 +197,13 @@ class TOvPack : public TComponent {
   Word FileVersion() const { return FPackOpen ? FFileVersion : 0; }
   // The pack stream, or null when no pack is open.
   TStream* PackStream() const { return FPack; }
+
+  // Why the last failing call failed. The calls that open, build or close a pack or open a member
+  // (NewPack, AddFile, AddPack, DelFile, EndPack, LoadPack, LoadPackStream, OpenPack, ClosePack,
+  // OvfopenComp, Ovfopen, OvMakeStream, OpenFile) set it when they fail and clear it when they
+  // succeed. The transfers (FileCopy, PackCopy, FileEncode, FileDecode) and Ovfread set it when
+  // they fail and leave it otherwise; the queries never change it.
+  const TPackError& LastError() const { return FLastError; }
 
   // ---- building ----
   // Creates (or empties) the file Path and opens it as a new pack. False when ReadOnly is true, the
@@ -277,7 +325,15 @@ class TOvPack : public TComponent {
  private:
   bool Writable() const { return FPackOpen && !FReadOnly; }
   int FindStoredName(const AnsiString& Name) const;
-  bool NameAcceptable(const AnsiString& Name) const;
+  // None when Name can be added; otherwise BadName or NameTaken.
+  TPackReason NameProblem(const AnsiString& Name) const;
+  // Records Reason (with SystemError) as the last error; returns false.
+  bool Fail(TPackReason Reason, int SystemError = 0);
+  bool Fail(const TPackError& Error);
+  void Succeed() { FLastError = TPackError{}; }
+  // The reason for a read of the pack stream that came short: ReadFailed with the system's error
+  // when the stream raised one, otherwise Short (the stream simply ended).
+  TPackError ShortRead(TPackReason Short) const;
   void ReportProgress(std::int64_t Done, std::int64_t Total);
   bool PackSeek(std::int64_t Position);
   bool PackRead(void* Buffer, std::int32_t Count);
@@ -285,6 +341,7 @@ class TOvPack : public TComponent {
   enum class TCopyResult { Ok, NoMemory, ReadFailed, WriteFailed };
   TCopyResult CopyBlocks(TStream* Dest, TStream* Source, TOvPack* SourcePack, OvFILE* Handle,
                          std::int32_t Count, Word& Crc);
+  TPackError CopyFailure(TCopyResult Result, const TOvPack* Source) const;
   bool PadToBoundary(std::int32_t StoredSize);
   bool CheckSum(std::int64_t Length, Word& Crc);
   bool ReadDirectory(std::int32_t EntrySize);
@@ -305,6 +362,9 @@ class TOvPack : public TComponent {
   bool FModified = false;
   std::int64_t FStreamPos = -1;  // the pack stream's position; -1 when unknown
   std::int32_t FLastCount = 0;
+  bool FStreamRaised = false;  // the last StreamRead / StreamWrite / PackSeek caught an exception
+  int FStreamError = 0;        // the system's error behind it, 0 when none
+  TPackError FLastError;
   AnsiString FPackName;
   bool FPackOpen = false;
   AnsiString FFileName;

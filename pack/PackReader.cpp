@@ -2,6 +2,7 @@
 // checked against the file before anything is allocated, and the whole-pack check word), member
 // opening with its check and the decoder over the pack stream.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -31,6 +32,14 @@ std::int64_t LargestDecodedSize(std::int32_t StoredSize) {
   return std::int64_t{StoredSize} / 3 * kCorvelMaxLength + kCorvelMaxLength;
 }
 
+// The failure of opening a file: OutOfMemory for a memory shortage, otherwise CannotOpen with the
+// system's error the stream carries.
+TPackError OpenFailure(const std::exception& Raised) {
+  if (dynamic_cast<const std::bad_alloc*>(&Raised)) return {TPackReason::OutOfMemory, 0};
+  const auto* stream = dynamic_cast<const EStreamError*>(&Raised);
+  return {TPackReason::CannotOpen, stream ? stream->SystemError() : 0};
+}
+
 }  // namespace
 
 bool TOvPack::LoadPack(const AnsiString& Path) {
@@ -38,9 +47,9 @@ bool TOvPack::LoadPack(const AnsiString& Path) {
   try {
     FOwnedPack = std::make_unique<TFileStream>(
         Path, (FReadOnly ? fmOpenRead : fmOpenReadWrite) | fmShareDenyWrite);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     FOwnedPack.reset();
-    return false;
+    return Fail(OpenFailure(e));
   }
   FPack = FOwnedPack.get();
   if (!LoadMain()) {
@@ -48,12 +57,12 @@ bool TOvPack::LoadPack(const AnsiString& Path) {
     return false;
   }
   FPackName = Path;
-  return true;
+  return true;  // LoadMain cleared the last error
 }
 
 bool TOvPack::LoadPackStream(TStream* Stream) {
   if (FPackOpen) EndPack();
-  if (!FReadOnly || !Stream) return false;
+  if (!FReadOnly || !Stream) return Fail(TPackReason::InvalidArgument);
   FPack = Stream;  // the caller's: never released here
   if (!LoadMain()) {
     ReleaseStream();
@@ -65,6 +74,7 @@ bool TOvPack::LoadPackStream(TStream* Stream) {
 bool TOvPack::OpenPack(const AnsiString& Path) {
   if (Path.empty()) {
     ClosePack();
+    Succeed();
     return true;
   }
   return LoadPack(Path);
@@ -72,6 +82,7 @@ bool TOvPack::OpenPack(const AnsiString& Path) {
 
 void TOvPack::ClosePack() {
   if (FPackOpen) EndPack();
+  else Succeed();
 }
 
 // Reads Count entries of EntrySize bytes from the stream's position and converts them to
@@ -119,47 +130,60 @@ bool TOvPack::ReadDirectory(std::int32_t EntrySize) {
 }
 
 bool TOvPack::LoadMain() {
-  if (!FPack) return false;
+  if (!FPack) return Fail(TPackReason::InvalidArgument);
   FStreamPos = -1;
   TOvPackHeader header{};
-  if (!PackSeek(0) || !PackRead(&header, sizeof header)) return false;
+  if (!PackSeek(0)) return Fail(TPackReason::ReadFailed, FStreamError);
+  if (!PackRead(&header, sizeof header)) return Fail(ShortRead(TPackReason::NotAPack));
 
   std::int32_t entry_size = 0;
   switch (header.Version) {
     case kPackVersion1: entry_size = sizeof(TOvFileTable1); break;
     case kPackVersion2: entry_size = sizeof(TOvFileTable2); break;
     case kPackVersion3: entry_size = sizeof(TOvFileTable3); break;
-    default: return false;
+    default: return Fail(TPackReason::NotAPack);
   }
   // The data area and the directory must lie within the file before anything is allocated.
   std::int64_t file_size = 0;
   try {
+    errno = 0;
     file_size = FPack->Size();
-  } catch (const std::exception&) {
-    return false;
+  } catch (const std::exception& e) {
+    const auto* stream = dynamic_cast<const EStreamError*>(&e);
+    return Fail(TPackReason::ReadFailed, stream && stream->SystemError() != 0 ? stream->SystemError() : errno);
   }
-  if (header.DataSize < 0 || header.DataSize > kPackMaxDataSize || header.Count < 0) return false;
+  // A header that does not fit its file is damage when it is marked as a pack's, and otherwise
+  // most likely not a pack at all.
+  const bool marked = std::memcmp(header.Magic, kPackMagic, sizeof header.Magic) == 0;
+  const TPackReason misfit = marked ? TPackReason::DamagedDirectory : TPackReason::NotAPack;
+  if (header.DataSize < 0 || header.DataSize > kPackMaxDataSize || header.Count < 0) return Fail(misfit);
   const std::int64_t directory = std::int64_t{kPackHeaderSize} + header.DataSize;
   const std::int64_t end = directory + std::int64_t{entry_size} * header.Count;
-  if (end > file_size) return false;
+  if (end > file_size) return Fail(misfit);
 
   try {
     FTable.assign(static_cast<std::size_t>(header.Count), TOvFileTable3{});
   } catch (const std::bad_alloc&) {
     FTable.clear();
-    return false;
+    return Fail(TPackReason::OutOfMemory);
   }
   if (header.Count > 0 && (!PackSeek(directory) || !ReadDirectory(entry_size))) {
     FTable.clear();
-    return false;
+    return Fail(ShortRead(TPackReason::DamagedDirectory));
   }
 
   if (header.Version == kPackVersion3 && FCrcMode == cmPackAll) {
     Word crc = 0;
     Word stored = 0;
-    if (!CheckSum(end, crc) || !PackRead(&stored, sizeof stored) || stored != crc) {
+    // CheckSum gives its own reason; a check word the file ends before is missing.
+    TPackError failure;
+    if (!CheckSum(end, crc)) failure = FLastError;
+    else if (!PackRead(&stored, sizeof stored)) failure = ShortRead(TPackReason::CheckWordMismatch);
+    else if (stored != crc) failure = {TPackReason::CheckWordMismatch, 0};
+    if (failure) {
       FTable.clear();
       FTable.shrink_to_fit();
+      Fail(failure);
       ShowDamagedPack();
       return false;
     }
@@ -169,6 +193,7 @@ bool TOvPack::LoadMain() {
   FHeader = header;
   FModified = false;
   FPackOpen = true;
+  Succeed();
   return true;
 }
 
@@ -183,25 +208,38 @@ bool TOvPack::EntryIsSound(const TOvFileTable3& Entry) const {
 }
 
 OvFILE* TOvPack::OvfopenComp(const AnsiString& Name, bool Decode) {
-  if (!FPackOpen) return nullptr;
+  if (!FPackOpen) {
+    Fail(TPackReason::NotOpen);
+    return nullptr;
+  }
   const int index = CheckFileName(Name);
-  if (index < 0) return nullptr;
+  if (index < 0) {
+    Fail(TPackReason::NoSuchMember);
+    return nullptr;
+  }
   const TOvFileTable3& entry = FTable[static_cast<std::size_t>(index)];
   if (!EntryIsSound(entry)) {
     // When members are checked, an entry that cannot describe what was written is damage the
     // user is told of, as of a failed check word. A deleted entry is no damage.
+    Fail(entry.FileName[0] == 0 ? TPackReason::NoSuchMember : TPackReason::DamagedMember);
     if (FCrcMode == cmEachFile && entry.CrcFlag != 0 && entry.FileName[0] != 0) ShowDamagedPack();
     return nullptr;
   }
 
   GlobalBlock block(GlobalAlloc(GPTR, sizeof(OvFILE)));
-  if (!block) return nullptr;
+  if (!block) {
+    Fail(TPackReason::OutOfMemory);
+    return nullptr;
+  }
   auto* handle = new (block.Get()) OvFILE{index, entry.Offset + kPackHeaderSize, entry.Size,
                                           entry.CompSize, entry.Comp != 0, nullptr, 0};
 
   if (FCrcMode == cmEachFile && entry.CrcFlag != 0) {
     GlobalBlock buffer(GlobalAlloc(GMEM_FIXED, kPackCopyBlock));
-    if (!buffer) return nullptr;
+    if (!buffer) {
+      Fail(TPackReason::OutOfMemory);
+      return nullptr;
+    }
     Word crc = 0xFFFF;
     bool read_all = PackSeek(handle->Start);
     for (std::int32_t done = 0; read_all && done < handle->CompSize;) {
@@ -211,6 +249,8 @@ OvFILE* TOvPack::OvfopenComp(const AnsiString& Name, bool Decode) {
       done += piece;
     }
     if (!read_all || crc != entry.Crc) {
+      // Stored bytes the file ends before fail the check as much as changed ones.
+      Fail(read_all ? TPackError{TPackReason::CheckWordMismatch, 0} : ShortRead(TPackReason::CheckWordMismatch));
       ShowDamagedPack();
       return nullptr;
     }
@@ -218,20 +258,27 @@ OvFILE* TOvPack::OvfopenComp(const AnsiString& Name, bool Decode) {
 
   if (handle->Comp && Decode) {
     GlobalBlock memory(GlobalAlloc(GMEM_FIXED, static_cast<std::size_t>(handle->Size)));
-    if (!memory) return nullptr;
-    if (handle->Size > 0 &&
-        (!PackSeek(handle->Start) || !FileDecode(memory.Get(), FPack, handle->Size, handle->CompSize)))
+    if (!memory) {
+      Fail(TPackReason::OutOfMemory);
       return nullptr;
+    }
+    if (handle->Size > 0 && !PackSeek(handle->Start)) {
+      Fail(TPackReason::ReadFailed, FStreamError);
+      return nullptr;
+    }
+    // FileDecode gives its own reason.
+    if (handle->Size > 0 && !FileDecode(memory.Get(), FPack, handle->Size, handle->CompSize)) return nullptr;
     handle->Memory = memory.Release();
   }
+  Succeed();
   return static_cast<OvFILE*>(block.Release());
 }
 
 bool TOvPack::FileDecode(void* Dest, TStream* Source, std::int32_t Size, std::int32_t StoredSize) {
-  if (!Dest || !Source || Size <= 0 || StoredSize <= 0) return false;
+  if (!Dest || !Source || Size <= 0 || StoredSize <= 0) return Fail(TPackReason::InvalidArgument);
   ReportProgress(0, StoredSize);
   GlobalBlock slice(GlobalAlloc(GMEM_FIXED, kCorvelSliceSize));
-  if (!slice) return false;
+  if (!slice) return Fail(TPackReason::OutOfMemory);
   auto* dest = static_cast<Byte*>(Dest);
   std::int64_t written = 0;
   TCorvelDecode decoder;
@@ -248,8 +295,14 @@ bool TOvPack::FileDecode(void* Dest, TStream* Source, std::int32_t Size, std::in
         written += Count;
         return true;
       });
+  switch (run.Status) {
+    case TCorvelStatus::NotOpened: return Fail(TPackReason::OutOfMemory);  // the sizes are valid
+    case TCorvelStatus::SourceFailed: return Fail(ShortRead(TPackReason::ReadFailed));
+    case TCorvelStatus::Ok: break;
+    default: return Fail(TPackReason::DamagedMember);
+  }
   // The stored size is exactly the stream: bytes left over mean the entry does not describe it.
-  return run.Ok() && run.Consumed == StoredSize;
+  return run.Consumed == StoredSize || Fail(TPackReason::DamagedMember);
 }
 
 }  // namespace ovelta
