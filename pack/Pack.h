@@ -48,7 +48,7 @@ inline constexpr FILETIME kPackOldTimeStamp{0xA8EE9800u, 0x01B41DDEu};
 
 // The 16-byte header, in the file and in memory.
 struct TOvPackHeader {
-  char Magic[6];          // "OvPack", not terminated; not examined on load
+  char Magic[6];          // kPackMagic; not required on load (only a refusal's reason looks at it)
   Word Version;           // kPackVersion3 written; 1, 2 and 3 read
   std::int32_t DataSize;  // bytes in the data area, padding included
   std::int32_t Count;     // directory entries, deleted ones included

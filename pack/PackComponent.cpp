@@ -38,8 +38,8 @@ void TOvPack::SetReadOnly(bool Value) {
   if (!FPackOpen) FReadOnly = Value;
 }
 
-// Percent of Done in Total; above 64 MiB both are first counted in 32 KiB units, as the
-// progress value always has been.
+// Percent of Done in Total; above 64 MiB both are first counted in 32 KiB units (whole units, so
+// the percentage steps by those units).
 void TOvPack::ReportProgress(std::int64_t Done, std::int64_t Total) {
   if (!FOnProgress) return;
   constexpr std::int64_t kScaleAbove = 0x4000000;
