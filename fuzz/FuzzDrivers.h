@@ -41,7 +41,7 @@ inline Decoded DecodeStream(const std::uint8_t* Stream, std::size_t Size, std::i
   if (run.Status == TCorvelStatus::CodecFault) std::abort();
   result.Failed = !run.Ok();
   result.Consumed = run.Consumed;
-  if (result.Consumed > StoredSize) std::abort();
+  if (run.Status != TCorvelStatus::NotOpened && result.Consumed > StoredSize) std::abort();
   return result;
 }
 

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "pack/Pack.h"
+#include "pack/PackNames.h"
 #include "pack_support.h"
 #include "platform/Component.h"
 #include "platform/Dialogs.h"
@@ -384,6 +385,10 @@ TEST_F(PackBuild, TemporaryNamesAreTheFirstFree) {
   ::mkdir(Dir.File("OvTmp001.Corvel").c_str(), 0700);  // a directory does not count as a file
   ASSERT_TRUE(TOvPack::MakeTempFile(name));
   EXPECT_EQ(name, "OvTmp001.Corvel");
+  // Tools that clean up after an interrupted addition know the names by the same rule.
+  EXPECT_TRUE(pack_names::IsTempFileName(name.c_str()));
+  for (const char* other : {"OvTmp01.Corvel", "OvTmp0001.Corvel", "OvTmp001.Corvel~", "ovtmp001.corvel", "OvTmp00x.Corvel"})
+    EXPECT_FALSE(pack_names::IsTempFileName(other)) << other;
 }
 
 // Packs built at the same time in one directory share the temporary names: each addition must
