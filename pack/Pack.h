@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -160,9 +161,9 @@ const char* PackReasonText(TPackReason Reason);
 // member stream made by OpenFile belongs to the component and goes with EndPack.
 //
 // Failures are results (false, 0, null) and LastError says why; no exception leaves a call.
-// Messages are shown only for
-// the two check-word failures (a stop-icon box "Packﾌｧｲﾙが壊れています。" captioned "CRCｴﾗｰ") and
-// for AddFile's failures (through the application's exception display).
+// Messages are shown only for the two check-word failures (a stop-icon box
+// "Packﾌｧｲﾙが壊れています。" captioned "CRCｴﾗｰ") and for AddFile's failures (through the
+// application's exception display); LastError is already set when they are shown.
 //
 // Damaged or hostile packs are handled: every count, size and offset is checked against the file
 // before anything is allocated or read; a pack whose header or directory does not fit its file does
@@ -334,6 +335,9 @@ class TOvPack : public TComponent {
   // The reason for a read of the pack stream that came short: ReadFailed with the system's error
   // when the stream raised one, otherwise Short (the stream simply ended).
   TPackError ShortRead(TPackReason Short) const;
+  // The failure of opening or creating a file: OutOfMemory for a memory shortage, otherwise
+  // CannotOpen with the system's error the stream carries.
+  static TPackError OpenFailure(const std::exception& Raised);
   void ReportProgress(std::int64_t Done, std::int64_t Total);
   bool PackSeek(std::int64_t Position);
   bool PackRead(void* Buffer, std::int32_t Count);

@@ -2,9 +2,10 @@
 // file, the guarded stream transfers, the directory queries and registration.
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <new>
 #include <string>
 #include <system_error>
-#include <cstring>
 #include <utility>
 
 #include "pack/Crc.h"
@@ -141,6 +142,12 @@ bool TOvPack::Fail(TPackReason Reason, int SystemError) {
 bool TOvPack::Fail(const TPackError& Error) {
   FLastError = Error;
   return false;
+}
+
+TPackError TOvPack::OpenFailure(const std::exception& Raised) {
+  if (dynamic_cast<const std::bad_alloc*>(&Raised)) return {TPackReason::OutOfMemory, 0};
+  const auto* stream = dynamic_cast<const EStreamError*>(&Raised);
+  return {TPackReason::CannotOpen, stream ? stream->SystemError() : 0};
 }
 
 TPackError TOvPack::ShortRead(TPackReason Short) const {

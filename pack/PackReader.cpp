@@ -32,14 +32,6 @@ std::int64_t LargestDecodedSize(std::int32_t StoredSize) {
   return std::int64_t{StoredSize} / 3 * kCorvelMaxLength + kCorvelMaxLength;
 }
 
-// The failure of opening a file: OutOfMemory for a memory shortage, otherwise CannotOpen with the
-// system's error the stream carries.
-TPackError OpenFailure(const std::exception& Raised) {
-  if (dynamic_cast<const std::bad_alloc*>(&Raised)) return {TPackReason::OutOfMemory, 0};
-  const auto* stream = dynamic_cast<const EStreamError*>(&Raised);
-  return {TPackReason::CannotOpen, stream ? stream->SystemError() : 0};
-}
-
 }  // namespace
 
 bool TOvPack::LoadPack(const AnsiString& Path) {

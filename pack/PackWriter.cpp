@@ -50,9 +50,6 @@ class EAddFailed : public Exception {
   TPackError Error;
 };
 
-// The system's error a stream exception carries (0 when none).
-int SystemErrorOf(const EStreamError& Raised) { return Raised.SystemError(); }
-
 // Creates the first temporary file name that is free, exclusively: a name that exists in any form
 // (a file, a directory, a symbolic link, followed or not) is passed over for the next number, so
 // two writers in one directory never share a file and a planted link is never written through.
@@ -207,8 +204,7 @@ bool TOvPack::NewPack(const AnsiString& Path) {
     FOwnedPack = std::make_unique<TFileStream>(Path, fmCreate);
   } catch (const std::exception& e) {
     FOwnedPack.reset();
-    const auto* stream = dynamic_cast<const EStreamError*>(&e);
-    return Fail(stream ? TPackReason::CannotOpen : TPackReason::OutOfMemory, stream ? stream->SystemError() : 0);
+    return Fail(OpenFailure(e));
   }
   FPack = FOwnedPack.get();
   FStreamPos = 0;
@@ -237,7 +233,7 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
       try {
         source = std::make_unique<TFileStream>(Path, fmOpenRead | fmShareDenyWrite);
       } catch (const EStreamError& e) {
-        throw EAddFailed(CannotOpenText(Path), TPackReason::CannotOpen, SystemErrorOf(e));
+        throw EAddFailed(CannotOpenText(Path), TPackReason::CannotOpen, e.SystemError());
       }
       TOvFileTable3 entry{};
       MakeFTName(entry, Name);
@@ -247,7 +243,7 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
         size = source->Size();
         entry.Time = source->LastWriteTime();
       } catch (const EStreamError& e) {
-        throw EAddFailed(CannotReadText(Path), TPackReason::ReadFailed, SystemErrorOf(e));
+        throw EAddFailed(CannotReadText(Path), TPackReason::ReadFailed, e.SystemError());
       }
       if (size > kPackMaxDataSize - FHeader.DataSize)
         throw EAddFailed(TooLargeText(Path), TPackReason::TooLarge);
@@ -266,7 +262,7 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
           try {
             temp->Seek(0, TSeekOrigin::soBeginning);
           } catch (const EStreamError& e) {
-            throw EAddFailed(CannotReadText(temp_name), TPackReason::ReadFailed, SystemErrorOf(e));
+            throw EAddFailed(CannotReadText(temp_name), TPackReason::ReadFailed, e.SystemError());
           }
         } else {
           // Not smaller (or the encoder could not run): store the file unchanged.
@@ -275,7 +271,7 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
           try {
             source->Seek(0, TSeekOrigin::soBeginning);
           } catch (const EStreamError& e) {
-            throw EAddFailed(CannotReadText(Path), TPackReason::ReadFailed, SystemErrorOf(e));
+            throw EAddFailed(CannotReadText(Path), TPackReason::ReadFailed, e.SystemError());
           }
         }
       }
