@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "bench/codec_corpus.h"
-#include "pack/Ovpack.h"
+#include "pack/Corvel.h"
 #include "tests/pack/CorvelReference.h"
 
 namespace ovelta {
@@ -35,38 +35,25 @@ void Label(benchmark::State& State, int Which, std::size_t In, std::size_t Out) 
 }
 
 Bytes CorvelEncode(const Bytes& In) {
-  Bytes out(In.size() + In.size() / 8 + 64);
+  Bytes out;
+  out.reserve(In.size() + In.size() / 8 + 64);
   TCorvelEncode encoder;
-  const Byte* buffer = encoder.Open(static_cast<std::int32_t>(In.size()));
-  std::size_t next = 0, written = 0;
-  while (!encoder.Finished()) {
-    const Byte* slice = next < In.size() ? In.data() + next : nullptr;
-    next += kCorvelSliceSize;
-    std::int32_t n = encoder.Encode(slice);
-    std::memcpy(out.data() + written, buffer, static_cast<std::size_t>(n));
-    written += static_cast<std::size_t>(n);
-  }
-  encoder.Close();
-  out.resize(written);
+  CorvelEncodeAll(encoder, In.data(), static_cast<std::int32_t>(In.size()), [&](const Byte* Data, std::int32_t Count) {
+    out.insert(out.end(), Data, Data + Count);
+    return true;
+  });
   return out;
 }
 
 void CorvelDecode(const Bytes& Stream, Bytes& Out) {
   TCorvelDecode decoder;
-  const Byte* buffer = decoder.Open(static_cast<std::int32_t>(Out.size()), static_cast<std::int32_t>(Stream.size()));
-  std::size_t next = 0, written = 0;
-  while (!decoder.Finished()) {
-    std::int32_t n;
-    if (decoder.NeedInput()) {
-      n = decoder.Decode(Stream.data() + next);
-      next += kCorvelSliceSize;
-    } else {
-      n = decoder.Decode(nullptr);
-    }
-    std::memcpy(Out.data() + written, buffer, static_cast<std::size_t>(n));
-    written += static_cast<std::size_t>(n);
-  }
-  decoder.Close();
+  std::size_t written = 0;
+  CorvelDecodeAll(decoder, Stream.data(), static_cast<std::int32_t>(Out.size()), static_cast<std::int32_t>(Stream.size()),
+                  [&](const Byte* Data, std::int32_t Count) {
+                    std::memcpy(Out.data() + written, Data, static_cast<std::size_t>(Count));
+                    written += static_cast<std::size_t>(Count);
+                    return true;
+                  });
 }
 
 void BM_CorvelEncode(benchmark::State& State) {

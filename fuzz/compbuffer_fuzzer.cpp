@@ -7,7 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "pack/Ovpack.h"
+#include "pack/CompBuffer.h"
+#include "pack/Crc.h"
 #include "platform/core/Heap.h"
 #include "platform/core/HeapTesting_p.h"
 

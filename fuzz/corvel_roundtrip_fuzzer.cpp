@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz/FuzzDrivers.h"
+#include "pack/CompBuffer.h"
 #include "platform/core/Heap.h"
 #include "tests/pack/CorvelReference.h"
 
@@ -18,24 +19,23 @@ namespace {
 constexpr std::size_t kRepeatTo = 20 << 10;
 constexpr std::size_t kPlainSearchMax = 1 << 10;
 
+// The stream of In by CorvelEncodeAll, each slice in a buffer of its own exact size; aborts when
+// the run does not end Ok.
 std::vector<std::uint8_t> Encode(const std::vector<std::uint8_t>& In) {
   std::vector<std::uint8_t> stream;
+  std::vector<std::uint8_t> slice;
   ovelta::TCorvelEncode encoder;
-  const ovelta::Byte* out = encoder.Open(static_cast<std::int32_t>(In.size()));
-  if (!out) std::abort();
-  std::size_t next = 0;
-  while (!encoder.Finished()) {
-    // Each slice in a buffer of its own exact size.
-    std::vector<std::uint8_t> slice;
-    if (next < In.size())
-      slice.assign(In.begin() + static_cast<std::ptrdiff_t>(next),
-                   In.begin() + static_cast<std::ptrdiff_t>(std::min(In.size(), next + ovelta::kCorvelSliceSize)));
-    next += ovelta::kCorvelSliceSize;
-    std::int32_t n = encoder.Encode(slice.empty() ? nullptr : slice.data());
-    if (n < 0 || n > ovelta::kCorvelOutputSize) std::abort();
-    stream.insert(stream.end(), out, out + n);
-  }
-  if (encoder.Failed() || static_cast<std::size_t>(encoder.Committed()) != stream.size()) std::abort();
+  const ovelta::TCorvelRun run = ovelta::CorvelEncodeAll(
+      encoder, static_cast<std::int32_t>(In.size()),
+      [&](std::int64_t Offset, std::int32_t Count) {
+        slice.assign(In.begin() + Offset, In.begin() + Offset + Count);
+        return slice.data();
+      },
+      [&](const ovelta::Byte* Out, std::int32_t Count) {
+        stream.insert(stream.end(), Out, Out + Count);
+        return true;
+      });
+  if (!run.Ok() || static_cast<std::size_t>(run.Produced) != stream.size()) std::abort();
   return stream;
 }
 

@@ -3,7 +3,9 @@
 // stated sizes.
 #include <cstring>
 
-#include "pack/Ovpack.h"
+#include "pack/CompBuffer.h"
+#include "pack/Corvel.h"
+#include "pack/Crc.h"
 #include "platform/core/Heap.h"
 
 namespace ovelta {
@@ -23,34 +25,26 @@ TOvCompBuffer::~TOvCompBuffer() = default;
 bool TOvCompBuffer::EncodeBuffer(const void* Source, std::int32_t SourceSize, void*& Dest, std::int32_t& DestSize,
                                  Word& Crc) {
   if (SourceSize <= 0) return false;
-  const auto* source = static_cast<const Byte*>(Source);
-  TCorvelEncode encoder;
-  const Byte* out = encoder.Open(SourceSize);
   // The largest stream: every byte a literal, and a flag word per 32 of them.
   const std::int64_t capacity = SourceSize + kFlagBytes * ((SourceSize + kGroupItems - 1) / kGroupItems);
-  GlobalBlock block(out ? GlobalAlloc(GMEM_FIXED, static_cast<std::size_t>(capacity)) : nullptr);
-  if (!out || !block) {
-    Dest = nullptr;
-    return false;
-  }
-  auto* dest = block.As<Byte>();
+  // The block is taken when the first bytes arrive, after the encoder's own buffers.
+  GlobalBlock block;
   std::int64_t written = 0;
-  std::int64_t next = 0;
-  while (!encoder.Finished()) {
-    const Byte* slice = next < SourceSize ? source + next : nullptr;
-    next += kCorvelSliceSize;
-    std::int32_t n = encoder.Encode(slice);
-    if (n <= 0) continue;
-    if (written + n > capacity) break;  // cannot happen with this encoder; never write past the block
-    std::memcpy(dest + written, out, static_cast<std::size_t>(n));
-    written += n;
-  }
-  if (encoder.Failed() || written != encoder.Committed()) {
+  TCorvelEncode encoder;
+  const TCorvelRun run = CorvelEncodeAll(encoder, Source, SourceSize, [&](const Byte* Data, std::int32_t Count) {
+    if (!block) block.Reset(GlobalAlloc(GMEM_FIXED, static_cast<std::size_t>(capacity)));
+    if (!block) return false;
+    if (written + Count > capacity) return false;  // cannot happen with this encoder; never write past the block
+    std::memcpy(block.As<Byte>() + written, Data, static_cast<std::size_t>(Count));
+    written += Count;
+    return true;
+  });
+  if (!run.Ok()) {
     Dest = nullptr;
     return false;
   }
   DestSize = static_cast<std::int32_t>(written);
-  Crc = FCrcCheck->UpDateCrc(kCrcStart, dest, DestSize);
+  Crc = FCrcCheck->UpDateCrc(kCrcStart, block.Get(), DestSize);
   Dest = block.Release();
   return true;
 }
@@ -59,36 +53,20 @@ bool TOvCompBuffer::DecodeBuffer(const void* Source, std::int32_t SourceSize, st
                                  void*& Dest) {
   if (SourceSize <= 0 || DecodeSize <= 0) return false;
   if (FCrcCheck->UpDateCrc(kCrcStart, Source, SourceSize) != Crc) return false;
-  const auto* source = static_cast<const Byte*>(Source);
-  TCorvelDecode decoder;
-  const Byte* out = decoder.Open(DecodeSize, SourceSize);
-  GlobalBlock block(out ? GlobalAlloc(GMEM_FIXED, static_cast<std::size_t>(DecodeSize)) : nullptr);
-  if (!out || !block) {
-    Dest = nullptr;
-    return false;
-  }
-  auto* dest = block.As<Byte>();
+  // The block is taken when the first bytes arrive, after the decoder's own buffers.
+  GlobalBlock block;
   std::int64_t written = 0;
-  std::int64_t next = 0;
-  bool fits = true;
-  while (!decoder.Finished()) {
-    std::int32_t n;
-    if (decoder.NeedInput()) {
-      n = decoder.Decode(source + next);
-      next += kCorvelSliceSize;
-    } else {
-      n = decoder.Decode(nullptr);
-    }
-    if (n <= 0) continue;
-    if (written + n > DecodeSize) {  // the decoder never gives more; never write past the block
-      fits = false;
-      break;
-    }
-    std::memcpy(dest + written, out, static_cast<std::size_t>(n));
-    written += n;
-  }
+  TCorvelDecode decoder;
+  // The driver never hands out more than DecodeSize bytes.
+  const TCorvelRun run = CorvelDecodeAll(decoder, Source, DecodeSize, SourceSize, [&](const Byte* Data, std::int32_t Count) {
+    if (!block) block.Reset(GlobalAlloc(GMEM_FIXED, static_cast<std::size_t>(DecodeSize)));
+    if (!block) return false;
+    std::memcpy(block.As<Byte>() + written, Data, static_cast<std::size_t>(Count));
+    written += Count;
+    return true;
+  });
   // Only a stream that fills the stated size exactly and ends exactly at the stated stream size.
-  if (!fits || decoder.Failed() || written != DecodeSize || decoder.Consumed() != SourceSize) {
+  if (!run.Ok() || run.Consumed != SourceSize) {
     Dest = nullptr;
     return false;
   }

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "pack/Corvel.h"
 #include "pack/CorvelMatch_p.h"
-#include "pack/Ovpack.h"
 #include "platform/core/Heap.h"
 
 namespace ovelta {

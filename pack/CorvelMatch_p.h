@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "pack/Ovpack.h"
+#include "pack/Corvel.h"
 
 namespace ovelta {
 

@@ -2,7 +2,7 @@
 // to each object; the portable fast update works sixteen bytes per step with sixteen derived tables,
 // and on x86-64 processors with carry-less multiplication (checked at run time) long inputs are
 // folded sixteen bytes per multiplication instead. All three give the same check words.
-#include "pack/Ovpack.h"
+#include "pack/Crc.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,17 +1,33 @@
-// TOvPack as a component: construction, properties, progress, member names and their lookup, the
-// temporary file names, the guarded stream transfers, the directory queries and registration.
+// TOvPack as a component: construction, properties, progress, member lookup, the temporary
+// file, the guarded stream transfers, the directory queries and registration.
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
+#include <new>
+#include <string>
+#include <system_error>
 #include <utility>
 
-#include "pack/PackNames_p.h"
-#include "pack/Ovpack.h"
+#include "pack/Crc.h"
+#include "pack/Pack.h"
+#include "pack/PackNames.h"
 #include "platform/core/Component.h"
 #include "platform/core/Text.h"
 #include "util/Ovelta.h"
 
 namespace ovelta {
+
+namespace {
+
+// The system's error behind a stream's exception: the one it carries, else errno as the failing
+// call left it (callers clear errno first), 0 for exceptions of no system call.
+int SystemErrorOf(const std::exception& Raised) {
+  if (const auto* stream = dynamic_cast<const EStreamError*>(&Raised); stream && stream->SystemError() != 0)
+    return stream->SystemError();
+  return dynamic_cast<const EStreamError*>(&Raised) ? errno : 0;
+}
+
+}  // namespace
 
 TOvPack::TOvPack(TComponent* AOwner) : TComponent(AOwner), FCrc(std::make_unique<TCrcCheck>()) {}
 
@@ -23,8 +39,8 @@ void TOvPack::SetReadOnly(bool Value) {
   if (!FPackOpen) FReadOnly = Value;
 }
 
-// Percent of Done in Total; above 64 MiB both are first counted in 32 KiB units, as the
-// progress value always has been.
+// Percent of Done in Total; above 64 MiB both are first counted in 32 KiB units (whole units, so
+// the percentage steps by those units).
 void TOvPack::ReportProgress(std::int64_t Done, std::int64_t Total) {
   if (!FOnProgress) return;
   constexpr std::int64_t kScaleAbove = 0x4000000;
@@ -48,30 +64,6 @@ void TOvPack::MakeFTName(TOvFileTable3& Entry, const AnsiString& Name) {
   std::memcpy(Entry.FileExt, ext.data(), std::min(ext.size(), sizeof Entry.FileExt));
 }
 
-AnsiString pack_names::EntryName(const TOvFileTable3& Entry) {
-  const char* base = Entry.FileName;
-  const char* ext = Entry.FileExt;
-  AnsiString name(base, ::strnlen(base, kPackBaseNameBytes));
-  const std::size_t ext_len = ::strnlen(ext, kPackExtensionBytes);
-  if (ext_len > 0) {
-    name += '.';
-    name.append(ext, ext_len);
-  }
-  return name;
-}
-
-AnsiString pack_names::UpperName(const AnsiString& Name) {
-  AnsiString upper = Name;
-  for (std::size_t i = 0; i < upper.size(); ++i) {
-    if (IsDBCSLeadByte(upper[i])) {
-      ++i;  // both bytes of a double-byte character stay as they are
-    } else if (upper[i] >= 'a' && upper[i] <= 'z') {
-      upper[i] = static_cast<char>(upper[i] - 'a' + 'A');
-    }
-  }
-  return upper;
-}
-
 int TOvPack::CheckFileName(const AnsiString& Name) const {
   if (!FPackOpen || Name.size() >= static_cast<std::size_t>(kPackNameBufferBytes)) return -1;
   const AnsiString wanted = pack_names::UpperName(Name);
@@ -83,9 +75,7 @@ int TOvPack::CheckFileName(const AnsiString& Name) const {
 // The index of an entry whose name equals the name Name would be stored as, or -1. Lookups by the
 // name as given miss names already cut to 21 + 3 bytes, so additions compare the stored forms.
 int TOvPack::FindStoredName(const AnsiString& Name) const {
-  TOvFileTable3 stored{};
-  MakeFTName(stored, Name);
-  const AnsiString wanted = pack_names::UpperName(pack_names::EntryName(stored));
+  const AnsiString wanted = pack_names::UpperName(pack_names::StoredName(Name));
   for (std::size_t i = 0; i < FTable.size(); ++i)
     if (pack_names::UpperName(pack_names::EntryName(FTable[i])) == wanted) return static_cast<int>(i);
   return -1;
@@ -93,18 +83,13 @@ int TOvPack::FindStoredName(const AnsiString& Name) const {
 
 // A new member's name: at most 25 bytes, a base name that does not begin with a zero byte (which
 // would mark the entry deleted), and a stored form no other entry has.
-bool TOvPack::NameAcceptable(const AnsiString& Name) const {
-  if (Name.size() > static_cast<std::size_t>(kPackMaxNameBytes)) return false;
+TPackReason TOvPack::NameProblem(const AnsiString& Name) const {
+  if (Name.size() > static_cast<std::size_t>(kPackMaxNameBytes)) return TPackReason::BadName;
   TOvFileTable3 stored{};
   MakeFTName(stored, Name);
-  if (stored.FileName[0] == 0) return false;
-  return CheckFileName(Name) < 0 && FindStoredName(Name) < 0;
-}
-
-AnsiString pack_names::TempFileName(int Number) {
-  char name[32];
-  std::snprintf(name, sizeof name, "OvTmp%03d.Corvel", Number);
-  return name;
+  if (stored.FileName[0] == 0) return TPackReason::BadName;
+  if (CheckFileName(Name) >= 0 || FindStoredName(Name) >= 0) return TPackReason::NameTaken;
+  return TPackReason::None;
 }
 
 bool TOvPack::MakeTempFile(AnsiString& FileName) {
@@ -118,17 +103,72 @@ bool TOvPack::MakeTempFile(AnsiString& FileName) {
   return false;
 }
 
+// ---- failure reasons ----------------------------------------------------------------------------
+
+const char* PackReasonText(TPackReason Reason) {
+  switch (Reason) {
+    case TPackReason::None: return "no error";
+    case TPackReason::NotOpen: return "no pack is open";
+    case TPackReason::ReadOnly: return "the pack is open read-only";
+    case TPackReason::InvalidArgument: return "invalid argument";
+    case TPackReason::CannotOpen: return "cannot open the file";
+    case TPackReason::NotAPack: return "not a pack";
+    case TPackReason::DamagedDirectory: return "damaged pack: its header or directory does not fit the file";
+    case TPackReason::CheckWordMismatch: return "check word mismatch";
+    case TPackReason::DamagedMember: return "damaged member: its entry or stream is invalid";
+    case TPackReason::BadName: return "the name cannot be a member name";
+    case TPackReason::NameTaken: return "the member name is already taken";
+    case TPackReason::NoSuchMember: return "no such member";
+    case TPackReason::TooLarge: return "too large: a pack's data stays under 2 GiB";
+    case TPackReason::NoTempFile: return "no temporary file could be made";
+    case TPackReason::OutOfMemory: return "out of memory";
+    case TPackReason::ReadFailed: return "read failure";
+    case TPackReason::WriteFailed: return "write failure";
+  }
+  return "unknown reason";
+}
+
+std::string TPackError::Text() const {
+  std::string text = PackReasonText(Reason);
+  if (SystemError != 0) text += ": " + std::system_category().message(SystemError);
+  return text;
+}
+
+bool TOvPack::Fail(TPackReason Reason, int SystemError) {
+  FLastError = TPackError{Reason, SystemError};
+  return false;
+}
+
+bool TOvPack::Fail(const TPackError& Error) {
+  FLastError = Error;
+  return false;
+}
+
+TPackError TOvPack::OpenFailure(const std::exception& Raised) {
+  if (dynamic_cast<const std::bad_alloc*>(&Raised)) return {TPackReason::OutOfMemory, 0};
+  const auto* stream = dynamic_cast<const EStreamError*>(&Raised);
+  return {TPackReason::CannotOpen, stream ? stream->SystemError() : 0};
+}
+
+TPackError TOvPack::ShortRead(TPackReason Short) const {
+  return FStreamRaised ? TPackError{TPackReason::ReadFailed, FStreamError} : TPackError{Short, 0};
+}
+
 // ---- guarded transfers --------------------------------------------------------------------------
 
 bool TOvPack::StreamRead(TStream* Stream, void* Buffer, std::int32_t Count, std::int32_t& Moved) {
   Moved = 0;
   bool known = true;
   try {
+    errno = 0;
     if (Stream && Count > 0) Moved = Stream->Read(Buffer, Count);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     Moved = 0;
     known = false;
+    FStreamError = SystemErrorOf(e);
   }
+  FStreamRaised = !known;
+  if (known) FStreamError = 0;
   FLastCount = Moved;
   if (Stream && Stream == FPack) FStreamPos = known && FStreamPos >= 0 ? FStreamPos + Moved : -1;
   return Moved == std::max<std::int32_t>(Count, 0);
@@ -139,11 +179,15 @@ bool TOvPack::StreamWrite(TStream* Stream, const void* Buffer, std::int32_t Coun
   Moved = 0;
   bool known = true;
   try {
+    errno = 0;
     if (Stream && Count > 0) Moved = Stream->Write(Buffer, Count);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     Moved = 0;
     known = false;
+    FStreamError = SystemErrorOf(e);
   }
+  FStreamRaised = !known;
+  if (known) FStreamError = 0;
   FLastCount = Moved;
   if (Stream && Stream == FPack) FStreamPos = known && FStreamPos >= 0 ? FStreamPos + Moved : -1;
   return Moved == std::max<std::int32_t>(Count, 0);
@@ -154,9 +198,12 @@ bool TOvPack::PackSeek(std::int64_t Position) {
   if (!FPack) return false;
   if (FStreamPos == Position) return true;
   try {
+    errno = 0;
     FStreamPos = FPack->Seek(Position, TSeekOrigin::soBeginning);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     FStreamPos = -1;
+    FStreamRaised = true;
+    FStreamError = SystemErrorOf(e);
     return false;
   }
   return FStreamPos == Position;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pack/Ovpack.h"
+#include "pack/Pack.h"
 
 namespace ovelta {
 
@@ -71,9 +71,12 @@ unsigned TOvPack::Ovfread(void* Buffer, unsigned Size, unsigned Count, OvFILE* H
   }
   // Straight from the pack stream; the seek is skipped when the stream is already there. A read
   // that comes short (the file changed, an I/O error) counts only the whole items delivered.
-  if (!PackSeek(std::int64_t{Handle->Start} + Handle->Pos)) return 0;
+  if (!PackSeek(std::int64_t{Handle->Start} + Handle->Pos)) {
+    Fail(TPackReason::ReadFailed, FStreamError);
+    return 0;
+  }
   std::int32_t moved = 0;
-  StreamRead(FPack, Buffer, bytes, moved);
+  if (!StreamRead(FPack, Buffer, bytes, moved)) Fail(TPackReason::ReadFailed, FStreamError);
   Handle->Pos += moved;
   return static_cast<unsigned>(moved) / Size;
 }
@@ -96,19 +99,21 @@ bool TOvPack::OvGetFileTime(OvFILE* Handle, FILETIME& Time) const {
 }
 
 std::unique_ptr<TMemoryStream> TOvPack::OvMakeStream(const AnsiString& Name) {
-  OvFILE* handle = Ovfopen(Name);
+  OvFILE* handle = Ovfopen(Name);  // sets the last error either way
   if (!handle) return nullptr;
   std::unique_ptr<TMemoryStream> stream;
   try {
     stream = std::make_unique<TMemoryStream>();
     stream->SetSize(handle->Size);
     Ovfseek(handle, 0, 0);
-    // The whole member as one item, read straight into the stream's memory.
+    // The whole member as one item, read straight into the stream's memory; Ovfread gives the
+    // reason when it comes short.
     if (handle->Size > 0 &&
         Ovfread(stream->Memory(), static_cast<unsigned>(handle->Size), 1, handle) != 1)
       stream.reset();
   } catch (const std::exception&) {
-    stream.reset();
+    stream.reset();  // the memory stream could not grow to the member's size
+    Fail(TPackReason::OutOfMemory);
   }
   Ovfclose(handle);
   if (stream) stream->SetPosition(0);
@@ -118,7 +123,10 @@ std::unique_ptr<TMemoryStream> TOvPack::OvMakeStream(const AnsiString& Name) {
 bool TOvPack::OpenFile(const AnsiString& Name) {
   FMemberStream.reset();
   FFileName = Name;
-  if (Name.empty()) return true;
+  if (Name.empty()) {
+    Succeed();
+    return true;
+  }
   FMemberStream = OvMakeStream(Name);
   if (!FMemberStream) {
     FFileName.clear();

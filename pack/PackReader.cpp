@@ -2,11 +2,13 @@
 // checked against the file before anything is allocated, and the whole-pack check word), member
 // opening with its check and the decoder over the pack stream.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
-#include "pack/Ovpack.h"
-#include "pack/PackNames_p.h"
+#include "pack/Corvel.h"
+#include "pack/Crc.h"
+#include "pack/Pack.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/Text.h"
 
@@ -37,9 +39,9 @@ bool TOvPack::LoadPack(const AnsiString& Path) {
   try {
     FOwnedPack = std::make_unique<TFileStream>(
         Path, (FReadOnly ? fmOpenRead : fmOpenReadWrite) | fmShareDenyWrite);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     FOwnedPack.reset();
-    return false;
+    return Fail(OpenFailure(e));
   }
   FPack = FOwnedPack.get();
   if (!LoadMain()) {
@@ -47,12 +49,12 @@ bool TOvPack::LoadPack(const AnsiString& Path) {
     return false;
   }
   FPackName = Path;
-  return true;
+  return true;  // LoadMain cleared the last error
 }
 
 bool TOvPack::LoadPackStream(TStream* Stream) {
   if (FPackOpen) EndPack();
-  if (!FReadOnly || !Stream) return false;
+  if (!FReadOnly || !Stream) return Fail(TPackReason::InvalidArgument);
   FPack = Stream;  // the caller's: never released here
   if (!LoadMain()) {
     ReleaseStream();
@@ -64,6 +66,7 @@ bool TOvPack::LoadPackStream(TStream* Stream) {
 bool TOvPack::OpenPack(const AnsiString& Path) {
   if (Path.empty()) {
     ClosePack();
+    Succeed();
     return true;
   }
   return LoadPack(Path);
@@ -71,6 +74,7 @@ bool TOvPack::OpenPack(const AnsiString& Path) {
 
 void TOvPack::ClosePack() {
   if (FPackOpen) EndPack();
+  else Succeed();
 }
 
 // Reads Count entries of EntrySize bytes from the stream's position and converts them to
@@ -118,47 +122,60 @@ bool TOvPack::ReadDirectory(std::int32_t EntrySize) {
 }
 
 bool TOvPack::LoadMain() {
-  if (!FPack) return false;
+  if (!FPack) return Fail(TPackReason::InvalidArgument);
   FStreamPos = -1;
   TOvPackHeader header{};
-  if (!PackSeek(0) || !PackRead(&header, sizeof header)) return false;
+  if (!PackSeek(0)) return Fail(TPackReason::ReadFailed, FStreamError);
+  if (!PackRead(&header, sizeof header)) return Fail(ShortRead(TPackReason::NotAPack));
 
-  std::int32_t entry_size = 0;
+  std::int32_t entrySize = 0;
   switch (header.Version) {
-    case kPackVersion1: entry_size = sizeof(TOvFileTable1); break;
-    case kPackVersion2: entry_size = sizeof(TOvFileTable2); break;
-    case kPackVersion3: entry_size = sizeof(TOvFileTable3); break;
-    default: return false;
+    case kPackVersion1: entrySize = sizeof(TOvFileTable1); break;
+    case kPackVersion2: entrySize = sizeof(TOvFileTable2); break;
+    case kPackVersion3: entrySize = sizeof(TOvFileTable3); break;
+    default: return Fail(TPackReason::NotAPack);
   }
   // The data area and the directory must lie within the file before anything is allocated.
-  std::int64_t file_size = 0;
+  std::int64_t fileSize = 0;
   try {
-    file_size = FPack->Size();
-  } catch (const std::exception&) {
-    return false;
+    errno = 0;
+    fileSize = FPack->Size();
+  } catch (const std::exception& e) {
+    const auto* stream = dynamic_cast<const EStreamError*>(&e);
+    return Fail(TPackReason::ReadFailed, stream && stream->SystemError() != 0 ? stream->SystemError() : errno);
   }
-  if (header.DataSize < 0 || header.DataSize > kPackMaxDataSize || header.Count < 0) return false;
+  // A header that does not fit its file is damage when it is marked as a pack's, and otherwise
+  // most likely not a pack at all.
+  const bool marked = std::memcmp(header.Magic, kPackMagic, sizeof header.Magic) == 0;
+  const TPackReason misfit = marked ? TPackReason::DamagedDirectory : TPackReason::NotAPack;
+  if (header.DataSize < 0 || header.DataSize > kPackMaxDataSize || header.Count < 0) return Fail(misfit);
   const std::int64_t directory = std::int64_t{kPackHeaderSize} + header.DataSize;
-  const std::int64_t end = directory + std::int64_t{entry_size} * header.Count;
-  if (end > file_size) return false;
+  const std::int64_t end = directory + std::int64_t{entrySize} * header.Count;
+  if (end > fileSize) return Fail(misfit);
 
   try {
     FTable.assign(static_cast<std::size_t>(header.Count), TOvFileTable3{});
   } catch (const std::bad_alloc&) {
     FTable.clear();
-    return false;
+    return Fail(TPackReason::OutOfMemory);
   }
-  if (header.Count > 0 && (!PackSeek(directory) || !ReadDirectory(entry_size))) {
+  if (header.Count > 0 && (!PackSeek(directory) || !ReadDirectory(entrySize))) {
     FTable.clear();
-    return false;
+    return Fail(ShortRead(TPackReason::DamagedDirectory));
   }
 
   if (header.Version == kPackVersion3 && FCrcMode == cmPackAll) {
     Word crc = 0;
     Word stored = 0;
-    if (!CheckSum(end, crc) || !PackRead(&stored, sizeof stored) || stored != crc) {
+    // CheckSum gives its own reason; a check word the file ends before is missing.
+    TPackError failure;
+    if (!CheckSum(end, crc)) failure = FLastError;
+    else if (!PackRead(&stored, sizeof stored)) failure = ShortRead(TPackReason::CheckWordMismatch);
+    else if (stored != crc) failure = {TPackReason::CheckWordMismatch, 0};
+    if (failure) {
       FTable.clear();
       FTable.shrink_to_fit();
+      Fail(failure);
       ShowDamagedPack();
       return false;
     }
@@ -168,6 +185,7 @@ bool TOvPack::LoadMain() {
   FHeader = header;
   FModified = false;
   FPackOpen = true;
+  Succeed();
   return true;
 }
 
@@ -182,34 +200,49 @@ bool TOvPack::EntryIsSound(const TOvFileTable3& Entry) const {
 }
 
 OvFILE* TOvPack::OvfopenComp(const AnsiString& Name, bool Decode) {
-  if (!FPackOpen) return nullptr;
+  if (!FPackOpen) {
+    Fail(TPackReason::NotOpen);
+    return nullptr;
+  }
   const int index = CheckFileName(Name);
-  if (index < 0) return nullptr;
+  if (index < 0) {
+    Fail(TPackReason::NoSuchMember);
+    return nullptr;
+  }
   const TOvFileTable3& entry = FTable[static_cast<std::size_t>(index)];
   if (!EntryIsSound(entry)) {
     // When members are checked, an entry that cannot describe what was written is damage the
     // user is told of, as of a failed check word. A deleted entry is no damage.
+    Fail(entry.FileName[0] == 0 ? TPackReason::NoSuchMember : TPackReason::DamagedMember);
     if (FCrcMode == cmEachFile && entry.CrcFlag != 0 && entry.FileName[0] != 0) ShowDamagedPack();
     return nullptr;
   }
 
   GlobalBlock block(GlobalAlloc(GPTR, sizeof(OvFILE)));
-  if (!block) return nullptr;
+  if (!block) {
+    Fail(TPackReason::OutOfMemory);
+    return nullptr;
+  }
   auto* handle = new (block.Get()) OvFILE{index, entry.Offset + kPackHeaderSize, entry.Size,
                                           entry.CompSize, entry.Comp != 0, nullptr, 0};
 
   if (FCrcMode == cmEachFile && entry.CrcFlag != 0) {
     GlobalBlock buffer(GlobalAlloc(GMEM_FIXED, kPackCopyBlock));
-    if (!buffer) return nullptr;
+    if (!buffer) {
+      Fail(TPackReason::OutOfMemory);
+      return nullptr;
+    }
     Word crc = 0xFFFF;
-    bool read_all = PackSeek(handle->Start);
-    for (std::int32_t done = 0; read_all && done < handle->CompSize;) {
+    bool readAll = PackSeek(handle->Start);
+    for (std::int32_t done = 0; readAll && done < handle->CompSize;) {
       const std::int32_t piece = std::min(kPackCopyBlock, handle->CompSize - done);
-      read_all = PackRead(buffer.Get(), piece);
+      readAll = PackRead(buffer.Get(), piece);
       crc = FCrc->UpDateCrc(crc, buffer.Get(), piece);
       done += piece;
     }
-    if (!read_all || crc != entry.Crc) {
+    if (!readAll || crc != entry.Crc) {
+      // Stored bytes the file ends before fail the check as much as changed ones.
+      Fail(readAll ? TPackError{TPackReason::CheckWordMismatch, 0} : ShortRead(TPackReason::CheckWordMismatch));
       ShowDamagedPack();
       return nullptr;
     }
@@ -217,49 +250,51 @@ OvFILE* TOvPack::OvfopenComp(const AnsiString& Name, bool Decode) {
 
   if (handle->Comp && Decode) {
     GlobalBlock memory(GlobalAlloc(GMEM_FIXED, static_cast<std::size_t>(handle->Size)));
-    if (!memory) return nullptr;
-    if (handle->Size > 0 &&
-        (!PackSeek(handle->Start) || !FileDecode(memory.Get(), FPack, handle->Size, handle->CompSize)))
+    if (!memory) {
+      Fail(TPackReason::OutOfMemory);
       return nullptr;
+    }
+    if (handle->Size > 0 && !PackSeek(handle->Start)) {
+      Fail(TPackReason::ReadFailed, FStreamError);
+      return nullptr;
+    }
+    // FileDecode gives its own reason.
+    if (handle->Size > 0 && !FileDecode(memory.Get(), FPack, handle->Size, handle->CompSize)) return nullptr;
     handle->Memory = memory.Release();
   }
+  Succeed();
   return static_cast<OvFILE*>(block.Release());
 }
 
 bool TOvPack::FileDecode(void* Dest, TStream* Source, std::int32_t Size, std::int32_t StoredSize) {
-  if (!Dest || !Source || Size <= 0 || StoredSize <= 0) return false;
+  if (!Dest || !Source || Size <= 0 || StoredSize <= 0) return Fail(TPackReason::InvalidArgument);
   ReportProgress(0, StoredSize);
-  TCorvelDecode decoder;
   GlobalBlock slice(GlobalAlloc(GMEM_FIXED, kCorvelSliceSize));
-  const Byte* output = slice ? decoder.Open(Size, StoredSize) : nullptr;
-  if (!output) return false;
+  if (!slice) return Fail(TPackReason::OutOfMemory);
   auto* dest = static_cast<Byte*>(Dest);
-  std::int32_t read = 0;
   std::int64_t written = 0;
-  // Every call either takes a slice or hands out more than 16384 bytes (or finishes), so a sound
-  // decoder needs no more calls than this; the bound keeps a faulty stream from looping.
-  const std::int64_t most_calls = std::int64_t{StoredSize} / kCorvelSliceSize +
-                                  std::int64_t{Size} / kCorvelSliceSize + 8;
-  for (std::int64_t calls = 0; !decoder.Finished(); ++calls) {
-    if (calls > most_calls) return false;
-    if (decoder.NeedInput()) {
-      if (read >= StoredSize) return false;
-      const std::int32_t piece = std::min(kCorvelSliceSize, StoredSize - read);
-      std::int32_t moved = 0;
-      if (!StreamRead(Source, slice.Get(), piece, moved)) return false;
-      read += piece;
-      ReportProgress(read, StoredSize);
-    }
-    const std::int32_t ready = decoder.Decode(slice.Get());
-    if (decoder.Failed()) return false;
-    if (ready > 0) {
-      if (written + ready > Size) return false;
-      std::memcpy(dest + written, output, static_cast<std::size_t>(ready));
-      written += ready;
-    }
+  TCorvelDecode decoder;
+  const TCorvelRun run = CorvelDecodeAll(
+      decoder, Size, StoredSize,
+      [&](std::int64_t Offset, std::int32_t Count) -> const Byte* {
+        std::int32_t moved = 0;
+        if (!StreamRead(Source, slice.Get(), Count, moved)) return nullptr;
+        ReportProgress(Offset + Count, StoredSize);
+        return slice.As<Byte>();
+      },
+      [&](const Byte* Data, std::int32_t Count) {
+        std::memcpy(dest + written, Data, static_cast<std::size_t>(Count));  // never past Size
+        written += Count;
+        return true;
+      });
+  switch (run.Status) {
+    case TCorvelStatus::NotOpened: return Fail(TPackReason::OutOfMemory);  // the sizes are valid
+    case TCorvelStatus::SourceFailed: return Fail(ShortRead(TPackReason::ReadFailed));
+    case TCorvelStatus::Ok: break;
+    default: return Fail(TPackReason::DamagedMember);
   }
   // The stored size is exactly the stream: bytes left over mean the entry does not describe it.
-  return !decoder.Failed() && written == Size && decoder.Consumed() == StoredSize;
+  return run.Consumed == StoredSize || Fail(TPackReason::DamagedMember);
 }
 
 }  // namespace ovelta

@@ -7,8 +7,10 @@
 #include <cstring>
 #include <new>
 
-#include "pack/Ovpack.h"
-#include "pack/PackNames_p.h"
+#include "pack/Corvel.h"
+#include "pack/Crc.h"
+#include "pack/Pack.h"
+#include "pack/PackNames.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/Text.h"
 
@@ -16,7 +18,6 @@ namespace ovelta {
 
 namespace {
 
-constexpr std::int32_t kEncodeSlice = kCorvelSliceSize;
 // Directory entries written per call when the directory is written back.
 constexpr std::size_t kEntriesPerWrite = 4096;
 
@@ -41,12 +42,20 @@ AnsiString TooLargeText(const AnsiString& Path) {
 }
 AnsiString NoMemoryText() { return Sjis("メモリが足りません。"); }
 
+// One of AddFile's failures: the text shown and the reason kept in LastError.
+class EAddFailed : public Exception {
+ public:
+  EAddFailed(const AnsiString& Text, TPackReason Reason, int SystemError = 0)
+      : Exception(Text), Error{Reason, SystemError} {}
+  TPackError Error;
+};
+
 // Creates the first temporary file name that is free, exclusively: a name that exists in any form
 // (a file, a directory, a symbolic link, followed or not) is passed over for the next number, so
 // two writers in one directory never share a file and a planted link is never written through.
-// Name receives the file's name; the caller deletes the file. Raises Exception with the
-// temporary-file message when every name is taken, or with the cannot-open message when the
-// system refuses a name for another reason.
+// Name receives the file's name; the caller deletes the file. Raises EAddFailed with the
+// temporary-file message (NoTempFile) when every name is taken, or with the cannot-open message
+// (CannotOpen and the system's error) when the system refuses a name for another reason.
 std::unique_ptr<TFileStream> CreateTempFile(AnsiString& Name) {
   for (int i = 0; i < pack_names::kTempFileNames; ++i) {
     const AnsiString candidate = pack_names::TempFileName(i);
@@ -55,10 +64,11 @@ std::unique_ptr<TFileStream> CreateTempFile(AnsiString& Name) {
       Name = candidate;
       return file;
     } catch (const EStreamError& e) {
-      if (e.SystemError() != EEXIST) throw Exception(CannotOpenText(candidate));
+      if (e.SystemError() != EEXIST)
+        throw EAddFailed(CannotOpenText(candidate), TPackReason::CannotOpen, e.SystemError());
     }
   }
-  throw Exception(NoTempFileText());
+  throw EAddFailed(NoTempFileText(), TPackReason::NoTempFile);
 }
 
 }  // namespace
@@ -77,16 +87,16 @@ TOvPack::TCopyResult TOvPack::CopyBlocks(TStream* Dest, TStream* Source, TOvPack
   std::int32_t done = 0;
   while (done < Count) {
     const std::int32_t piece = std::min(kPackCopyBlock, Count - done);
-    bool read_ok = false;
+    bool readOk = false;
     if (SourcePack) {
-      read_ok = SourcePack->Ovfread(bytes, 1, static_cast<unsigned>(piece), Handle) ==
+      readOk = SourcePack->Ovfread(bytes, 1, static_cast<unsigned>(piece), Handle) ==
                 static_cast<unsigned>(piece);
     } else {
       std::int32_t moved = 0;
-      read_ok = StreamRead(Source, bytes, piece, moved);
+      readOk = StreamRead(Source, bytes, piece, moved);
     }
     ReportProgress(std::int64_t{done} + piece, Count);
-    if (!read_ok) return TCopyResult::ReadFailed;
+    if (!readOk) return TCopyResult::ReadFailed;
     std::int32_t moved = 0;
     if (!StreamWrite(Dest, bytes, piece, moved)) return TCopyResult::WriteFailed;
     Crc = FCrc->UpDateCrc(Crc, bytes, piece);
@@ -95,41 +105,67 @@ TOvPack::TCopyResult TOvPack::CopyBlocks(TStream* Dest, TStream* Source, TOvPack
   return TCopyResult::Ok;
 }
 
+// The reason for a copy that did not end Ok; Source is the pack read from, or null.
+TPackError TOvPack::CopyFailure(TCopyResult Result, const TOvPack* Source) const {
+  switch (Result) {
+    case TCopyResult::NoMemory: return {TPackReason::OutOfMemory, 0};
+    case TCopyResult::ReadFailed: return {TPackReason::ReadFailed, (Source ? Source : this)->FStreamError};
+    case TCopyResult::WriteFailed: return {TPackReason::WriteFailed, FStreamError};
+    case TCopyResult::Ok: break;
+  }
+  return {};
+}
+
 Word TOvPack::FileCopy(TStream* Dest, TStream* Source, std::int32_t Count) {
   Word crc = 0;
-  return CopyBlocks(Dest, Source, nullptr, nullptr, Count, crc) == TCopyResult::NoMemory ? 0 : crc;
+  const TCopyResult result = CopyBlocks(Dest, Source, nullptr, nullptr, Count, crc);
+  if (result != TCopyResult::Ok) Fail(CopyFailure(result, nullptr));
+  return result == TCopyResult::NoMemory ? 0 : crc;
 }
 
 Word TOvPack::PackCopy(TStream* Dest, TOvPack* Source, OvFILE* Handle, std::int32_t Count) {
-  if (!Source || !Handle) return 0;
+  if (!Source || !Handle) {
+    Fail(TPackReason::InvalidArgument);
+    return 0;
+  }
   Word crc = 0;
-  return CopyBlocks(Dest, nullptr, Source, Handle, Count, crc) == TCopyResult::NoMemory ? 0 : crc;
+  const TCopyResult result = CopyBlocks(Dest, nullptr, Source, Handle, Count, crc);
+  if (result != TCopyResult::Ok) Fail(CopyFailure(result, Source));
+  return result == TCopyResult::NoMemory ? 0 : crc;
 }
 
 std::int32_t TOvPack::FileEncode(TStream* Dest, TStream* Source, std::int32_t Count) {
-  if (!Dest || !Source || Count <= 0) return 0;
-  TCorvelEncode encoder;
-  GlobalBlock slice(GlobalAlloc(GMEM_FIXED, kEncodeSlice));
-  Byte* output = slice ? encoder.Open(Count) : nullptr;
-  if (!output) return 0;
-  ReportProgress(0, Count);
-  std::int32_t read = 0;
-  while (!encoder.Finished()) {
-    const void* input = nullptr;
-    if (read < Count) {
-      const std::int32_t piece = std::min(kEncodeSlice, Count - read);
-      std::int32_t moved = 0;
-      if (!StreamRead(Source, slice.Get(), piece, moved)) return 0;
-      read += piece;
-      input = slice.Get();
-    }
-    ReportProgress(read, Count);
-    const std::int32_t ready = encoder.Encode(input);
-    if (encoder.Failed()) return 0;
-    std::int32_t moved = 0;
-    if (ready > 0 && !StreamWrite(Dest, output, ready, moved)) return 0;
+  if (!Dest || !Source || Count <= 0) {
+    Fail(TPackReason::InvalidArgument);
+    return 0;
   }
-  return encoder.Committed();
+  GlobalBlock slice(GlobalAlloc(GMEM_FIXED, kCorvelSliceSize));
+  if (!slice) {
+    Fail(TPackReason::OutOfMemory);
+    return 0;
+  }
+  TCorvelEncode encoder;
+  // Progress: 0 once the encoder is open, then before every call the bytes read so far.
+  const TCorvelRun run = CorvelEncodeAll(
+      encoder, Count,
+      [&](std::int64_t Offset, std::int32_t Piece) -> const Byte* {
+        if (Offset == 0) ReportProgress(0, Count);
+        std::int32_t moved = 0;
+        if (Piece > 0 && !StreamRead(Source, slice.Get(), Piece, moved)) return nullptr;
+        ReportProgress(Offset + Piece, Count);
+        return slice.As<Byte>();
+      },
+      [&](const Byte* Data, std::int32_t Ready) {
+        std::int32_t moved = 0;
+        return StreamWrite(Dest, Data, Ready, moved);
+      });
+  switch (run.Status) {
+    case TCorvelStatus::Ok: return static_cast<std::int32_t>(run.Produced);
+    case TCorvelStatus::SourceFailed: Fail(TPackReason::ReadFailed, FStreamError); break;
+    case TCorvelStatus::SinkFailed: Fail(TPackReason::WriteFailed, FStreamError); break;
+    default: Fail(TPackReason::OutOfMemory); break;  // the encoder could not be opened
+  }
+  return 0;
 }
 
 // Writes zero bytes after a member of StoredSize bytes up to the next multiple of 16.
@@ -145,13 +181,14 @@ bool TOvPack::CheckSum(std::int64_t Length, Word& Crc) {
   Crc = 0xFFFF;
   const auto block = static_cast<std::size_t>(std::clamp<std::int64_t>(Length, 1, kPackCheckBlock));
   GlobalBlock buffer(GlobalAlloc(GMEM_FIXED, block));
-  if (!buffer || !PackSeek(0)) return false;
+  if (!buffer) return Fail(TPackReason::OutOfMemory);
+  if (!PackSeek(0)) return Fail(TPackReason::ReadFailed, FStreamError);
   ReportProgress(0, Length);
   std::int64_t done = 0;
   while (done < Length) {
     const auto piece = static_cast<std::int32_t>(std::min<std::int64_t>(kPackCheckBlock, Length - done));
     ReportProgress(done + piece, Length);
-    if (!PackRead(buffer.Get(), piece)) return false;
+    if (!PackRead(buffer.Get(), piece)) return Fail(ShortRead(TPackReason::ReadFailed));
     Crc = FCrc->UpDateCrc(Crc, buffer.Get(), piece);
     done += piece;
   }
@@ -161,18 +198,18 @@ bool TOvPack::CheckSum(std::int64_t Length, Word& Crc) {
 // ---- building -------------------------------------------------------------------------------
 
 bool TOvPack::NewPack(const AnsiString& Path) {
-  if (FReadOnly) return false;
+  if (FReadOnly) return Fail(TPackReason::ReadOnly);
   if (FPackOpen) EndPack();
   try {
     FOwnedPack = std::make_unique<TFileStream>(Path, fmCreate);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     FOwnedPack.reset();
-    return false;
+    return Fail(OpenFailure(e));
   }
   FPack = FOwnedPack.get();
   FStreamPos = 0;
   FHeader = TOvPackHeader{};
-  std::memcpy(FHeader.Magic, "OvPack", sizeof FHeader.Magic);
+  std::memcpy(FHeader.Magic, kPackMagic, sizeof FHeader.Magic);
   FHeader.Version = kPackVersion3;
   FFileVersion = kPackVersion3;
   FTable.clear();
@@ -180,21 +217,23 @@ bool TOvPack::NewPack(const AnsiString& Path) {
   FModified = true;
   FPackName = Path;
   FPackOpen = true;
+  Succeed();
   return true;
 }
 
 bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compress) {
-  if (!Writable()) return false;
+  if (!Writable()) return Fail(FPackOpen ? TPackReason::ReadOnly : TPackReason::NotOpen);
   std::unique_ptr<TFileStream> source;
   std::unique_ptr<TFileStream> temp;
-  AnsiString temp_name;
+  AnsiString tempName;
   try {
     try {
-      if (!NameAcceptable(Name)) throw Exception(InvalidNameText(Name));
+      if (const TPackReason problem = NameProblem(Name); problem != TPackReason::None)
+        throw EAddFailed(InvalidNameText(Name), problem);
       try {
         source = std::make_unique<TFileStream>(Path, fmOpenRead | fmShareDenyWrite);
-      } catch (const EStreamError&) {
-        throw Exception(CannotOpenText(Path));
+      } catch (const EStreamError& e) {
+        throw EAddFailed(CannotOpenText(Path), TPackReason::CannotOpen, e.SystemError());
       }
       TOvFileTable3 entry{};
       MakeFTName(entry, Name);
@@ -203,16 +242,17 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
       try {
         size = source->Size();
         entry.Time = source->LastWriteTime();
-      } catch (const EStreamError&) {
-        throw Exception(CannotReadText(Path));
+      } catch (const EStreamError& e) {
+        throw EAddFailed(CannotReadText(Path), TPackReason::ReadFailed, e.SystemError());
       }
-      if (size > kPackMaxDataSize - FHeader.DataSize) throw Exception(TooLargeText(Path));
+      if (size > kPackMaxDataSize - FHeader.DataSize)
+        throw EAddFailed(TooLargeText(Path), TPackReason::TooLarge);
       entry.Size = static_cast<std::int32_t>(size);
 
       bool compressed = Compress && size > 0;
       std::int32_t stored = entry.Size;
       if (compressed) {
-        temp = CreateTempFile(temp_name);  // made: deleted again whatever happens
+        temp = CreateTempFile(tempName);  // made: deleted again whatever happens
         const std::int32_t packed = FileEncode(temp.get(), source.get(), entry.Size);
         if (packed > 0 && packed < entry.Size) {
           stored = packed;
@@ -221,8 +261,8 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
           // the name holds by then.
           try {
             temp->Seek(0, TSeekOrigin::soBeginning);
-          } catch (const EStreamError&) {
-            throw Exception(CannotReadText(temp_name));
+          } catch (const EStreamError& e) {
+            throw EAddFailed(CannotReadText(tempName), TPackReason::ReadFailed, e.SystemError());
           }
         } else {
           // Not smaller (or the encoder could not run): store the file unchanged.
@@ -230,12 +270,13 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
           temp.reset();
           try {
             source->Seek(0, TSeekOrigin::soBeginning);
-          } catch (const EStreamError&) {
-            throw Exception(CannotReadText(Path));
+          } catch (const EStreamError& e) {
+            throw EAddFailed(CannotReadText(Path), TPackReason::ReadFailed, e.SystemError());
           }
         }
       }
-      if (RoundUp(stored) > kPackMaxDataSize - FHeader.DataSize) throw Exception(TooLargeText(Path));
+      if (RoundUp(stored) > kPackMaxDataSize - FHeader.DataSize)
+        throw EAddFailed(TooLargeText(Path), TPackReason::TooLarge);
       entry.Comp = compressed ? 1 : 0;
       entry.CrcFlag = 1;
       entry.CompSize = stored;
@@ -243,38 +284,46 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
       // From here the old directory on disk is overwritten: the pack must be rewritten on close.
       FModified = true;
       if (!PackSeek(std::int64_t{kPackHeaderSize} + FHeader.DataSize))
-        throw Exception(CannotWriteText(FPackName));
+        throw EAddFailed(CannotWriteText(FPackName), TPackReason::WriteFailed, FStreamError);
       TStream* from = compressed ? static_cast<TStream*>(temp.get()) : source.get();
       switch (CopyBlocks(FPack, from, nullptr, nullptr, stored, entry.Crc)) {
         case TCopyResult::Ok: break;
-        case TCopyResult::NoMemory: throw Exception(NoMemoryText());
-        case TCopyResult::ReadFailed: throw Exception(CannotReadText(compressed ? temp_name : Path));
-        case TCopyResult::WriteFailed: throw Exception(CannotWriteText(FPackName));
+        case TCopyResult::NoMemory: throw EAddFailed(NoMemoryText(), TPackReason::OutOfMemory);
+        case TCopyResult::ReadFailed:
+          throw EAddFailed(CannotReadText(compressed ? tempName : Path), TPackReason::ReadFailed, FStreamError);
+        case TCopyResult::WriteFailed:
+          throw EAddFailed(CannotWriteText(FPackName), TPackReason::WriteFailed, FStreamError);
       }
-      if (!PadToBoundary(stored)) throw Exception(CannotWriteText(FPackName));
+      if (!PadToBoundary(stored))
+        throw EAddFailed(CannotWriteText(FPackName), TPackReason::WriteFailed, FStreamError);
       FTable.push_back(entry);
       FHeader.DataSize = static_cast<std::int32_t>(FHeader.DataSize + RoundUp(stored));
       FHeader.Count = static_cast<std::int32_t>(FTable.size());
     } catch (const std::bad_alloc&) {
-      throw Exception(NoMemoryText());
+      throw EAddFailed(NoMemoryText(), TPackReason::OutOfMemory);
     }
   } catch (const Exception& e) {
     source.reset();
     temp.reset();
-    if (!temp_name.empty()) ::unlink(temp_name.c_str());
+    if (!tempName.empty()) ::unlink(tempName.c_str());
+    const auto* failed = dynamic_cast<const EAddFailed*>(&e);
+    Fail(failed ? failed->Error : TPackError{TPackReason::WriteFailed, 0});
     ShowException(e);
     return false;
   }
   source.reset();
   temp.reset();
-  if (!temp_name.empty()) ::unlink(temp_name.c_str());
+  if (!tempName.empty()) ::unlink(tempName.c_str());
+  Succeed();
   return true;
 }
 
 bool TOvPack::AddPack(const AnsiString& Name, TOvPack* Source, const AnsiString& SourceName) {
-  if (!Writable() || !Source || Source == this || !NameAcceptable(Name)) return false;
+  if (!Writable()) return Fail(FPackOpen ? TPackReason::ReadOnly : TPackReason::NotOpen);
+  if (!Source || Source == this) return Fail(TPackReason::InvalidArgument);
+  if (const TPackReason problem = NameProblem(Name); problem != TPackReason::None) return Fail(problem);
   OvFILE* handle = Source->OvfopenComp(SourceName, false);
-  if (!handle) return false;
+  if (!handle) return Fail(Source->LastError());
   struct Closer {
     TOvPack* Pack;
     OvFILE* Handle;
@@ -290,37 +339,41 @@ bool TOvPack::AddPack(const AnsiString& Name, TOvPack* Source, const AnsiString&
   entry.Comp = from.Comp;
   entry.Time = from.Time;
   entry.CrcFlag = 1;
-  if (RoundUp(entry.CompSize) > kPackMaxDataSize - FHeader.DataSize) return false;
+  if (RoundUp(entry.CompSize) > kPackMaxDataSize - FHeader.DataSize) return Fail(TPackReason::TooLarge);
 
   FModified = true;
-  if (!PackSeek(std::int64_t{kPackHeaderSize} + FHeader.DataSize)) return false;
-  if (!Source->Ovfseek(handle, 0, 0)) return false;
-  if (CopyBlocks(FPack, nullptr, Source, handle, entry.CompSize, entry.Crc) != TCopyResult::Ok)
-    return false;
-  if (!PadToBoundary(entry.CompSize)) return false;
+  if (!PackSeek(std::int64_t{kPackHeaderSize} + FHeader.DataSize))
+    return Fail(TPackReason::WriteFailed, FStreamError);
+  if (!Source->Ovfseek(handle, 0, 0)) return Fail(TPackReason::ReadFailed);
+  const TCopyResult copied = CopyBlocks(FPack, nullptr, Source, handle, entry.CompSize, entry.Crc);
+  if (copied != TCopyResult::Ok) return Fail(CopyFailure(copied, Source));
+  if (!PadToBoundary(entry.CompSize)) return Fail(TPackReason::WriteFailed, FStreamError);
   try {
     FTable.push_back(entry);
   } catch (const std::bad_alloc&) {
-    return false;
+    return Fail(TPackReason::OutOfMemory);
   }
   FHeader.DataSize = static_cast<std::int32_t>(FHeader.DataSize + RoundUp(entry.CompSize));
   FHeader.Count = static_cast<std::int32_t>(FTable.size());
+  Succeed();
   return true;
 }
 
 bool TOvPack::DelFile(const AnsiString& Name) {
-  if (!Writable()) return false;
+  if (!Writable()) return Fail(FPackOpen ? TPackReason::ReadOnly : TPackReason::NotOpen);
   const int index = CheckFileName(Name);
-  if (index < 0) return false;
+  if (index < 0) return Fail(TPackReason::NoSuchMember);
   TOvFileTable3& entry = FTable[static_cast<std::size_t>(index)];
-  if (entry.FileName[0] == 0) return false;  // already deleted
+  if (entry.FileName[0] == 0) return Fail(TPackReason::NoSuchMember);  // already deleted
   std::memset(entry.FileName, 0, sizeof entry.FileName);
   std::memset(entry.FileExt, 0, sizeof entry.FileExt);
   FModified = true;
+  Succeed();
   return true;
 }
 
 bool TOvPack::EndPack() {
+  Succeed();
   if (!FPackOpen) return true;
   bool ok = true;
   CloseFile();
@@ -337,12 +390,14 @@ bool TOvPack::EndPack() {
         ok = PackWrite(&FTable[i], static_cast<std::int32_t>(n * sizeof(TOvFileTable3)));
       }
     }
+    if (!ok) Fail(TPackReason::WriteFailed, FStreamError);
   }
   FTable.clear();
   FTable.shrink_to_fit();
   if (FModified && ok) {
     Word crc = 0;
-    ok = CheckSum(end, crc) && PackWrite(&crc, sizeof crc);
+    // CheckSum gives its own reason.
+    ok = CheckSum(end, crc) && (PackWrite(&crc, sizeof crc) || Fail(TPackReason::WriteFailed, FStreamError));
   }
   ReleaseStream();
   return ok;

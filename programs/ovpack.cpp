@@ -7,7 +7,6 @@
 // as they were given.
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "pack/Ovpack.h"
+#include "pack/Pack.h"
+#include "pack/PackNames.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/FileTime.h"
 #include "platform/core/Text.h"
@@ -99,23 +99,13 @@ std::string SystemReason(int Error) { return Error != 0 ? std::strerror(Error) :
 
 // ---- names --------------------------------------------------------------------------------------
 
-// The Shift-JIS form of a UTF-8 name; false when there is none (invalid UTF-8, or a character
-// Shift-JIS lacks or would give back as another).
-bool MemberNameOf(const std::string& Utf8, AnsiString& Member) {
-  Member = Utf8ToCp932(Utf8);
-  return Cp932ToUtf8(Member) == Utf8;
-}
-
-// The UTF-8 form of a member name; false when its bytes are not Shift-JIS.
-bool FileNameOf(const AnsiString& Member, std::string& Utf8) {
-  Utf8 = Cp932ToUtf8(Member);
-  return Utf8ToCp932(Utf8) == Member;
-}
+using pack_names::MemberNameFromUtf8;
+using pack_names::Utf8FromMemberName;
 
 // A member name for messages and listings: UTF-8, bytes that are not Shift-JIS as \xNN.
 std::string Shown(const AnsiString& Member) {
   std::string utf8;
-  return FileNameOf(Member, utf8) ? Printable(utf8) : Escaped(Member, false);
+  return Utf8FromMemberName(Member, utf8) ? Printable(utf8) : Escaped(Member, false);
 }
 
 // Why the format cannot hold Member (Shift-JIS) as a member name that is also a plain file name;
@@ -123,7 +113,7 @@ std::string Shown(const AnsiString& Member) {
 std::string NameProblem(const AnsiString& Member) {
   if (Member.empty()) return "it is empty";
   std::string utf8;
-  if (!FileNameOf(Member, utf8)) return "its bytes are not Shift-JIS";
+  if (!Utf8FromMemberName(Member, utf8)) return "its bytes are not Shift-JIS";
   for (std::size_t i = 0; i < Member.size(); ++i) {
     const auto b = static_cast<unsigned char>(Member[i]);
     if (IsDBCSLeadByte(Member[i])) {
@@ -168,19 +158,9 @@ AnsiString StoredForm(const AnsiString& Member) {
   return ext.empty() ? base : base + "." + ext;
 }
 
-// The case-blind form the pack compares names in: ASCII letters upper-cased.
-std::string Upper(const AnsiString& Name) {
-  std::string upper = Name;
-  for (std::size_t i = 0; i < upper.size(); ++i) {
-    if (IsDBCSLeadByte(upper[i])) ++i;
-    else if (upper[i] >= 'a' && upper[i] <= 'z') upper[i] = static_cast<char>(upper[i] - 32);
-  }
-  return upper;
-}
-
 // A member name given on the command line (UTF-8) as the pack's name; false after saying why.
 bool MemberArgument(const std::string& Given, AnsiString& Member) {
-  if (!MemberNameOf(Given, Member)) {
+  if (!MemberNameFromUtf8(Given, Member)) {
     Error(Refusal(Given, "it is not UTF-8 with a Shift-JIS form"));
     return false;
   }
@@ -192,85 +172,52 @@ bool MemberArgument(const std::string& Given, AnsiString& Member) {
   return true;
 }
 
-// ---- message boxes from the library -------------------------------------------------------------
-
-// The library reports a damaged pack and AddFile's failures as message boxes; the tool records
-// them (with the system's error number at that moment) and words its own message from them.
-struct Boxes {
-  AnsiString Text;  // the last box, Shift-JIS
-  int Errno = 0;    // errno when it was shown
-  bool Damage = false;
-  void Clear() {
-    Text.clear();
-    Errno = 0;
-    Damage = false;
-    errno = 0;
-  }
-};
-Boxes gBoxes;
-
-void RecordBoxes() {
-  static const AnsiString kCrcCaption = Sjis("CRCｴﾗｰ");
-  SetMessageBoxHandler([](const AnsiString& Text, const AnsiString& Caption, unsigned) {
-    const int error = errno;
-    gBoxes.Text = Text;
-    gBoxes.Errno = error;
-    if (Caption == kCrcCaption) gBoxes.Damage = true;
-    return 1;
-  });
-}
-
 // ---- reasons ------------------------------------------------------------------------------------
-//
-// The library does not yet say why a pack did not open or a file was not added. Until it does
-// (TOvPack::LastError()), the reasons are found here, and only here: from what the tool can check
-// itself, the library's message box and the system's error number.
 
-// Why LoadPack refused Path (opened for writing when Writable).
-std::string WhyPackDidNotOpen(const std::string& Path, bool Writable) {
-  if (gBoxes.Damage)
-    return "damaged pack: the whole-pack check word does not match (see 'ovpack verify')";
-  const int fd = ::open(Path.c_str(), (Writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  if (fd < 0) return "cannot open: " + SystemReason(errno);
-  std::string reason;
-  TOvPackHeader header{};
-  if (::flock(fd, (Writable ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-    reason = errno == EWOULDBLOCK ? "in use by another program" : "cannot lock: " + SystemReason(errno);
-  } else if (::pread(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
-             std::memcmp(header.Magic, "OvPack", sizeof header.Magic) != 0 ||
-             (header.Version != kPackVersion1 && header.Version != kPackVersion2 &&
-              header.Version != kPackVersion3)) {
-    reason = "not a pack";
-  } else {
-    reason = "damaged pack: its header or directory does not fit the file";
-  }
-  ::close(fd);
-  return reason;
+// The library shows its own message boxes for a damaged pack and for AddFile's failures; the tool
+// says the same in its own words from TOvPack::LastError(), so the boxes are passed over.
+void SilenceBoxes() {
+  SetMessageBoxHandler([](const AnsiString&, const AnsiString&, unsigned) { return 1; });
 }
 
-// Why AddFile refused a file, from the library's message box and the error number recorded then.
-std::string WhyNotAdded() {
-  static const struct {
-    const char* Fragment;  // of the library's message (UTF-8 here, Shift-JIS there)
-    const char* Reason;
-  } kReasons[] = {
-      {"テンポラリファイル", "no temporary file could be made"},
-      {"が不正です", "the library refused the name"},
-      {"が開けません", "a file could not be opened"},
-      {"が読めません", "the file could not be read"},
-      {"に書き込めません", "the pack could not be written"},
-      {"が大きすぎます", "too large: a pack's data stays under 2 GiB"},
-      {"メモリが足りません", "out of memory"},
-  };
-  std::string reason = "the library gave no reason";
-  for (const auto& r : kReasons)
-    if (gBoxes.Text.find(Sjis(r.Fragment)) != AnsiString::npos) {
-      reason = r.Reason;
-      break;
-    }
-  if (gBoxes.Errno == EWOULDBLOCK) reason += " (in use by another program)";  // a lock refused
-  else if (gBoxes.Errno != 0) reason += " (" + SystemReason(gBoxes.Errno) + ")";
-  return reason;
+// " (the system's reason)", " (in use by another program)" for a lock another holds, or nothing.
+std::string SystemSuffix(const TPackError& Failure) {
+  if (Failure.SystemError == EWOULDBLOCK) return " (in use by another program)";
+  return Failure.SystemError != 0 ? " (" + SystemReason(Failure.SystemError) + ")" : std::string();
+}
+
+// Why LoadPack refused a pack.
+std::string WhyNotOpened(const TPackError& Failure) {
+  switch (Failure.Reason) {
+    case TPackReason::CheckWordMismatch:
+      return "damaged pack: the whole-pack check word does not match (see 'ovpack verify')";
+    case TPackReason::CannotOpen:
+      if (Failure.SystemError == EWOULDBLOCK) return "in use by another program";
+      return "cannot open: " + SystemReason(Failure.SystemError);
+    case TPackReason::NotAPack: return "not a pack";
+    default: return Failure.Text();
+  }
+}
+
+// Why AddFile refused a file.
+std::string WhyNotAdded(const TPackError& Failure) {
+  switch (Failure.Reason) {
+    case TPackReason::NoTempFile: return "no temporary file could be made";
+    case TPackReason::BadName: return "the library refused the name";
+    case TPackReason::CannotOpen: return "a file could not be opened" + SystemSuffix(Failure);
+    case TPackReason::ReadFailed: return "the file could not be read" + SystemSuffix(Failure);
+    case TPackReason::WriteFailed: return "the pack could not be written" + SystemSuffix(Failure);
+    default: return Failure.Text();
+  }
+}
+
+// Why a member did not open.
+std::string WhyMemberNotOpened(const TPackError& Failure) {
+  switch (Failure.Reason) {
+    case TPackReason::CheckWordMismatch: return "check word mismatch";
+    case TPackReason::DamagedMember: return "entry or stream invalid";
+    default: return Failure.Text();
+  }
 }
 
 // ---- interruptions ------------------------------------------------------------------------------
@@ -296,14 +243,10 @@ bool Track(const std::string& Path) {
 }
 void Untrack() { gTracking = 0; }
 
-// True for ".../OvTmpNNN.Corvel".
+// True for ".../OvTmpNNN.Corvel". Async-signal-safe.
 bool IsLibraryTemporary(const char* Path) {
   const char* base = std::strrchr(Path, '/');
-  base = base ? base + 1 : Path;
-  if (std::strncmp(base, "OvTmp", 5) != 0) return false;
-  for (int i = 5; i < 8; ++i)
-    if (base[i] < '0' || base[i] > '9') return false;
-  return std::strcmp(base + 8, ".Corvel") == 0;
+  return pack_names::IsTempFileName(base ? base + 1 : Path);
 }
 
 // Unlinks every OvTmpNNN.Corvel an open descriptor of this process refers to. Async-signal-safe.
@@ -491,10 +434,9 @@ bool OpenPack(TOvPack& Pack, const std::string& Shown, const std::string& File, 
   }
   Pack.SetReadOnly(!Writable);
   Bar.Begin("checking " + Printable(Shown));
-  gBoxes.Clear();
   const bool loaded = Pack.LoadPack(File);
   Bar.Done();
-  if (!loaded) Error(Shown, WhyPackDidNotOpen(File, Writable));
+  if (!loaded) Error(Shown, WhyNotOpened(Pack.LastError()));
   return loaded;
 }
 
@@ -550,7 +492,7 @@ std::vector<Source> CheckSources(const std::vector<std::string>& Args, const TOv
     }
     const std::string wanted = chosen.empty() ? BaseName(file) : chosen;
     Source s{file, Absolute(file), {}, info.st_size};
-    if (!MemberNameOf(wanted, s.Member)) {
+    if (!MemberNameFromUtf8(wanted, s.Member)) {
       Error(file, "skipped: " + Refusal(wanted, "it is not UTF-8 with a Shift-JIS form"));
       continue;
     }
@@ -572,7 +514,7 @@ std::vector<Source> CheckSources(const std::vector<std::string>& Args, const TOv
                       Printable(PackShown) + " (choose another with FILE=NAME)");
       continue;
     }
-    const auto [other, inserted] = taken.emplace(Upper(stored), file);
+    const auto [other, inserted] = taken.emplace(pack_names::UpperName(stored), file);
     if (!inserted) {
       Error(file, "skipped: the member name '" + Shown(stored) + "' is already taken by " +
                       Printable(other->second) + " (choose another with FILE=NAME)");
@@ -601,11 +543,10 @@ int AddSources(TOvPack& Pack, const std::vector<Source>& Sources, bool Store, Pr
     const std::string label = "adding " + Shown(s.Member);
     if (Store || s.Size == 0) Bar.Begin(label);
     else Bar.Begin(label, {kCodecShare, 100});  // encoded, then copied
-    gBoxes.Clear();
     const bool ok = Pack.AddFile(s.Member, s.Path, !Store);
     Bar.Done();
     if (ok) ++added;
-    else Error(s.File, "not added: " + WhyNotAdded());
+    else Error(s.File, "not added: " + WhyNotAdded(Pack.LastError()));
   }
   return added;
 }
@@ -613,11 +554,9 @@ int AddSources(TOvPack& Pack, const std::vector<Source>& Sources, bool Store, Pr
 // Closes the pack built for PackShown; false after saying why.
 bool ClosePack(TOvPack& Pack, const std::string& PackShown, ProgressBar& Bar) {
   Bar.Begin("writing " + Printable(PackShown));
-  errno = 0;
   const bool closed = Pack.EndPack();
-  const int error = errno;
   Bar.Done();
-  if (!closed) Error(PackShown, "could not be written (" + SystemReason(error) + "); the pack is unchanged");
+  if (!closed) Error(PackShown, "could not be written (" + Pack.LastError().Text() + "); the pack is unchanged");
   return closed;
 }
 
@@ -729,9 +668,8 @@ int Create(const std::string& PackShown, const std::vector<std::string>& Args, b
   bar.Follow(pack);
   pack.SetReadOnly(false);
   WorkBeside(target);
-  errno = 0;
   if (!pack.NewPack(beside.Path())) {
-    Error(PackShown, "cannot create (" + SystemReason(errno) + ")");
+    Error(PackShown, "cannot create (" + SystemReason(pack.LastError().SystemError) + ")");
     return kExitFailure;
   }
   const int added = AddSources(pack, sources, Store, bar);
@@ -750,9 +688,8 @@ bool OpenCopy(TOvPack& Copy, Beside& Copied, const std::string& PackShown, Progr
   if (!Copied.CopyFrom(PackShown, Bar)) return false;
   Copy.SetReadOnly(false);
   Copy.SetCrcMode(cmNon);  // the original was just checked
-  gBoxes.Clear();
   if (Copy.LoadPack(Copied.Path())) return true;
-  Error(PackShown, "its copy could not be opened: " + WhyPackDidNotOpen(Copied.Path(), true));
+  Error(PackShown, "its copy could not be opened: " + WhyNotOpened(Copy.LastError()));
   return false;
 }
 
@@ -834,7 +771,7 @@ int List(const std::string& PackShown) {
   bar.Follow(pack);
   bool damaged = false;
   if (!OpenPack(pack, PackShown, PackShown, false, bar)) {
-    if (!gBoxes.Damage) return kExitFailure;
+    if (pack.LastError().Reason != TPackReason::CheckWordMismatch) return kExitFailure;
     // Show what the directory says all the same.
     pack.SetCrcMode(cmNon);
     if (!pack.LoadPack(PackShown)) return kExitFailure;
@@ -871,7 +808,7 @@ int Verify(const std::string& PackShown) {
       std::printf("pack check word: none (version %d pack)\n", pack.FileVersion() >> 8);
     pack.EndPack();
   } else {
-    if (!gBoxes.Damage) return kExitFailure;
+    if (pack.LastError().Reason != TPackReason::CheckWordMismatch) return kExitFailure;
     std::printf("pack check word: DAMAGED\n");
     damaged = true;
   }
@@ -889,7 +826,6 @@ int Verify(const std::string& PackShown) {
     if (name.empty() || !e) continue;
     ++checked;
     bar.Begin("verifying " + Shown(name));
-    gBoxes.Clear();
     OvFILE* f = pack.Ovfopen(name);
     bar.Done();
     if (f && pack.CheckFileName(name) != i) {
@@ -899,8 +835,7 @@ int Verify(const std::string& PackShown) {
     } else if (f) {
       std::printf("%s: %s\n", Shown(name).c_str(), e->CrcFlag ? "ok" : "ok (no check word)");
     } else {
-      std::printf("%s: DAMAGED (%s)\n", Shown(name).c_str(),
-                  gBoxes.Damage ? "check word mismatch" : "entry or stream invalid");
+      std::printf("%s: DAMAGED (%s)\n", Shown(name).c_str(), WhyMemberNotOpened(pack.LastError()).c_str());
       ++bad;
     }
     pack.Ovfclose(f);
@@ -922,7 +857,7 @@ bool ExtractMember(TOvPack& Pack, int Index, const std::string& Dir, bool Force,
     return false;
   }
   std::string file;
-  FileNameOf(name, file);
+  Utf8FromMemberName(name, file);
   const std::string path = Dir + "/" + file;
   struct stat existing {};
   if (!Force && ::lstat(path.c_str(), &existing) == 0) {
@@ -933,12 +868,13 @@ bool ExtractMember(TOvPack& Pack, int Index, const std::string& Dir, bool Force,
   const bool compressed = entry && entry->Comp && entry->Size > 0;
   if (compressed) Bar.Begin("extracting " + Shown(name), {kCodecShare, 100});  // decoded, then written
   else Bar.Begin("extracting " + Shown(name));
-  gBoxes.Clear();
   OvFILE* f = Pack.Ovfopen(name);
   if (!f) {
     Bar.Done();
-    Error("member '" + Shown(name) + "': " +
-          (gBoxes.Damage ? "damaged (check word mismatch)" : "cannot be read (damaged entry or no memory)"));
+    const TPackError& failure = Pack.LastError();
+    const bool damaged = failure.Reason == TPackReason::CheckWordMismatch || failure.Reason == TPackReason::DamagedMember;
+    Error("member '" + Shown(name) + "': " + (damaged ? "damaged (" : "cannot be read (") +
+          WhyMemberNotOpened(failure) + ")");
     return false;
   }
   if (compressed) Bar.NextPhase();
@@ -952,7 +888,7 @@ bool ExtractMember(TOvPack& Pack, int Index, const std::string& Dir, bool Force,
   for (std::int32_t done = 0; ok && done < size;) {
     const std::int32_t piece = std::min(static_cast<std::int32_t>(block.size()), size - done);
     if (Pack.Ovfread(block.data(), static_cast<unsigned>(piece), 1, f) != 1) {
-      failure = "the member could not be read";
+      failure = "the member could not be read (" + Pack.LastError().Text() + ")";
       ok = false;
     } else if (!WriteAll(out, block.data(), static_cast<std::size_t>(piece))) {
       failure = "cannot write: " + SystemReason(errno);
@@ -1046,30 +982,30 @@ int Run(int argc, char** argv) {
   std::vector<std::string> args;
   bool store = false;
   bool force = false;
-  bool options_done = false;
+  bool optionsDone = false;
   std::string dir = ".";
-  bool dir_given = false;
+  bool dirGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (!options_done && (a == "-h" || a == "--help")) {
+    if (!optionsDone && (a == "-h" || a == "--help")) {
       std::fputs(kUsage, stdout);
       return kExitOk;
     }
-    if (!options_done && a == "--version") {
+    if (!optionsDone && a == "--version") {
       std::puts("ovpack " OVPACK_VERSION);
       return kExitOk;
     }
-    if (!options_done && a == "--") {
-      options_done = true;
-    } else if (!options_done && a == "--store") {
+    if (!optionsDone && a == "--") {
+      optionsDone = true;
+    } else if (!optionsDone && a == "--store") {
       store = true;
-    } else if (!options_done && a == "--force") {
+    } else if (!optionsDone && a == "--force") {
       force = true;
-    } else if (!options_done && a == "-C") {
+    } else if (!optionsDone && a == "-C") {
       if (++i >= argc) return UsageError("-C needs a directory");
       dir = argv[i];
-      dir_given = true;
-    } else if (!options_done && a.size() > 1 && a[0] == '-') {
+      dirGiven = true;
+    } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
       return UsageError("unknown option '" + Printable(a) + "'");
     } else {
       args.push_back(a);
@@ -1083,7 +1019,7 @@ int Run(int argc, char** argv) {
   if (store && command != "create" && command != "add")
     return UsageError("--store belongs to create and add");
   if (force && command != "extract") return UsageError("--force belongs to extract");
-  if (dir_given && command != "extract") return UsageError("-C belongs to extract");
+  if (dirGiven && command != "extract") return UsageError("-C belongs to extract");
 
   if (command == "create" || command == "add") {
     if (rest.empty()) return UsageError("'" + command + "' needs at least one file");
@@ -1110,6 +1046,6 @@ int Run(int argc, char** argv) {
 // reasons (strerror) come in English like the tool's own messages.
 int main(int argc, char** argv) {
   ovelta::SetApplicationTitle("ovpack");
-  ovelta::RecordBoxes();
+  ovelta::SilenceBoxes();
   return ovelta::Run(argc, argv);
 }

@@ -1,6 +1,6 @@
 // Test inputs for the codec (generated text, source files of the tree, the running program's own
-// bytes, runs, random bytes) and drivers that run TCorvelEncode and TCorvelDecode in their calling
-// order over whole buffers.
+// bytes, runs, random bytes) and whole-buffer runs of CorvelEncodeAll and CorvelDecodeAll that
+// record what the tests look at.
 #pragma once
 
 #include <algorithm>
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "pack/Ovpack.h"
+#include "pack/Corvel.h"
 
 namespace ovelta::codec_test {
 
@@ -111,8 +111,10 @@ inline Bytes Runs(std::size_t Size, unsigned Seed) {
   return out;
 }
 
-// Drives an encoder over Data in its calling order; the stream, or empty when Open fails. Counts
-// the calls and checks after each that the result fits the output buffer.
+// Runs an encoder over Data with CorvelEncodeAll, each slice copied to a buffer of its exact size
+// so that a read past a slice shows under the address sanitizer; the stream, or empty when the
+// run fails. Records the calls, the first call's result and whether every result fitted the
+// output buffer and the stream came out whole.
 struct EncodeRun {
   Bytes Stream;
   int Calls = 0;
@@ -122,19 +124,25 @@ struct EncodeRun {
 
 inline EncodeRun EncodeAll(TCorvelEncode& Encoder, const Bytes& Data) {
   EncodeRun run;
-  const Byte* out = Encoder.Open(static_cast<std::int32_t>(Data.size()));
-  if (!out) return run;
-  std::size_t next = 0;
-  while (!Encoder.Finished() && run.Calls < 1000000) {
-    const Byte* slice = next < Data.size() ? Data.data() + next : nullptr;
-    next += kCorvelSliceSize;
-    std::int32_t n = Encoder.Encode(slice);
-    if (run.Calls++ == 0) run.FirstResult = n;
-    if (n < 0 || n > kCorvelOutputSize) run.ResultsFit = false;
-    if (n > 0) run.Stream.insert(run.Stream.end(), out, out + n);
-  }
-  if (static_cast<std::size_t>(Encoder.Committed()) != run.Stream.size()) run.ResultsFit = false;
-  Encoder.Close();
+  Bytes slice;
+  int calls = 0;  // the source is asked before every call
+  const TCorvelRun result = CorvelEncodeAll(
+      Encoder, static_cast<std::int32_t>(Data.size()),
+      [&](std::int64_t Offset, std::int32_t Count) {
+        ++calls;
+        slice.assign(Data.begin() + Offset, Data.begin() + Offset + Count);
+        return slice.data();
+      },
+      [&](const Byte* Out, std::int32_t Count) {
+        if (run.FirstResult < 0) run.FirstResult = calls == 1 ? Count : 0;
+        run.Stream.insert(run.Stream.end(), Out, Out + Count);
+        return true;
+      });
+  run.Calls = result.Calls;
+  if (run.FirstResult < 0) run.FirstResult = 0;
+  // A result outside the output buffer or a stream not whole ends the run as a codec fault.
+  run.ResultsFit = result.Status != TCorvelStatus::CodecFault;
+  if (!result.Ok()) run.Stream.clear();
   return run;
 }
 
@@ -143,9 +151,11 @@ inline Bytes Encode(const Bytes& Data) {
   return EncodeAll(encoder, Data).Stream;
 }
 
-// Drives a decoder over Stream in its calling order. Failed is true when Open failed or the decoder
-// reported a failure. Slices handed in are copied to buffers of their exact size, so that a read
-// past a slice shows under the address sanitizer.
+// Runs a decoder over Stream with CorvelDecodeAll, told StoredSize stream bytes (Stream's size
+// when negative; bytes past Stream are zeros). Failed is true when the run did not end Ok (the
+// sizes refused, the stream outside the format, or a fault of the codec). Slices handed in are
+// copied to buffers of their exact size, so that a read past a slice shows under the address
+// sanitizer.
 struct DecodeRun {
   Bytes Out;
   bool Failed = false;
@@ -156,34 +166,23 @@ struct DecodeRun {
 inline DecodeRun DecodeAll(const Bytes& Stream, std::int32_t DecodedSize, std::int32_t StoredSize = -1) {
   DecodeRun run;
   if (StoredSize < 0) StoredSize = static_cast<std::int32_t>(Stream.size());
+  Bytes slice;
   TCorvelDecode decoder;
-  const Byte* out = decoder.Open(DecodedSize, StoredSize);
-  if (!out) {
-    run.Failed = true;
-    return run;
-  }
-  std::size_t next = 0;
-  for (int calls = 0; !decoder.Finished(); ++calls) {
-    if (calls > 10000000) {
-      run.Failed = true;  // an endless loop: the decoder must never make one
-      return run;
-    }
-    std::int32_t n;
-    if (decoder.NeedInput()) {
-      std::size_t count = std::min<std::size_t>(kCorvelSliceSize, static_cast<std::size_t>(StoredSize) - std::min<std::size_t>(next, StoredSize));
-      Bytes slice(count);
-      for (std::size_t i = 0; i < count; ++i) slice[i] = next + i < Stream.size() ? Stream[next + i] : 0;
-      next += count;
-      ++run.InputCalls;
-      n = decoder.Decode(slice.data());
-    } else {
-      n = decoder.Decode(nullptr);
-    }
-    if (n > 0) run.Out.insert(run.Out.end(), out, out + n);
-  }
-  run.Failed = decoder.Failed();
-  run.Consumed = decoder.Consumed();
-  decoder.Close();
+  const TCorvelRun result = CorvelDecodeAll(
+      decoder, DecodedSize, StoredSize,
+      [&](std::int64_t Offset, std::int32_t Count) {
+        slice.assign(static_cast<std::size_t>(Count), 0);
+        for (std::size_t i = 0; i < slice.size(); ++i)
+          if (Offset + i < Stream.size()) slice[i] = Stream[Offset + i];
+        ++run.InputCalls;
+        return slice.data();
+      },
+      [&](const Byte* Out, std::int32_t Count) {
+        run.Out.insert(run.Out.end(), Out, Out + Count);
+        return true;
+      });
+  run.Failed = !result.Ok();
+  run.Consumed = result.Consumed;
   return run;
 }
 

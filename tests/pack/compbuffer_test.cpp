@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "CodecTestData.h"
-#include "pack/Ovpack.h"
+#include "pack/CompBuffer.h"
+#include "pack/Crc.h"
 #include "platform/core/Heap.h"
 #include "platform/core/HeapTesting_p.h"
 

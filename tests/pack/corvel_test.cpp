@@ -9,7 +9,7 @@
 
 #include "CodecTestData.h"
 #include "CorvelReference.h"
-#include "pack/Ovpack.h"
+#include "pack/Corvel.h"
 #include "platform/core/Heap.h"
 #include "platform/core/HeapTesting_p.h"
 
@@ -308,6 +308,61 @@ TEST(CorvelEncoder, EncodersOnSeveralThreadsDoNotDisturbEachOther) {
     });
   for (auto& t : threads) t.join();
   for (std::size_t i = 0; i < inputs.size(); ++i) EXPECT_TRUE(together[i] == alone[i]) << i;
+}
+
+// ---- Whole-stream drivers --------------------------------------------------------------------------
+
+// A source that gives out or a sink that refuses ends the run at once, with its own status, the
+// codec closed and nothing asked of the source or handed to the sink afterwards.
+TEST(CorvelDrivers, RunsEndWhereTheSourceOrTheSinkFails) {
+  const Bytes data = codec_test::Text(200000, 40);
+  const Bytes stream = codec_test::Encode(data);
+  ASSERT_GT(stream.size(), 3u * kCorvelSliceSize);
+  const auto size = static_cast<std::int32_t>(data.size());
+  const auto stored = static_cast<std::int32_t>(stream.size());
+  int asked = 0;
+  int handed = 0;
+  // The source fails on its third slice.
+  auto source = [&](const Bytes& From) {
+    return [&asked, &From](std::int64_t Offset, std::int32_t Count) -> const Byte* {
+      return Count > 0 && ++asked == 3 ? nullptr : From.data() + Offset;
+    };
+  };
+  auto keep = [&](const Byte*, std::int32_t) {
+    ++handed;
+    return true;
+  };
+  TCorvelEncode encoder;
+  TCorvelRun run = CorvelEncodeAll(encoder, size, source(data), keep);
+  EXPECT_EQ(run.Status, TCorvelStatus::SourceFailed);
+  EXPECT_EQ(run.Consumed, 2 * kCorvelSliceSize);
+  EXPECT_EQ(asked, 3);
+  EXPECT_FALSE(encoder.Opened());
+
+  asked = 0;
+  TCorvelDecode decoder;
+  run = CorvelDecodeAll(decoder, size, stored, source(stream), keep);
+  EXPECT_EQ(run.Status, TCorvelStatus::SourceFailed);
+  EXPECT_EQ(asked, 3);
+  EXPECT_FALSE(decoder.Opened());
+
+  // The sink refuses its second piece.
+  handed = 0;
+  auto refuse = [&](const Byte*, std::int32_t Count) { return ++handed < 2 && Count > 0; };
+  run = CorvelEncodeAll(encoder, data.data(), size, refuse);
+  EXPECT_EQ(run.Status, TCorvelStatus::SinkFailed);
+  EXPECT_EQ(handed, 2);
+  handed = 0;
+  run = CorvelDecodeAll(decoder, stream.data(), size, stored, refuse);
+  EXPECT_EQ(run.Status, TCorvelStatus::SinkFailed);
+  EXPECT_EQ(handed, 2);
+  EXPECT_LT(run.Produced, size);
+
+  // Sizes the codec refuses: neither source nor sink is called.
+  asked = handed = 0;
+  EXPECT_EQ(CorvelEncodeAll(encoder, 0, source(data), keep).Status, TCorvelStatus::NotOpened);
+  EXPECT_EQ(CorvelDecodeAll(decoder, size, 0, source(stream), keep).Status, TCorvelStatus::NotOpened);
+  EXPECT_EQ(asked + handed, 0);
 }
 
 // ---- The decoder and damaged streams ------------------------------------------------------------

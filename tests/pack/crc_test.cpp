@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "pack/Ovpack.h"
+#include "pack/Crc.h"
 
 namespace ovelta {
 namespace {

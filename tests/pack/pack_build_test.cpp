@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
 #include <thread>
+#include <utility>
 
-#include "pack/Ovpack.h"
+#include "pack/Pack.h"
+#include "pack/PackNames.h"
 #include "pack_support.h"
 #include "platform/core/Component.h"
 #include "platform/core/Dialogs.h"
@@ -160,11 +163,16 @@ TEST_F(PackBuild, NameRulesAndTheirMessages) {
 
   // Taken names (without regard to ASCII case), names too long, names whose stored form is taken,
   // names with an empty base name: each refused with the invalid-name message.
-  const std::vector<std::string> refused = {"readme.txt", "abcdefghijklmnopqrstuvwxy.z",
-                                            ".txt", ".", ""};
-  for (const std::string& name : refused) {
+  const std::vector<std::pair<std::string, TPackReason>> refused = {
+      {"readme.txt", TPackReason::NameTaken},
+      {"abcdefghijklmnopqrstuvwxy.z", TPackReason::BadName},
+      {".txt", TPackReason::BadName},
+      {".", TPackReason::BadName},
+      {"", TPackReason::BadName}};
+  for (const auto& [name, reason] : refused) {
     Boxes.Clear();
     EXPECT_FALSE(Add(name, "x")) << name;
+    EXPECT_EQ(Pack.LastError().Reason, reason) << name;
     ASSERT_EQ(Boxes.Boxes().size(), 1u) << name;
     EXPECT_EQ(Boxes.Boxes()[0].Text, Sjis("ファイル名") + name + Sjis("が不正です。"));
     EXPECT_EQ(Boxes.Boxes()[0].Caption, "PackTest");
@@ -180,6 +188,7 @@ TEST_F(PackBuild, NameRulesAndTheirMessages) {
   EXPECT_EQ(Pack.CheckFileName(long_name.substr(0, 21)), Pack.GetFileNum() - 1);
   // ...and a second name that would be cut to the same 21 bytes is refused.
   EXPECT_FALSE(Add("abcdefghijklmnopqrstuvwxz", "M"));
+  EXPECT_EQ(Pack.LastError().Reason, TPackReason::NameTaken);
 
   // The first dot splits: x.y.z has the base x and the extension y.z.
   ASSERT_TRUE(Add("x.y.z", "xyz"));
@@ -205,6 +214,8 @@ TEST_F(PackBuild, AddFileReportsUnopenableSourcesAndMissingTemporaryNames) {
   ASSERT_TRUE(Pack.NewPack(Dir.File("m.pak")));
   const std::string missing = Dir.File("no-such-file");
   EXPECT_FALSE(Pack.AddFile("a.txt", missing, false));
+  EXPECT_EQ(Pack.LastError().Reason, TPackReason::CannotOpen);
+  EXPECT_EQ(Pack.LastError().SystemError, ENOENT);
   ASSERT_EQ(Boxes.Boxes().size(), 1u);
   EXPECT_EQ(Boxes.Boxes()[0].Text, Sjis("ファイル") + missing + Sjis("が開けません。"));
   EXPECT_EQ(Pack.GetFileNum(), 0);
@@ -217,17 +228,20 @@ TEST_F(PackBuild, AddFileReportsUnopenableSourcesAndMissingTemporaryNames) {
   }
   Boxes.Clear();
   EXPECT_FALSE(Add("b.txt", TextBytes(1000), true));
+  EXPECT_EQ(Pack.LastError().Reason, TPackReason::NoTempFile);
   ASSERT_EQ(Boxes.Boxes().size(), 1u);
   EXPECT_EQ(Boxes.Boxes()[0].Text, Sjis("テンポラリファイルが作れません。"));
   EXPECT_EQ(Pack.GetFileNum(), 0);
   // Stored members need no temporary file; the others were left alone.
   EXPECT_TRUE(Add("b.txt", TextBytes(1000), false));
+  EXPECT_FALSE(Pack.LastError());  // cleared by the success
   EXPECT_EQ(TempFilesLeft(Dir.Path()), 1000);
 }
 
 TEST_F(PackBuild, ReadOnlyRefusesEveryChange) {
   TOvPack reader;  // ReadOnly by default
   EXPECT_FALSE(reader.NewPack(Dir.File("r.pak")));
+  EXPECT_EQ(reader.LastError().Reason, TPackReason::ReadOnly);
   ASSERT_TRUE(Pack.NewPack(Dir.File("r.pak")));
   ASSERT_TRUE(Add("a", "a"));
   Pack.SetReadOnly(true);  // ignored while open
@@ -238,7 +252,9 @@ TEST_F(PackBuild, ReadOnlyRefusesEveryChange) {
   reader.SetReadOnly(false);
   EXPECT_TRUE(reader.ReadOnly());
   EXPECT_FALSE(reader.AddFile("b", Source("b", "b"), false));
+  EXPECT_EQ(reader.LastError().Reason, TPackReason::ReadOnly);
   EXPECT_FALSE(reader.DelFile("a"));
+  EXPECT_EQ(reader.LastError().Reason, TPackReason::ReadOnly);
   EXPECT_TRUE(Boxes.Boxes().empty());
   const std::string before = ReadAll(Dir.File("r.pak"));
   EXPECT_TRUE(reader.EndPack());
@@ -255,6 +271,7 @@ TEST_F(PackBuild, DeletedEntriesStayCountedAndCannotBeOpened) {
   ASSERT_TRUE(Pack.LoadPack(Dir.File("d.pak")));
   EXPECT_TRUE(Pack.DelFile("GONE.TXT"));
   EXPECT_FALSE(Pack.DelFile("gone.txt"));
+  EXPECT_EQ(Pack.LastError().Reason, TPackReason::NoSuchMember);
   EXPECT_FALSE(Pack.DelFile(""));  // the blank entry is not "deleted" twice
   EXPECT_EQ(Pack.GetFileNum(), 2);
   EXPECT_EQ(Pack.GetFileName(0), "");
@@ -369,6 +386,10 @@ TEST_F(PackBuild, TemporaryNamesAreTheFirstFree) {
   ::mkdir(Dir.File("OvTmp001.Corvel").c_str(), 0700);  // a directory does not count as a file
   ASSERT_TRUE(TOvPack::MakeTempFile(name));
   EXPECT_EQ(name, "OvTmp001.Corvel");
+  // Tools that clean up after an interrupted addition know the names by the same rule.
+  EXPECT_TRUE(pack_names::IsTempFileName(name.c_str()));
+  for (const char* other : {"OvTmp01.Corvel", "OvTmp0001.Corvel", "OvTmp001.Corvel~", "ovtmp001.corvel", "OvTmp00x.Corvel"})
+    EXPECT_FALSE(pack_names::IsTempFileName(other)) << other;
 }
 
 // Packs built at the same time in one directory share the temporary names: each addition must
@@ -461,6 +482,8 @@ TEST_F(PackBuild, NewPackRefusesAPackThatIsOpenElsewhere) {
   TOvPack writer;
   writer.SetReadOnly(false);
   EXPECT_FALSE(writer.NewPack(Dir.File("shared.pak")));
+  EXPECT_EQ(writer.LastError().Reason, TPackReason::CannotOpen);
+  EXPECT_EQ(writer.LastError().SystemError, EWOULDBLOCK);
   EXPECT_FALSE(writer.PackOpen());
   EXPECT_EQ(ReadAll(Dir.File("shared.pak")), before);
   std::unique_ptr<TMemoryStream> member = reader.OvMakeStream("a.txt");
@@ -605,10 +628,13 @@ TEST(PackTransfers, WriteFailuresAreReportedNotHidden) {
   // A device that is always full: the pack opens, but nothing reaches it.
   ASSERT_TRUE(pack.NewPack("/dev/full"));
   EXPECT_FALSE(pack.AddFile("m", dir.File("m"), false));
+  EXPECT_EQ(pack.LastError().Reason, TPackReason::WriteFailed);
+  EXPECT_EQ(pack.LastError().SystemError, ENOSPC);
   ASSERT_EQ(boxes.Boxes().size(), 1u);
   EXPECT_EQ(boxes.Boxes()[0].Text, Sjis("ファイル") + "/dev/full" + Sjis("に書き込めません。"));
   EXPECT_EQ(pack.GetFileNum(), 0);
   EXPECT_FALSE(pack.EndPack());
+  EXPECT_EQ(pack.LastError().Reason, TPackReason::WriteFailed);
   EXPECT_FALSE(pack.PackOpen());
 }
 

@@ -1,7 +1,9 @@
 // Damaged and hostile packs: impossible counts, sizes and offsets refuse the load or the member
 // without large allocations; invalid compressed streams fail their open; memory shortage on open
 // gives null and leaves no block behind.
-#include "pack/Ovpack.h"
+#include <cerrno>
+
+#include "pack/Pack.h"
 #include "pack_support.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/Text.h"
@@ -52,11 +54,73 @@ TEST_F(PackDamage, HeadersThatDoNotFitTheFileAreRefusedBeforeAllocating) {
       for (TCrcMode mode : {cmNon, cmPackAll}) {
         EXPECT_FALSE(Load(HandPack(version, one, c.DataSize, c.Count), mode));
         EXPECT_FALSE(Pack.PackOpen());
+        EXPECT_EQ(Pack.LastError().Reason, TPackReason::DamagedDirectory);
       }
       EXPECT_LT(heap_testing::LargestRequest(), kSmallRequest);
     }
   }
   EXPECT_TRUE(Boxes.Boxes().empty());
+}
+
+// What a file can be instead of a sound pack, and the reason each refusal gives.
+TEST_F(PackDamage, RefusedLoadsSayWhy) {
+  const std::vector<HandMember> one = {{"a", "", "abc"}};
+  const std::string sound = HandPack(kPackVersion3, one);
+  std::string unmarked = HandPack(kPackVersion3, one, -1, 2);  // a count that does not fit
+  unmarked.replace(0, 6, "NoPack");
+  std::string changed = sound;
+  changed[kPackHeaderSize] ^= 1;  // a stored byte: the whole-pack check word no longer agrees
+  const struct {
+    const char* What;
+    std::string Bytes;
+    TPackReason Reason;
+  } cases[] = {
+      {"shorter than a header", "OvPack", TPackReason::NotAPack},
+      {"text", "Dear reader, this is a letter and no pack at all.", TPackReason::NotAPack},
+      {"a header not marked as a pack's that does not fit", unmarked, TPackReason::NotAPack},
+      {"a changed byte", changed, TPackReason::CheckWordMismatch},
+      {"no whole-pack check word", sound.substr(0, sound.size() - 2), TPackReason::CheckWordMismatch},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(Load(c.Bytes, cmPackAll)) << c.What;
+    EXPECT_EQ(Pack.LastError().Reason, c.Reason) << c.What;
+    EXPECT_EQ(Pack.LastError().SystemError, 0) << c.What;
+  }
+  ASSERT_TRUE(Load(sound, cmPackAll));
+  EXPECT_FALSE(Pack.LastError());  // cleared by the success
+
+  ScratchDir dir;
+  EXPECT_FALSE(Pack.LoadPack(dir.File("absent.pak")));
+  EXPECT_EQ(Pack.LastError().Reason, TPackReason::CannotOpen);
+  EXPECT_EQ(Pack.LastError().SystemError, ENOENT);
+  // A disk that fails its reads: the system's error comes with the reason.
+  struct FailingDisk : TMemoryStream {
+    std::int32_t Read(void*, std::int32_t) override {
+      errno = EIO;
+      throw EReadError("Cannot read");
+    }
+  } disk;
+  disk.WriteBuffer(sound.data(), static_cast<std::int32_t>(sound.size()));
+  EXPECT_FALSE(Pack.LoadPackStream(&disk));
+  EXPECT_EQ(Pack.LastError().Reason, TPackReason::ReadFailed);
+  EXPECT_EQ(Pack.LastError().SystemError, EIO);
+  EXPECT_EQ(Pack.LastError().Text(), "read failure: Input/output error");
+}
+
+// With each member checked, a changed member fails its own open with a check-word mismatch, and
+// a name not in the pack says so.
+TEST_F(PackDamage, RefusedMemberOpensSayWhy) {
+  std::string bytes = HandPack(kPackVersion3, {{"a", "", "first"}, {"b", "", "second"}});
+  bytes[kPackHeaderSize] ^= 1;  // inside "a"
+  ASSERT_TRUE(Load(bytes, cmEachFile));
+  EXPECT_EQ(Pack.Ovfopen("a"), nullptr);
+  EXPECT_EQ(Pack.LastError().Reason, TPackReason::CheckWordMismatch);
+  EXPECT_EQ(Pack.Ovfopen("c"), nullptr);
+  EXPECT_EQ(Pack.LastError().Reason, TPackReason::NoSuchMember);
+  OvFILE* b = Pack.Ovfopen("b");
+  ASSERT_NE(b, nullptr);
+  EXPECT_FALSE(Pack.LastError());
+  Pack.Ovfclose(b);
 }
 
 TEST_F(PackDamage, EntriesOutsideTheDataAreaFailOnlyTheirOwnOpen) {
@@ -92,6 +156,7 @@ TEST_F(PackDamage, EntriesOutsideTheDataAreaFailOnlyTheirOwnOpen) {
       EXPECT_EQ(Pack.OvfopenComp(m.Name, true), nullptr) << m.Name;
       EXPECT_EQ(Pack.OvfopenComp(m.Name, false), nullptr) << m.Name;
       EXPECT_FALSE(Pack.OvMakeStream(m.Name)) << m.Name;
+      EXPECT_EQ(Pack.LastError().Reason, TPackReason::DamagedMember) << m.Name;
     }
     EXPECT_EQ(heap_testing::LiveBlocks(), blocks);
     EXPECT_LT(heap_testing::LargestRequest(), kSmallRequest);
@@ -139,6 +204,7 @@ TEST_F(PackDamage, InvalidCompressedStreamsFailTheOpenCleanly) {
     ASSERT_TRUE(Load(HandPack(kPackVersion3, {m}), cmPackAll));  // the check words agree
     const std::int64_t blocks = heap_testing::LiveBlocks();
     EXPECT_EQ(Pack.Ovfopen("m"), nullptr);
+    EXPECT_EQ(Pack.LastError().Reason, TPackReason::DamagedMember);
     EXPECT_EQ(heap_testing::LiveBlocks(), blocks);
     // Read raw, the stored bytes are still there for whoever wants to look at them.
     OvFILE* raw = Pack.OvfopenComp("m", false);
@@ -166,6 +232,7 @@ TEST_F(PackDamage, OutOfMemoryOnOpenGivesNullAndLeavesNothingAllocated) {
         heap_testing::FailAfter(-1);
         if (!f) {
           EXPECT_EQ(heap_testing::LiveBlocks(), blocks) << name << " failing allocation " << n;
+          EXPECT_EQ(Pack.LastError().Reason, TPackReason::OutOfMemory) << name << " failing allocation " << n;
           continue;
         }
         opened = true;
@@ -193,6 +260,7 @@ TEST_F(PackDamage, BuildingUnderMemoryShortageRecordsNoEntryWithoutItsBytes) {
     heap_testing::FailAfter(-1);
     if (!added) {
       EXPECT_EQ(writer.CheckFileName("m" + std::to_string(n)), -1);
+      EXPECT_EQ(writer.LastError().Reason, TPackReason::OutOfMemory);
     }
   }
   const int count = writer.GetFileNum();

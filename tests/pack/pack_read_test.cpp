@@ -1,7 +1,7 @@
 // Reading packs: versions 1 and 2 built by hand and converted, the check words under each check
 // mode, the OvFILE calls (reads by items, seeks, raw reads of compressed members), member streams,
 // packs in a caller's stream, and the directory queries.
-#include "pack/Ovpack.h"
+#include "pack/Pack.h"
 #include "pack_support.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/Text.h"

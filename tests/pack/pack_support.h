@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "pack/Ovpack.h"
+#include "pack/Corvel.h"
+#include "pack/Crc.h"
+#include "pack/Pack.h"
 #include "platform/core/FileTime.h"
 
 namespace ovelta::pack_test {
@@ -97,13 +99,14 @@ inline std::uint32_t GetLE(const std::string& In, std::size_t At, int Bytes) {
 // The Corvel stream of Bytes (at least one byte), by the library's encoder.
 inline std::string CorvelStream(const std::string& Bytes) {
   TCorvelEncode encoder;
-  const Byte* out = encoder.Open(static_cast<std::int32_t>(Bytes.size()));
-  EXPECT_NE(out, nullptr);
   std::string stream;
-  for (std::size_t at = 0; out && !encoder.Finished(); at += kCorvelSliceSize) {
-    const std::int32_t ready = encoder.Encode(at < Bytes.size() ? Bytes.data() + at : nullptr);
-    stream.append(reinterpret_cast<const char*>(out), static_cast<std::size_t>(ready));
-  }
+  const TCorvelRun run = CorvelEncodeAll(encoder, Bytes.data(), static_cast<std::int32_t>(Bytes.size()),
+                                         [&](const Byte* Out, std::int32_t Count) {
+                                           stream.append(reinterpret_cast<const char*>(Out),
+                                                         static_cast<std::size_t>(Count));
+                                           return true;
+                                         });
+  EXPECT_TRUE(run.Ok());
   return stream;
 }
 
