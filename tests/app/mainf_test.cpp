@@ -17,13 +17,14 @@
 #include "app/app_support.h"
 #include "platform/Icons.h"
 #include "platform/Sockets.h"
+#include "support/EventLoop.h"
 
 namespace ovelta {
 namespace {
 
-using testing_app::LogLines;
-using testing_app::WindowsTest;
-using testing_ui::RunUntil;
+using test::LogLines;
+using test::RunUntil;
+using test::WindowsTest;
 
 std::vector<std::string> ComponentNames(const TComponent& Owner) {
   std::vector<std::string> names;
@@ -47,8 +48,8 @@ TEST_F(WindowsTest, MainWindowHoldsItsComponentsAndStartsWithTheInitialMembers) 
   EXPECT_FALSE(Main->APOPServerSocket->Active());
   EXPECT_EQ(Main->APOPServerSocket->ServerType(), stNonBlocking);
 
-  EXPECT_EQ(Main->SessionState, 0);
-  EXPECT_EQ(Main->LoginStage, 0);
+  EXPECT_EQ(Main->SessionState, TSessionState::ssNotListening);
+  EXPECT_EQ(Main->LoginStage, TLoginStage::lsNone);
   EXPECT_TRUE(Main->HostName.empty() && Main->UserName.empty() && Main->Password.empty());
   EXPECT_TRUE(Main->TimeStamp.empty() && Main->ClientBuffer.empty() && Main->ServerBuffer.empty());
   EXPECT_EQ(Main->ClientConnection, nullptr);
@@ -249,7 +250,7 @@ class OtherProgram {
   OtherProgram() {
     FWindow.show();
     FWindow.activateWindow();
-    RunUntil([] { return !Application().Active(); }, 1000);
+    RunUntil([] { return !Application().Active(); });
   }
 
  private:
@@ -260,7 +261,7 @@ TEST_F(WindowsTest, ShowToggleShowsHidesOrBringsTheLogWindowToTheFront) {
   // Hidden: a click shows it and makes it active.
   ASSERT_TRUE(TrayMouse(WM_LBUTTONDOWN));
   EXPECT_TRUE(Log->Visible());
-  EXPECT_TRUE(RunUntil([] { return Application().Active(); }, 1000));
+  EXPECT_TRUE(RunUntil([] { return Application().Active(); }));
   // Visible and active: a second click hides it.
   ASSERT_TRUE(TrayMouse(WM_LBUTTONDOWN));
   EXPECT_FALSE(Log->Visible());
@@ -272,7 +273,7 @@ TEST_F(WindowsTest, ShowToggleShowsHidesOrBringsTheLogWindowToTheFront) {
     ASSERT_FALSE(Application().Active());
     ASSERT_TRUE(TrayMouse(WM_LBUTTONDBLCLK));  // the double click toggles the same way
     EXPECT_TRUE(Log->Visible());
-    EXPECT_TRUE(RunUntil([] { return Application().Active(); }, 1000));
+    EXPECT_TRUE(RunUntil([] { return Application().Active(); }));
   }
   EXPECT_FALSE(Main->ShowBusy);
 }
@@ -280,7 +281,7 @@ TEST_F(WindowsTest, ShowToggleShowsHidesOrBringsTheLogWindowToTheFront) {
 TEST_F(WindowsTest, ShowAboutShowsOrBringsToFrontButNeverHides) {
   Main->ShowAbout(nullptr);
   EXPECT_TRUE(Log->Visible());
-  EXPECT_TRUE(RunUntil([] { return Application().Active(); }, 1000));
+  EXPECT_TRUE(RunUntil([] { return Application().Active(); }));
   // Already visible and active: nothing changes.
   Main->ShowAbout(nullptr);
   EXPECT_TRUE(Log->Visible());
@@ -289,7 +290,7 @@ TEST_F(WindowsTest, ShowAboutShowsOrBringsToFrontButNeverHides) {
     OtherProgram other;
     Main->ShowAbout(nullptr);
     EXPECT_TRUE(Log->Visible());
-    EXPECT_TRUE(RunUntil([] { return Application().Active(); }, 1000));
+    EXPECT_TRUE(RunUntil([] { return Application().Active(); }));
   }
   EXPECT_FALSE(Main->ShowBusy);
 }

@@ -14,7 +14,7 @@
 #include "platform/Menus.h"
 #include "platform/NotifyArea.h"
 #include "platform/Text.h"
-#include "platform/ui_support.h"
+#include "support/UiApplication.h"
 #include "trayicon/Ovnotifyicon.h"
 
 namespace ovelta {
