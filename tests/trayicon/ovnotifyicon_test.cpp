@@ -38,18 +38,11 @@ class NotifyIconTest : public ::testing::Test {
 TEST_F(NotifyIconTest, StartsHiddenWithItsNotifyWindowAndMakesNoShellCall) {
   EXPECT_TRUE(Calls().empty());
   EXPECT_FALSE(Icon->IconVisible());
-  EXPECT_EQ(Icon->Menu(), nullptr);
-  EXPECT_EQ(Icon->Icon(), nullptr);
-  EXPECT_EQ(Icon->GetCaption(), "");
-  EXPECT_FALSE(Icon->GetOnClick());
-  EXPECT_FALSE(Icon->GetOnDblClick());
   TOvNotifyWin* window = Icon->NotifyWin();
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(window->Owner(), Icon);
   EXPECT_FALSE(window->Visible());
   EXPECT_EQ(window->ParentWindow(), Application().Handle());
-  EXPECT_EQ(window->ClassName(), "TOvNotifyWin");
-  EXPECT_EQ(Icon->ClassName(), "TOvNotifyIcon");
 }
 
 TEST_F(NotifyIconTest, AddFillsTheRecordAndAddsOnce) {
