@@ -19,8 +19,12 @@
 namespace ovelta {
 
 // A failing check shows the session's states as their numbers.
-inline void PrintTo(TSessionState State, std::ostream* Out) { *Out << static_cast<unsigned>(State); }
-inline void PrintTo(TLoginStage Stage, std::ostream* Out) { *Out << static_cast<unsigned>(Stage); }
+inline void PrintTo(TSessionState State, std::ostream* Out) {
+  *Out << static_cast<unsigned>(State);
+}
+inline void PrintTo(TLoginStage Stage, std::ostream* Out) {
+  *Out << static_cast<unsigned>(Stage);
+}
 
 }  // namespace ovelta
 

@@ -296,7 +296,8 @@ TEST_F(SessionTest, MailProgramEndingInEachStageEndsTheUpstreamConnection) {
     mail.Close();
     EXPECT_TRUE(server.Take(tail.size()) == tail) << stage;
     EXPECT_TRUE(server.Ended()) << stage;
-    ASSERT_TRUE(RunUntil([&] { return Main->SessionState == TSessionState::ssListening; })) << stage;
+    ASSERT_TRUE(RunUntil([&] { return Main->SessionState == TSessionState::ssListening; }))
+        << stage;
     EXPECT_EQ(LogFrom(LogSize() - 2),
               (Lines{"* 接続切断 " + PeerText("::1"), "* 接続切断 " + kLocal}))
         << stage;
