@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "app/app_support.h"
-#include "platform/Sockets_p.h"
 #include "support/EventLoop.h"
 #include "support/Loopback.h"
 
@@ -94,11 +93,6 @@ class SessionTest : public ::testing::Test {
     delete Log;
     delete Main;
     Settle();
-  }
-
-  // Waits until the proxy has read every byte sent to Connection so far (one receipt ends).
-  static bool ProxyHasRead(TCustomWinSocket* Connection) {
-    return RunUntil([&] { return UnreadBytes(Connection->Internals().Fd.Get()) == 0; });
   }
 
   // The log from line From on, as UTF-8.

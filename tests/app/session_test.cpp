@@ -140,17 +140,23 @@ TEST_F(SessionTest, LoginPhaseCommandsAreAnsweredByTheProxy) {
 TEST_F(SessionTest, CommandsSplitOverReceiptsOrEndedByABareLineFeed) {
   Wire mail = MailProgram();
   const std::size_t before = LogSize();
-  for (const char* piece : {"us", "er al", "ice@127.0", ".0.1\n"}) {
+  // Each piece is one receipt: the next goes once the proxy holds the unfinished line.
+  std::string unfinished;
+  for (const char* piece : {"us", "er al", "ice@127.0"}) {
     mail.Send(piece);
-    ASSERT_TRUE(ProxyHasRead(Main->ClientConnection)) << piece;
+    unfinished += piece;
+    ASSERT_TRUE(RunUntil([&] { return Main->ClientBuffer == unfinished; })) << piece;
   }
+  mail.Send(".0.1\n");
+  EXPECT_EQ(mail.Expect("+OK kvale is a real hoopy frood\r\n"),
+            "+OK kvale is a real hoopy frood\r\n");
   mail.Send("QUIT\r");  // a CR LF split over two receipts still ends one line
-  ASSERT_TRUE(ProxyHasRead(Main->ClientConnection));
+  ASSERT_TRUE(RunUntil([&] { return Main->ClientBuffer == "QUIT\r"; }));
   mail.Send("\nNOOP\r\nAPOP x y\n");
-  const std::string replies = "+OK kvale is a real hoopy frood\r\n"
-                              "+OK tovik POP3 server signing off\r\n-ERR unknown command\r\n"
-                              "-ERR permission denied\r\n";
-  EXPECT_EQ(mail.Expect(replies), replies);
+  EXPECT_EQ(mail.Expect("+OK tovik POP3 server signing off\r\n-ERR unknown command\r\n"
+                        "-ERR permission denied\r\n"),
+            "+OK tovik POP3 server signing off\r\n-ERR unknown command\r\n"
+            "-ERR permission denied\r\n");
   EXPECT_EQ(LogFrom(before), (Lines{"< user alice@127.0.0.1", "< +OK kvale is a real hoopy frood",
                                     "< QUIT", "< +OK tovik POP3 server signing off", "< NOOP",
                                     "< -ERR unknown command", "< APOP x y",
@@ -173,7 +179,7 @@ TEST_F(SessionTest, ServerLinesInOneReceiptAreEachHandledAndLinesAfterSuccessOnl
   Wire mail = MailProgram();
   Wire server = Login(mail);
   server.Send("+OK ready <1896.697170952@dbc.mt");  // the greeting in two receipts
-  ASSERT_TRUE(ProxyHasRead(Main->APOPUpstreamSocket->Socket()));
+  ASSERT_TRUE(RunUntil([&] { return Main->ServerBuffer == "+OK ready <1896.697170952@dbc.mt"; }));
   server.Send("view.ca.us>\r\n");
   EXPECT_EQ(server.Expect(kApopLine), kApopLine);
   const std::size_t before = LogSize();
