@@ -104,8 +104,8 @@ TMainForm::TMainForm(TComponent* AOwner, int ListenPort, int UpstreamPort) : TFo
   APOPNotifyIcon->SetOnDblClick([this](TObject* S) { ShowToggle(S); });
   APOPNotifyIcon->SetCaption(kTip);
 
-  SessionState = 0;
-  LoginStage = 0;
+  SessionState = TSessionState::ssNotListening;
+  LoginStage = TLoginStage::lsNone;
   ClientConnection = nullptr;
   ShowBusy = false;
   ClientClosing = false;
@@ -154,7 +154,7 @@ void TMainForm::AppIdle(TObject*) {
     Close();
     return;
   }
-  SessionState = 1;
+  SessionState = TSessionState::ssListening;
   WriteLog(Sjis(kStarted));
 }
 

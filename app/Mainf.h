@@ -30,6 +30,26 @@ inline constexpr int kLoginTimeoutMs = 60 * 1000;
 // QUIT is given up as a failed connection. Relaying has no time limit.
 inline constexpr int kServerTimeoutMs = 30 * 1000;
 
+// Where the proxy is with its one session. The values are explicit and fixed: a failing test
+// shows them as these numbers.
+enum class TSessionState : Byte {
+  ssNotListening = 0,  // the listener is not open yet
+  ssListening = 1,     // listening, no session
+  ssLogin = 2,         // a session in its login phase: the proxy answers the mail program itself
+  ssRelaying = 3,      // a session relaying: bytes pass unchanged in both directions
+};
+
+// The stage of the login dialogue; meaningful while the session state is ssLogin. The values are
+// fixed, as those of TSessionState.
+enum class TLoginStage : Byte {
+  lsNone = 0,        // no login in progress (also while relaying)
+  lsUserPass = 1,    // waiting for USER and PASS
+  lsConnecting = 2,  // PASS has come: the upstream connection is being made
+  lsGreeting = 3,    // connected, waiting for the server's greeting
+  lsApopSent = 4,    // APOP sent, waiting for its answer
+  lsQuitSent = 5,    // APOP refused, QUIT sent to the server, waiting for its answer
+};
+
 class TMainForm : public TForm {
  public:
   // ListenPort and UpstreamPort are for tests only; the program always uses 110 for both.
@@ -37,7 +57,7 @@ class TMainForm : public TForm {
   ~TMainForm() override;
   std::string ClassName() const override { return "TMainForm"; }
 
-  // Components, in the order of the form description; owned by the form.
+  // Components, made by the constructor in this order; owned by the form.
   TClientSocket* APOPUpstreamSocket;
   TServerSocket* APOPServerSocket;
   TOvNotifyIcon* APOPNotifyIcon;
@@ -94,9 +114,9 @@ class TMainForm : public TForm {
   // peer has no name; empty for a null or unconnected connection.
   static AnsiString PeerText(TCustomWinSocket* Socket);
 
-  // Members, in the order the program declares them.
-  Byte SessionState;    // 0 not listening, 1 listening, 2 login phase, 3 relaying
-  Byte LoginStage;      // stage of the login dialogue, 0 to 5
+  // The session's state and the window's flags.
+  TSessionState SessionState;
+  TLoginStage LoginStage;
   AnsiString HostName;  // server host given with USER
   AnsiString UserName;  // user name given with USER
   AnsiString Password;  // password given with PASS

@@ -38,7 +38,8 @@ int MerligMain(int ListenPort, int UpstreamPort,
     if (!app.Headless() && !NotifyAreaAvailable()) LogWindowInsteadOfTray(*main_form, *log_form);
     if (Started) Started(*main_form, *log_form);
     app.Run();
-    listened = main_form->SessionState != 0;  // 0 only until the listener opens
+    // Not listening only until the listener opens.
+    listened = main_form->SessionState != TSessionState::ssNotListening;
   } catch (const std::exception& E) {
     app.ShowException(E);
   }

@@ -19,12 +19,12 @@
 #include "app/Logf.h"
 #include "app/Mainf.h"
 #include "platform/ui/Application.h"
-#include "platform/SocketTestKit.h"
+#include "support/Loopback.h"
 
 namespace {
 
-using ovelta::testkit::Listener;
-using ovelta::testkit::Peer;
+using ovelta::test::Listener;
+using ovelta::test::Peer;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kTransferBytes = std::size_t{1} << 30;

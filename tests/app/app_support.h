@@ -1,9 +1,11 @@
 // Test support for the proxy's windows: a main window and a log window made as the program makes
-// them (the tray recorded, message boxes recorded), and helpers to read the log.
+// them (the tray recorded, message boxes recorded), helpers to read the log, and the session's
+// states shown as numbers in test failures.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,11 +14,23 @@
 #include "platform/core/Dialogs.h"
 #include "platform/ui/NotifyArea.h"
 #include "platform/core/Text.h"
-#include "platform/ui_support.h"
+#include "support/UiApplication.h"
 #include "support/MessageBoxRecorder.h"
 #include "support/NotifyAreaRecorder.h"
 
-namespace ovelta::testing_app {
+namespace ovelta {
+
+// A failing check shows the session's states as their numbers.
+inline void PrintTo(TSessionState State, std::ostream* Out) {
+  *Out << static_cast<unsigned>(State);
+}
+inline void PrintTo(TLoginStage Stage, std::ostream* Out) {
+  *Out << static_cast<unsigned>(Stage);
+}
+
+}  // namespace ovelta
+
+namespace ovelta::test {
 
 inline std::vector<AnsiString> LogLines(const TLogForm& Log) {
   std::vector<AnsiString> lines;
@@ -49,4 +63,4 @@ class WindowsTest : public ::testing::Test {
   TLogForm* Log = nullptr;
 };
 
-}  // namespace ovelta::testing_app
+}  // namespace ovelta::test

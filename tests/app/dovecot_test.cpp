@@ -7,88 +7,30 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <pwd.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/session_support.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
 
 namespace ovelta {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_session::SessionTest;
+using test::ChildProcess;
+using test::SessionTest;
 
 constexpr const char* kDovecot = "/usr/sbin/dovecot";
 constexpr const char* kPop3Service = "/usr/lib/dovecot/pop3";
 constexpr int kServerStartMs = 15000;
 constexpr int kMailProgramMs = 90000;
-constexpr int kStopMs = 10000;
-
-// A child process, stopped by its PID (SIGTERM, then SIGKILL) when the object goes.
-class Process {
- public:
-  Process() = default;
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-  ~Process() { Stop(); }
-
-  // Starts Argv[0] (searched in PATH) with standard output and error to OutputFile.
-  bool Start(const std::vector<std::string>& Argv, const std::string& OutputFile) {
-    std::vector<char*> args;
-    for (const std::string& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    FPid = ::fork();
-    if (FPid == 0) {
-      int fd = ::open(OutputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd >= 0) {
-        ::dup2(fd, 1);
-        ::dup2(fd, 2);
-      }
-      ::execvp(args[0], args.data());
-      ::_exit(127);
-    }
-    return FPid > 0;
-  }
-  // The exit status once the process has ended (running the event loop meanwhile), -1 if it
-  // has not ended within TimeoutMs.
-  int Wait(int TimeoutMs) {
-    int result = -1;
-    testkit::RunUntil([&] {
-      int status = 0;
-      if (FPid <= 0 || ::waitpid(FPid, &status, WNOHANG) != FPid) return false;
-      FPid = -1;
-      result = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-      return true;
-    }, TimeoutMs);
-    return result;
-  }
-  void Stop() {
-    if (FPid <= 0) return;
-    ::kill(FPid, SIGTERM);
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopMs);
-    while (::waitpid(FPid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (::waitpid(FPid, &status, WNOHANG) == 0) {
-      ::kill(FPid, SIGKILL);
-      ::waitpid(FPid, &status, 0);
-    }
-    FPid = -1;
-  }
-
- private:
-  pid_t FPid = -1;
-};
 
 std::string ReadFile(const fs::path& Path) {
   std::ifstream in(Path, std::ios::binary);
@@ -125,7 +67,7 @@ bool PickUsers(Users* Out) {
 // A maildir message with LF line ends, as delivery agents store them.
 std::string LargeMessage() {
   std::string text = "From: sender@example.org\nTo: alice@example.org\nSubject: large\n\n";
-  const std::string pattern = testkit::Pattern(3 << 20, 17);
+  const std::string pattern = test::Pattern(3 << 20, 17);
   static const char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   for (std::size_t i = 0; i < pattern.size(); ++i) {
@@ -181,16 +123,9 @@ TEST_F(SessionTest, RealMailProgramReadsMailFromDovecotThroughTheProxy) {
   Users users;
   ASSERT_TRUE(PickUsers(&users)) << "the users Dovecot runs as (dovenull, dovecot) are missing";
 
-  char pattern[] = "/tmp/merlig-dovecot-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const fs::path root = pattern;
-  struct Cleanup {
-    fs::path Root;
-    ~Cleanup() {
-      std::error_code ignored;
-      fs::remove_all(Root, ignored);
-    }
-  } cleanup{root};
+  const test::TempDir scratch;
+  ASSERT_FALSE(scratch.Path().empty());
+  const fs::path root = scratch.Path();
   ::chmod(root.c_str(), 0755);  // Dovecot's own users must reach the files below
   const fs::path maildir = root / "mail" / "alice";
   for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(maildir / sub);
@@ -204,7 +139,7 @@ TEST_F(SessionTest, RealMailProgramReadsMailFromDovecotThroughTheProxy) {
   WriteFile(root / "passwd", "alice:{PLAIN}wonderland\n");
 
   Server->Close();  // the scripted server's port goes to Dovecot
-  const int port = testkit::FreePort();
+  const int port = test::FreePort();
   Main->APOPUpstreamSocket->SetPort(port);
   std::ostringstream config;
   config << "base_dir = " << (root / "run").string() << "\n"
@@ -224,12 +159,14 @@ TEST_F(SessionTest, RealMailProgramReadsMailFromDovecotThroughTheProxy) {
          << port << "\n  }\n}\n";
   WriteFile(root / "dovecot.conf", config.str());
 
-  Process dovecot;
-  ASSERT_TRUE(dovecot.Start({kDovecot, "-F", "-c", (root / "dovecot.conf").string()},
-                            (root / "dovecot.out").string()));
-  bool listening = testkit::RunUntil([&] {
+  ChildProcess::Options dovecotOutput;
+  dovecotOutput.OutputFile = dovecotOutput.ErrorFile = (root / "dovecot.out").string();
+  ChildProcess dovecot;
+  ASSERT_TRUE(
+      dovecot.Start({kDovecot, "-F", "-c", (root / "dovecot.conf").string()}, dovecotOutput));
+  bool listening = test::RunUntil([&] {
     try {
-      testkit::Peer::Connect("127.0.0.1", port);
+      test::Peer::Connect("127.0.0.1", port);
       return true;
     } catch (const std::exception&) {
       return false;
@@ -239,11 +176,13 @@ TEST_F(SessionTest, RealMailProgramReadsMailFromDovecotThroughTheProxy) {
                          << ReadFile(root / "dovecot.out") << ReadFile(root / "dovecot.log");
 
   WriteFile(root / "mail.py", kMailProgram);
-  Process mail;
+  ChildProcess::Options mailOutput;
+  mailOutput.OutputFile = mailOutput.ErrorFile = (root / "mail.out").string();
+  ChildProcess mail;
   ASSERT_TRUE(mail.Start({"python3", (root / "mail.py").string(), std::to_string(ProxyPort),
                           maildir.string()},
-                         (root / "mail.out").string()));
-  const int status = mail.Wait(kMailProgramMs);
+                         mailOutput));
+  const int status = mail.Wait(kMailProgramMs, test::RunUntil);
   const std::string transcript = ReadFile(root / "mail.out");
   EXPECT_EQ(status, 0) << transcript << ReadFile(root / "dovecot.log");
   EXPECT_NE(transcript.find("greeting +OK POP3 to APOP transfer ready"), std::string::npos);
@@ -257,7 +196,7 @@ TEST_F(SessionTest, RealMailProgramReadsMailFromDovecotThroughTheProxy) {
   };
   EXPECT_TRUE(logged("*   APOP認証 - 認証失敗"));
   EXPECT_TRUE(logged("*   APOP認証 - 認証成功"));
-  ASSERT_TRUE(testkit::RunUntil([&] { return Main->SessionState == 1; }));
+  ASSERT_TRUE(test::RunUntil([&] { return Main->SessionState == TSessionState::ssListening; }));
   dovecot.Stop();
 }
 

@@ -4,26 +4,18 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <netdb.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/Logf.h"
-#include "app/Mainf.h"
-#include "platform/core/Dialogs.h"
-#include "platform/ui/NotifyArea.h"
-#include "platform/SocketTestKit.h"
-#include "platform/core/Text.h"
-#include "platform/ui_support.h"
+#include "app/app_support.h"
+#include "support/EventLoop.h"
+#include "support/Loopback.h"
 #include "support/MessageBoxRecorder.h"
 #include "support/NotifyAreaRecorder.h"
 
-namespace ovelta::testing_session {
-
-using testkit::Peer;
-using testkit::RunUntil;
+namespace ovelta::test {
 
 // One end of a scripted conversation: what arrives is kept until a test takes it.
 class Wire {
@@ -34,29 +26,30 @@ class Wire {
   Peer& Raw() { return FPeer; }
 
   bool Send(const std::string& Bytes) { return FPeer.Send(Bytes); }
-  // The next Count bytes (fewer when they do not come within TimeoutMs).
-  std::string Take(std::size_t Count, int TimeoutMs = 5000) {
+  // The next Count bytes (fewer when they do not come within DeadlineMs).
+  std::string Take(std::size_t Count, int DeadlineMs = kDeadlineMs) {
     RunUntil([&] {
       Pull();
       return FIn.size() >= Count || FEnded;
-    }, TimeoutMs);
+    }, DeadlineMs);
     std::string out = FIn.substr(0, Count);
     FIn.erase(0, out.size());
     return out;
   }
   // Takes exactly the bytes of Expected if they come; returns what came instead otherwise.
   std::string Expect(const std::string& Expected) { return Take(Expected.size()); }
-  // True when the other side ends within TimeoutMs (whatever arrived before is kept).
-  bool Ended(int TimeoutMs = 5000) {
+  // True when the other side ends within DeadlineMs (whatever arrived before is kept). A short
+  // DeadlineMs shows only that it does not end (EventLoop.h, rule 3).
+  bool Ended(int DeadlineMs = kDeadlineMs) {
     RunUntil([&] {
       Pull();
       return FEnded;
-    }, TimeoutMs);
+    }, DeadlineMs);
     return FEnded;
   }
-  // Everything that arrived within Ms (the loop runs all that time).
+  // Everything that arrived within Ms (the loop runs all that time): to show that nothing comes.
   std::string Drain(int Ms) {
-    testkit::RunUntil([&] {
+    RunUntil([&] {
       Pull();
       return false;
     }, Ms);
@@ -75,17 +68,6 @@ class Wire {
   bool FEnded = false;
 };
 
-// The name the system's reverse look-up gives an address ("" when none), as the proxy shows it.
-inline std::string SystemName(const std::string& Address) {
-  sockaddr_storage storage{};
-  socklen_t length = Peer::Resolve(Address, 0, &storage);
-  char host[NI_MAXHOST] = {};
-  if (::getnameinfo(reinterpret_cast<sockaddr*>(&storage), length, host, sizeof host, nullptr, 0,
-                    NI_NAMEREQD) != 0)
-    return "";
-  return host;
-}
-
 // The log's peer text for a loopback address.
 inline std::string PeerText(const std::string& Address) {
   std::string name = SystemName(Address);
@@ -99,7 +81,7 @@ class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Application().SetTitle("MERLIG");
-    Server = std::make_unique<testkit::Listener>("127.0.0.1");
+    Server = std::make_unique<Listener>("127.0.0.1");
     Main = new TMainForm(nullptr, 0, Server->Port());
     Log = new TLogForm(nullptr, Main);
     // A loaded machine must not make the time limits cut the tests; tests of the limits set them.
@@ -112,7 +94,7 @@ class SessionTest : public ::testing::Test {
   void TearDown() override {
     delete Log;
     delete Main;
-    testkit::Settle();
+    Settle();
   }
 
   // The log from line From on, as UTF-8.
@@ -157,10 +139,10 @@ class SessionTest : public ::testing::Test {
 
   MessageBoxRecorder Boxes;
   NotifyAreaRecorder Tray;
-  std::unique_ptr<testkit::Listener> Server;
+  std::unique_ptr<Listener> Server;
   TMainForm* Main = nullptr;
   TLogForm* Log = nullptr;
   int ProxyPort = 0;
 };
 
-}  // namespace ovelta::testing_session
+}  // namespace ovelta::test

@@ -16,14 +16,14 @@
 namespace ovelta {
 namespace {
 
-using testing::BmpLayout;
-using testing::BuildAct;
-using testing::BuildBmp;
-using testing::Bytes;
-using testing::LoaderSource;
-using testing::Numbered;
-using testing::RampTable;
-using testing::Via;
+using test::BmpLayout;
+using test::BuildAct;
+using test::BuildBmp;
+using test::Bytes;
+using test::LoaderSource;
+using test::Numbered;
+using test::RampTable;
+using test::Via;
 
 // Owns what a loader hands back.
 struct Outputs {
@@ -206,23 +206,23 @@ struct Damage {
 };
 
 const Damage kDamages[] = {
-    {"info header of 12 bytes", [](Bytes& b, std::size_t i) { testing::PutLe(b, i, 12, 4); }},
-    {"info header of 124 bytes", [](Bytes& b, std::size_t i) { testing::PutLe(b, i, 124, 4); }},
-    {"run-length compressed", [](Bytes& b, std::size_t i) { testing::PutLe(b, i + 16, 1, 4); }},
-    {"zero width", [](Bytes& b, std::size_t i) { testing::PutLe(b, i + 4, 0, 4); }},
-    {"negative width", [](Bytes& b, std::size_t i) { testing::PutLe(b, i + 4, 0xFFFFFFFF, 4); }},
-    {"zero height", [](Bytes& b, std::size_t i) { testing::PutLe(b, i + 8, 0, 4); }},
+    {"info header of 12 bytes", [](Bytes& b, std::size_t i) { test::PutLe(b, i, 12, 4); }},
+    {"info header of 124 bytes", [](Bytes& b, std::size_t i) { test::PutLe(b, i, 124, 4); }},
+    {"run-length compressed", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 16, 1, 4); }},
+    {"zero width", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 4, 0, 4); }},
+    {"negative width", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 4, 0xFFFFFFFF, 4); }},
+    {"zero height", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 8, 0, 4); }},
     {"top-down (negative height)",
-     [](Bytes& b, std::size_t i) { testing::PutLe(b, i + 8, 0xFFFFFFFE, 4); }},
-    {"width above 32768", [](Bytes& b, std::size_t i) { testing::PutLe(b, i + 4, 32769, 4); }},
-    {"height above 32768", [](Bytes& b, std::size_t i) { testing::PutLe(b, i + 8, 32769, 4); }},
+     [](Bytes& b, std::size_t i) { test::PutLe(b, i + 8, 0xFFFFFFFE, 4); }},
+    {"width above 32768", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 4, 32769, 4); }},
+    {"height above 32768", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 8, 32769, 4); }},
     {"huge size in a small file",
      [](Bytes& b, std::size_t i) {
-       testing::PutLe(b, i + 4, 32768, 4);
-       testing::PutLe(b, i + 8, 32768, 4);
+       test::PutLe(b, i + 4, 32768, 4);
+       test::PutLe(b, i + 8, 32768, 4);
      }},
-    {"257 colours", [](Bytes& b, std::size_t i) { testing::PutLe(b, i + 32, 257, 4); }},
-    {"65535 colours", [](Bytes& b, std::size_t i) { testing::PutLe(b, i + 32, 0xFFFF, 4); }},
+    {"257 colours", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 32, 257, 4); }},
+    {"65535 colours", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 32, 0xFFFF, 4); }},
     {"ends inside the info header", [](Bytes& b, std::size_t i) { b.resize(i + 39); }},
     {"ends inside the colour table", [](Bytes& b, std::size_t i) { b.resize(i + 40 + 60); }},
     {"last row one byte short", [](Bytes& b, std::size_t) { b.pop_back(); }},
@@ -325,10 +325,10 @@ TEST_P(BmpLoader, ActPalettesNeedAllOf768Bytes) {
 INSTANTIATE_TEST_SUITE_P(Sources, BmpLoader,
                          ::testing::Values(Via::File, Via::Resource, Via::StoredMember,
                                            Via::CompressedMember),
-                         [](const auto& Info) { return testing::ViaName(Info.param); });
+                         [](const auto& Info) { return test::ViaName(Info.param); });
 
 TEST(BmpFiles, MissingFilesAndFoldersAreNotImages) {
-  testing::TempDir dir;
+  test::TempDir dir;
   Outputs out;
   EXPECT_FALSE(LoadBmpFile(dir.Path() + "/none.bmp", &out.Palette, &out.Pixels, nullptr, nullptr));
   EXPECT_FALSE(LoadBmpFile(dir.Path(), &out.Palette, &out.Pixels, nullptr, nullptr));

@@ -9,8 +9,9 @@
 #include "graphics/Ovbitmap.h"
 #include "pack/Ovpack.h"
 #include "platform/core/Resources.h"
+#include "support/TempDir.h"
 
-namespace ovelta::testing {
+namespace ovelta::test {
 
 enum class Via { File, Resource, StoredMember, CompressedMember };
 
@@ -101,4 +102,4 @@ class LoaderSource {
   TOvPack FPack;
 };
 
-}  // namespace ovelta::testing
+}  // namespace ovelta::test

@@ -1,20 +1,15 @@
 // Test helpers for the graphics tests: BMP and ACT files built byte by byte (so that every field, the
-// row padding and the bottom-up order are the test's own), damaged on purpose, and written to a
-// temporary folder that goes with the test.
+// row padding and the bottom-up order are the test's own) and damaged on purpose; written to files
+// with test::TempDir (support/TempDir.h).
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/core/Types.h"
 
-namespace ovelta::testing {
+namespace ovelta::test {
 
 using Bytes = std::vector<Byte>;
 
@@ -105,33 +100,4 @@ inline Bytes BuildAct(std::size_t Extra = 0) {
   return out;
 }
 
-// A temporary folder removed with the object.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "merlig-gfx-XXXXXX").string();
-    if (mkdtemp(pattern.data())) FPath = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!FPath.empty()) std::filesystem::remove_all(FPath, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  // Writes Data to Name inside the folder and returns the file's path.
-  std::string Write(const std::string& Name, const Bytes& Data) const {
-    const std::string path = FPath + "/" + Name;
-    if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
-      if (!Data.empty()) std::fwrite(Data.data(), 1, Data.size(), file);
-      std::fclose(file);
-    }
-    return path;
-  }
-  const std::string& Path() const { return FPath; }
-
- private:
-  std::string FPath;
-};
-
-}  // namespace ovelta::testing
+}  // namespace ovelta::test

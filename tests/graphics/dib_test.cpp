@@ -14,15 +14,16 @@
 #include "graphics/Ovdib.h"
 #include "pack/Ovpack.h"
 #include "platform/core/Heap.h"
+#include "support/TempDir.h"
 #include "platform/core/HeapTesting_p.h"
 #include "platform/gdi/GdiTesting_p.h"
 
 namespace ovelta {
 namespace {
 
-using testing::BuildAct;
-using testing::Bytes;
-using testing::TempDir;
+using test::BuildAct;
+using test::Bytes;
+using test::TempDir;
 
 bool SameColour(const RGBQUAD& A, const PALETTEENTRY& B) {
   return A.rgbRed == B.peRed && A.rgbGreen == B.peGreen && A.rgbBlue == B.peBlue &&
@@ -483,15 +484,15 @@ TEST(OvDibFiles, SetActFileReplacesThePalette) {
 
 // A 32 x 16 image of 16 colours whose pixel (x, y) is (x + y) mod 16, in its file form.
 Bytes Picture32x16(bool FileHeader = true) {
-  testing::BmpLayout layout;
+  test::BmpLayout layout;
   layout.Width = 32;
   layout.Height = 16;
   layout.ColoursUsed = 16;
-  layout.Table = testing::RampTable(16);
+  layout.Table = test::RampTable(16);
   layout.FileHeader = FileHeader;
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 32; ++x) layout.Pixels.push_back(static_cast<Byte>((x + y) % 16));
-  return testing::BuildBmp(layout);
+  return test::BuildBmp(layout);
 }
 
 TEST(OvDibFiles, DrawBmpFileMakesStorageOfTheImagesSizeWhenThereIsNone) {

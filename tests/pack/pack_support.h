@@ -19,31 +19,14 @@
 #include "pack/Crc.h"
 #include "pack/Pack.h"
 #include "platform/core/FileTime.h"
+#include "support/TempDir.h"
 
 namespace ovelta::pack_test {
 
 // A fresh directory, made the current directory for the object's lifetime.
-class ScratchDir {
+class ScratchDir : public test::TempDir {
  public:
-  ScratchDir() {
-    char pattern[] = "/tmp/merlig-pack-XXXXXX";
-    FPath = ::mkdtemp(pattern);
-    char here[4096];
-    FPrevious = ::getcwd(here, sizeof here) ? here : "/";
-    EXPECT_EQ(::chdir(FPath.c_str()), 0);
-  }
-  ~ScratchDir() {
-    EXPECT_EQ(::chdir(FPrevious.c_str()), 0);
-    std::system(("rm -rf '" + FPath + "'").c_str());
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  std::string File(const std::string& Name) const { return FPath + "/" + Name; }
-  const std::string& Path() const { return FPath; }
-
- private:
-  std::string FPath;
-  std::string FPrevious;
+  ScratchDir() : TempDir(Use::kCurrent) {}
 };
 
 inline std::string ReadAll(const std::string& Path) {

@@ -6,7 +6,6 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <dirent.h>
@@ -19,6 +18,7 @@
 #include "pack/pack_support.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/Text.h"
+#include "support/ChildProcess.h"
 #include "support/MessageBoxRecorder.h"
 
 namespace ovelta {
@@ -32,44 +32,32 @@ struct Result {
   std::string Err;
 };
 
+// A run of ovpack ends within this long (it is stopped after that).
+constexpr int kRunMs = 60000;
+constexpr const char* kOvpack = MERLIG_BINARY_DIR "/programs/ovpack";
+
 // Starts ovpack with Args in Dir, in Locale and UTC, its output going to files in Dir.
-pid_t Start(const std::vector<std::string>& Args, const std::string& Dir, const char* Locale = "C.UTF-8") {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::chdir(Dir.c_str()) != 0) ::_exit(127);
-    const int out = ::open(".stdout", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(".stderr", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(out, STDOUT_FILENO);
-    ::dup2(err, STDERR_FILENO);
-    ::setenv("LC_ALL", Locale, 1);
-    ::setenv("TZ", "UTC", 1);
-    std::vector<char*> argv;
-    std::string program = MERLIG_BINARY_DIR "/programs/ovpack";
-    argv.push_back(program.data());
-    std::vector<std::string> copy = Args;
-    for (auto& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  return child;
+bool Start(test::ChildProcess& Child, const std::vector<std::string>& Args, const std::string& Dir,
+           const char* Locale = "C.UTF-8") {
+  std::vector<std::string> argv = {kOvpack};
+  argv.insert(argv.end(), Args.begin(), Args.end());
+  test::ChildProcess::Options options;
+  options.Directory = Dir;
+  options.OutputFile = ".stdout";
+  options.ErrorFile = ".stderr";
+  options.Environment = {{"LC_ALL", Locale}, {"TZ", "UTC"}};
+  return Child.Start(argv, options);
 }
 
-// Waits at most 60 seconds for the run Start began and collects what it said.
-Result Finish(pid_t Child, const std::string& Dir) {
+// Waits for the run Start began and collects what it said.
+Result Finish(test::ChildProcess& Child, const std::string& Dir) {
   Result r;
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (::waitpid(Child, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(Child, SIGKILL);
-      ::waitpid(Child, &status, 0);
-      ADD_FAILURE() << "ovpack did not finish";
-      return r;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  r.Status = Child.Wait(kRunMs);
+  if (r.Status < 0) {
+    Child.Stop();
+    ADD_FAILURE() << "ovpack did not finish";
+    return r;
   }
-  r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   r.Out = ReadAll(Dir + "/.stdout");
   r.Err = ReadAll(Dir + "/.stderr");
   return r;
@@ -77,7 +65,12 @@ Result Finish(pid_t Child, const std::string& Dir) {
 
 Result Ovpack(const std::vector<std::string>& Args, const std::string& Dir,
               const char* Locale = "C.UTF-8") {
-  return Finish(Start(Args, Dir, Locale), Dir);
+  test::ChildProcess child;
+  if (!Start(child, Args, Dir, Locale)) {
+    ADD_FAILURE() << "ovpack could not be started";
+    return Result();
+  }
+  return Finish(child, Dir);
 }
 
 // The names in Dir, sorted.
@@ -362,16 +355,18 @@ TEST_F(OvpackTool, InterruptedRunsLeaveThePackAndNothingElse) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Args[0]);
-    const pid_t child = Start(c.Args, Dir.Path());
+    test::ChildProcess child;
+    ASSERT_TRUE(Start(child, c.Args, Dir.Path()));
     std::int64_t first = -1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline && ::waitpid(child, nullptr, WNOHANG) == 0) {
+    // The file is watched closely: the run may be short.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRunMs);
+    while (std::chrono::steady_clock::now() < deadline && child.Running()) {
       const std::int64_t size = SizeOfFileWith(Dir.Path(), c.Growing);
       if (first < 0 && size > 0) first = size;
       if (first > 0 && (size > first || !c.MustGrow)) break;
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    ASSERT_EQ(::kill(child, c.Signal), 0) << "the run ended before it could be interrupted";
+    ASSERT_TRUE(child.Signal(c.Signal)) << "the run ended before it could be interrupted";
     const Result r = Finish(child, Dir.Path());
     EXPECT_EQ(r.Status, 128 + c.Signal) << r.Err;
     EXPECT_TRUE(ReadAll(Dir.File("p.pak")) == before);
@@ -384,19 +379,16 @@ TEST_F(OvpackTool, ProgressShowsOneBarPerFile) {
   int master = -1;
   int slave = -1;
   ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(master);
-    if (::chdir(Dir.Path().c_str()) != 0) ::_exit(127);
-    ::dup2(slave, STDERR_FILENO);
-    ::execl(MERLIG_BINARY_DIR "/programs/ovpack", "ovpack", "create", "b.pak", "big.txt",
-            static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  ::fcntl(master, F_SETFD, FD_CLOEXEC);
+  test::ChildProcess child;
+  test::ChildProcess::Options options;
+  options.Directory = Dir.Path();
+  options.ErrorFd = slave;
+  ASSERT_TRUE(child.Start({kOvpack, "create", "b.pak", "big.txt"}, options));
   ::close(slave);
   std::string seen;
   char buffer[4096];
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRunMs);
   while (std::chrono::steady_clock::now() < deadline) {
     pollfd ready{master, POLLIN, 0};
     if (::poll(&ready, 1, 1000) <= 0) continue;
@@ -404,11 +396,8 @@ TEST_F(OvpackTool, ProgressShowsOneBarPerFile) {
     if (n <= 0) break;
     seen.append(buffer, static_cast<std::size_t>(n));
   }
-  if (std::chrono::steady_clock::now() >= deadline) ::kill(child, SIGKILL);
   ::close(master);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(child.Wait(kRunMs), 0);
   EXPECT_NE(seen.find("\r\033[K"), std::string::npos);  // the bar is cleared when done
   // The file's bar is drawn many times (encoding, then copying) and only ever moves forward.
   std::vector<int> percents;

@@ -6,17 +6,16 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 
-#include "TempDir.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/Text.h"
+#include "support/Poll.h"
+#include "support/TempDir.h"
 #include "util/FileExec_p.h"
 #include "util/Ovelta.h"
 #include "support/MessageBoxRecorder.h"
@@ -25,7 +24,7 @@ namespace ovelta {
 namespace {
 
 using file_exec::ExecFailure;
-using testing_util::TempDir;
+using test::TempDir;
 
 const char* const kFileNotFound = "指定されたファイルが見つかりませんでした。";
 const char* const kPathNotFound = "指定されたパスが見つかりませんでした。";
@@ -68,7 +67,7 @@ class FakeLauncher : public ::testing::Test {
                           << Tail << "\n";
     chmod(script.c_str(), 0755);
   }
-  std::string Record() const { return FScratch / "record"; }
+  std::string Record() const { return FScratch.File("record"); }
   bool Launched() const { return std::filesystem::exists(Record()); }
   std::string Recorded() const { return ReadFile(Record()); }
 
@@ -87,8 +86,8 @@ class FakeLauncher : public ::testing::Test {
   }
 
   TempDir FScratch;
-  const std::string FBin = FScratch / "bin";
-  const std::string FWork = FScratch / "work";
+  const std::string FBin = FScratch.File("bin");
+  const std::string FWork = FScratch.File("work");
   std::string FOldPath;
   std::filesystem::path FOldCwd;
 };
@@ -99,7 +98,7 @@ TEST_F(FakeLauncher, OpensAnAbsolutePathInItsDirectory) {
   InstallLauncher("exit 0");
   const std::string doc = FScratch.Write("docs/letter.txt", "hello");
   EXPECT_EQ(Open(doc), Boxes{});
-  EXPECT_EQ(Recorded(), FScratch / "docs" + "\n" + doc + "\n");
+  EXPECT_EQ(Recorded(), FScratch.File("docs") + "\n" + doc + "\n");
 }
 
 TEST_F(FakeLauncher, RelativePathsAndBackslashesAreResolvedAgainstTheCallersDirectory) {
@@ -129,9 +128,9 @@ TEST_F(FakeLauncher, UrlsGoToTheLauncherUnchanged) {
 TEST_F(FakeLauncher, MissingFileOrDirectoryIsReportedWithoutLaunching) {
   InstallLauncher("exit 0");
   const std::string file = FScratch.Write("docs/there.txt", "x");
-  EXPECT_EQ(Open(FScratch / "docs/missing.txt"), Boxes{kFileNotFound});
+  EXPECT_EQ(Open(FScratch.File("docs/missing.txt")), Boxes{kFileNotFound});
   EXPECT_EQ(Open("missing.txt"), Boxes{kFileNotFound});
-  EXPECT_EQ(Open(FScratch / "nodir/there.txt"), Boxes{kPathNotFound});
+  EXPECT_EQ(Open(FScratch.File("nodir/there.txt")), Boxes{kPathNotFound});
   EXPECT_EQ(Open(file + "/below.txt"), Boxes{kPathNotFound});
   EXPECT_EQ(Open("C:\\Windows\\notepad.exe"), Boxes{kPathNotFound});
   EXPECT_FALSE(Launched());
@@ -164,15 +163,17 @@ TEST_F(FakeLauncher, NoLauncherMeansNoAssociation) {
 }
 
 TEST_F(FakeLauncher, TheOpenedProgramIsNotWaitedFor) {
-  // The launcher stays until the test, after OvFileExec has returned, lets it go (at most 10 s).
-  const std::string release = FScratch / "release";
+  // The launcher stays until the test, after OvFileExec has returned, lets it go (at most 10 s);
+  // it says when it goes.
+  const std::string release = FScratch.File("release");
+  const std::string gone = FScratch.File("gone");
   InstallLauncher("i=0; while [ ! -e '" + release + "' ] && [ $i -lt 100 ]; do /bin/sleep 0.1; " +
-                  "i=$((i+1)); done; exit 0");
+                  "i=$((i+1)); done; : > '" + gone + "'; exit 0");
   const std::string doc = FScratch.Write("doc.txt", "x");
   EXPECT_EQ(Open(doc), Boxes{});
   EXPECT_TRUE(Launched());
   std::ofstream(release) << "";
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it see the file and end
+  EXPECT_TRUE(test::PollUntil([&] { return std::filesystem::exists(gone); }));
 }
 
 TEST_F(FakeLauncher, EmptyPathDoesNothing) {

@@ -2,7 +2,6 @@
 // their cap at 32 bits.
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,33 +10,35 @@
 #include <filesystem>
 #include <vector>
 
-#include "TempDir.h"
+#include "support/ChildProcess.h"
+#include "support/Poll.h"
+#include "support/TempDir.h"
 #include "util/Ovelta.h"
 
 namespace ovelta {
 namespace {
 
-using testing_util::TempDir;
+using test::TempDir;
 
 TEST(FileIsExist, OnlyExistingNonDirectoriesCount) {
   TempDir dir;
   const std::string file = dir.Write("plain.txt", "x");
   const std::string empty = dir.Write("empty.bin", "");
-  std::filesystem::create_directory(dir / "sub");
-  std::filesystem::create_symlink(file, dir / "link-to-file");
-  std::filesystem::create_symlink(dir / "sub", dir / "link-to-dir");
-  std::filesystem::create_symlink(dir / "gone", dir / "dangling");
+  std::filesystem::create_directory(dir.File("sub"));
+  std::filesystem::create_symlink(file, dir.File("link-to-file"));
+  std::filesystem::create_symlink(dir.File("sub"), dir.File("link-to-dir"));
+  std::filesystem::create_symlink(dir.File("gone"), dir.File("dangling"));
 
   EXPECT_TRUE(FileIsExist(file.c_str()));
   EXPECT_TRUE(FileIsExist(empty.c_str()));
-  EXPECT_TRUE(FileIsExist((dir / "link-to-file").c_str()));
+  EXPECT_TRUE(FileIsExist(dir.File("link-to-file").c_str()));
   EXPECT_TRUE(FileIsExist("/dev/null"));
 
-  EXPECT_FALSE(FileIsExist((dir / "sub").c_str()));
-  EXPECT_FALSE(FileIsExist((dir / "sub/").c_str()));
-  EXPECT_FALSE(FileIsExist((dir / "link-to-dir").c_str()));
-  EXPECT_FALSE(FileIsExist((dir / "dangling").c_str()));
-  EXPECT_FALSE(FileIsExist((dir / "missing.txt").c_str()));
+  EXPECT_FALSE(FileIsExist(dir.File("sub").c_str()));
+  EXPECT_FALSE(FileIsExist(dir.File("sub/").c_str()));
+  EXPECT_FALSE(FileIsExist(dir.File("link-to-dir").c_str()));
+  EXPECT_FALSE(FileIsExist(dir.File("dangling").c_str()));
+  EXPECT_FALSE(FileIsExist(dir.File("missing.txt").c_str()));
   EXPECT_FALSE(FileIsExist((file + "/below").c_str()));  // a file used as a directory
   EXPECT_FALSE(FileIsExist(""));
   EXPECT_FALSE(FileIsExist(nullptr));
@@ -95,12 +96,11 @@ TEST(MemoryQueries, VirtualMemoryIsTheProcessAddressSpace) {
 TEST(MemoryQueries, AddressSpaceLimitIsTheTotalAndMappingsReduceTheAvailable) {
   if (kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
   constexpr std::uint64_t kLimit = std::uint64_t{3} << 30;
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  test::ChildProcess child;
+  ASSERT_TRUE(child.StartFunction([] {
     rlimit limit{kLimit, kLimit};
     int failures = 0;
-    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(100);
+    if (setrlimit(RLIMIT_AS, &limit) != 0) return 100;
     if (TotalVirtualMemory() != kLimit) failures |= 1;
     const DWord before = AvailVirtualMemory();
     if (before >= kLimit) failures |= 2;
@@ -109,12 +109,10 @@ TEST(MemoryQueries, AddressSpaceLimitIsTheTotalAndMappingsReduceTheAvailable) {
       const DWord after = AvailVirtualMemory();
       if (!(after < before && before - after >= (64u << 20))) failures |= 4;
     }
-    _exit(failures);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "failed checks (bits): " << WEXITSTATUS(status);
+    return failures;
+  }));
+  const int status = child.Wait(test::kDeadlineMs);
+  EXPECT_EQ(status, 0) << "failed checks (bits), or -1: not ended: " << status;
 }
 
 }  // namespace

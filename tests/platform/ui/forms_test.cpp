@@ -22,12 +22,13 @@
 #include "platform/ui/Icons.h"
 #include "platform/ui/Menus.h"
 #include "platform/core/Text.h"
-#include "platform/ui_support.h"
+#include "support/EventLoop.h"
+#include "support/UiApplication.h"
 
 namespace ovelta {
 namespace {
 
-using testing_ui::RunUntil;
+using test::RunUntil;
 
 QWidget* WidgetOf(const TForm& Form) { return static_cast<QWidget*>(Form.Widget()); }
 
@@ -173,7 +174,7 @@ TEST(Forms, CloseWithFreeDestroysTheFormAfterTheHandlerReturned) {
   form->OnClose = [](TObject*, TCloseAction& Action) { Action = TCloseAction::caFree; };
   form->Close();
   EXPECT_EQ(FindControl(handle), form);  // still alive right after Close
-  EXPECT_TRUE(RunUntil([&] { return FindControl(handle) == nullptr; }, 1000));
+  EXPECT_TRUE(RunUntil([&] { return FindControl(handle) == nullptr; }));
 }
 
 TEST(Forms, LabelsAndTheStandardCloseButton) {
@@ -233,19 +234,20 @@ TEST(Activation, TheApplicationIsActiveWhileOneOfItsFormsIs) {
   TForm form(nullptr);
   form.Show();
   Application().BringToFront();
-  EXPECT_TRUE(RunUntil([] { return Application().Active(); }, 1000));
+  EXPECT_TRUE(RunUntil([] { return Application().Active(); }));
   EXPECT_TRUE(form.Active());
 
   // Another window (standing in for another program) takes the focus.
   QWidget other;
   other.show();
   other.activateWindow();
-  EXPECT_TRUE(RunUntil([] { return !Application().Active(); }, 1000));
+  EXPECT_TRUE(RunUntil([] { return !Application().Active(); }));
 
   Application().BringToFront();
-  EXPECT_TRUE(RunUntil([] { return Application().Active(); }, 1000));
+  EXPECT_TRUE(RunUntil([] { return Application().Active(); }));
   form.Hide();
-  EXPECT_FALSE(RunUntil([] { return Application().Active(); }, 100));
+  test::RunFor(100);
+  EXPECT_FALSE(Application().Active());
 }
 
 TEST(PopupMenus, ItemsBecomeActionsAndSeparatorsInOrder) {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMetaObject>
 #include <QWidget>
+#include <QWindow>
 
 #include <stdexcept>
 #include <string>
@@ -17,13 +18,14 @@
 #include "platform/ui/Menus.h"
 #include "platform/net/Sockets.h"
 #include "platform/core/Text.h"
-#include "platform/ui_support.h"
+#include "support/EventLoop.h"
+#include "support/UiApplication.h"
 #include "support/MessageBoxRecorder.h"
 
 namespace ovelta {
 namespace {
 
-using testing_ui::RunUntil;
+using test::RunUntil;
 
 // Clears the hooks a test installed, whatever the test's outcome.
 class HookGuard {
@@ -48,7 +50,7 @@ TEST(ApplicationLoop, IdleComesAfterTheWaitingWorkAndIsNeverReentered) {
     deepest = std::max(deepest, depth);
     order.push_back("idle");
     // A nested loop goes idle too; the hook must not run again inside itself.
-    testing_ui::RunFor(30);
+    test::RunFor(30);
     Application().OnIdle = nullptr;  // clearing the hook while it runs is allowed
     Application().Terminate();
     --depth;
@@ -66,7 +68,7 @@ TEST(ApplicationLoop, IdleRunsAgainOnlyAfterTheLoopWokeUp) {
   int calls = 0;
   Application().OnIdle = [&](TObject*) { ++calls; };
   // Nothing happens for a while: the hook runs at each idle moment, not in a busy loop.
-  testing_ui::RunFor(200);
+  test::RunFor(200);
   Application().OnIdle = nullptr;
   EXPECT_GE(calls, 1);
   EXPECT_LT(calls, 200);  // the helper's 5 ms poll wakes the loop about 40 times
@@ -93,6 +95,19 @@ TEST(ApplicationLoop, ClosingTheMainFormEndsRun) {
   Application().SetShowMainForm(true);
 }
 
+// Counts the window system's confirmations of a window's state changes (the spontaneous state
+// events it delivers to the window), with the state each one confirmed.
+class StateConfirmations : public QObject {
+ public:
+  explicit StateConfirmations(QWindow* Window) { Window->installEventFilter(this); }
+  bool eventFilter(QObject* Watched, QEvent* Event) override {
+    if (Event->type() == QEvent::WindowStateChange && Event->spontaneous())
+      Confirmed.push_back(static_cast<QWindow*>(Watched)->windowStates());
+    return false;
+  }
+  std::vector<Qt::WindowStates> Confirmed;
+};
+
 TEST(ApplicationHooks, MinimizeAndRestoreOfAFormReachTheirHooks) {
   HookGuard guard;
   int minimized = 0, restored = 0;
@@ -101,18 +116,26 @@ TEST(ApplicationHooks, MinimizeAndRestoreOfAFormReachTheirHooks) {
   TForm form(nullptr);
   form.Show();
   auto* widget = static_cast<QWidget*>(form.Widget());
-  // The window system confirms each change later; let it settle before the next one.
+  ASSERT_NE(widget->windowHandle(), nullptr);
+  StateConfirmations window(widget->windowHandle());
+  // The window system confirms each change later: each confirmation is waited for before the
+  // next change.
   widget->showMinimized();
-  testing_ui::RunFor(50);
+  ASSERT_TRUE(RunUntil([&] {
+    return !window.Confirmed.empty() && (window.Confirmed.back() & Qt::WindowMinimized);
+  }));
+  const std::size_t before = window.Confirmed.size();
   widget->showNormal();
-  testing_ui::RunFor(50);
+  ASSERT_TRUE(RunUntil([&] {
+    return window.Confirmed.size() > before && !(window.Confirmed.back() & Qt::WindowMinimized);
+  }));
   EXPECT_EQ(minimized, 1);
   EXPECT_EQ(restored, 1);
   // A plain widget that is not a form does not count.
   QWidget other;
   other.show();
   other.showMinimized();
-  testing_ui::RunFor(20);
+  test::RunFor(20);
   EXPECT_EQ(minimized, 1);
 }
 

@@ -11,22 +11,12 @@
 
 #include "platform/core/FileTime.h"
 #include "platform/core/Streams.h"
+#include "support/TempDir.h"
 
 namespace ovelta {
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/merlig-streams-XXXXXX";
-    FPath = ::mkdtemp(pattern);
-  }
-  ~TempDir() { std::system(("rm -rf '" + FPath + "'").c_str()); }
-  std::string File(const std::string& Name) const { return FPath + "/" + Name; }
-
- private:
-  std::string FPath;
-};
+using test::TempDir;
 
 TEST(FileStream, CreateWriteSeekReadAndResize) {
   TempDir dir;

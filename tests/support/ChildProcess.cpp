@@ -1,0 +1,90 @@
+// The tests' child processes (ChildProcess.h).
+#include "support/ChildProcess.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+
+namespace ovelta::test {
+
+namespace {
+
+constexpr int kCannotRun = 127;
+
+// In the child: Path opened for writing afresh on Fd.
+void Redirect(const std::string& Path, int Fd) {
+  const int file = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (file < 0) ::_exit(kCannotRun);
+  ::dup2(file, Fd);
+}
+
+}  // namespace
+
+bool ChildProcess::Start(const std::vector<std::string>& Argv, const Options& AOptions) {
+  if (Argv.empty() || FPid > 0) return false;
+  std::vector<char*> args;
+  for (const std::string& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  FStatus = -1;
+  FPid = ::fork();
+  if (FPid != 0) return FPid > 0;
+  if (!AOptions.Directory.empty() && ::chdir(AOptions.Directory.c_str()) != 0) ::_exit(kCannotRun);
+  if (!AOptions.OutputFile.empty()) Redirect(AOptions.OutputFile, STDOUT_FILENO);
+  if (AOptions.ErrorFd >= 0)
+    ::dup2(AOptions.ErrorFd, STDERR_FILENO);
+  else if (!AOptions.ErrorFile.empty() && AOptions.ErrorFile == AOptions.OutputFile)
+    ::dup2(STDOUT_FILENO, STDERR_FILENO);
+  else if (!AOptions.ErrorFile.empty())
+    Redirect(AOptions.ErrorFile, STDERR_FILENO);
+  for (const auto& [name, value] : AOptions.Environment) ::setenv(name.c_str(), value.c_str(), 1);
+  ::execvp(args[0], args.data());
+  ::_exit(kCannotRun);
+}
+
+bool ChildProcess::StartFunction(const std::function<int()>& Body) {
+  if (FPid > 0) return false;
+  FStatus = -1;
+  FPid = ::fork();
+  if (FPid != 0) return FPid > 0;
+  ::_exit(Body());
+}
+
+bool ChildProcess::Collect(bool Block) {
+  if (FPid <= 0) return true;
+  int status = 0;
+  pid_t got;
+  do {
+    got = ::waitpid(FPid, &status, Block ? 0 : WNOHANG);
+  } while (got < 0 && errno == EINTR);
+  if (got == 0) return false;
+  FStatus = got < 0 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  FPid = -1;
+  return true;
+}
+
+bool ChildProcess::Running() { return !Collect(false); }
+
+int ChildProcess::Wait(int DeadlineMs, Waiter Wait) {
+  if (!Wait([this] { return Collect(false); }, DeadlineMs)) return -1;
+  return FStatus;
+}
+
+bool ChildProcess::Signal(int Signal) {
+  if (!Running()) return false;
+  return ::kill(FPid, Signal) == 0;
+}
+
+void ChildProcess::Stop() {
+  if (!Running()) return;
+  ::kill(FPid, SIGTERM);
+  if (Wait(kStopMs) >= 0) return;
+  ::kill(FPid, SIGKILL);
+  Collect(true);
+}
+
+}  // namespace ovelta::test
