@@ -68,7 +68,9 @@ TMainForm::TMainForm(TComponent* AOwner, int ListenPort, int UpstreamPort) : TFo
     APOPServerSocketClientRead(S, C);
   };
   APOPServerSocket->OnClientError = [this](TObject* S, TCustomWinSocket* C, TErrorEvent E,
-                                           int& Code) { APOPServerSocketClientError(S, C, E, Code); };
+                                           int& Code) {
+    APOPServerSocketClientError(S, C, E, Code);
+  };
 
   LoginTimer = new TTimer(this);
   LoginTimer->SetName("LoginTimer");

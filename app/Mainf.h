@@ -104,8 +104,8 @@ class TMainForm : public TForm {
   void APOPUpstreamSocketConnect(TObject* Sender, TCustomWinSocket* Socket);
   void APOPUpstreamSocketDisconnect(TObject* Sender, TCustomWinSocket* Socket);
   void APOPUpstreamSocketRead(TObject* Sender, TCustomWinSocket* Socket);
-  void APOPUpstreamSocketError(TObject* Sender, TCustomWinSocket* Socket,
-                               TErrorEvent ErrorEvent, int& ErrorCode);
+  void APOPUpstreamSocketError(TObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent,
+                               int& ErrorCode);
   void ServerLine(const AnsiString& Line);
   void SendApop();
   void SendToServer(const AnsiString& Text);
@@ -117,17 +117,17 @@ class TMainForm : public TForm {
   // The session's state and the window's flags.
   TSessionState SessionState;
   TLoginStage LoginStage;
-  AnsiString HostName;  // server host given with USER
-  AnsiString UserName;  // user name given with USER
-  AnsiString Password;  // password given with PASS
-  AnsiString TimeStamp; // timestamp of the server's greeting, angle brackets included
+  AnsiString HostName;   // server host given with USER
+  AnsiString UserName;   // user name given with USER
+  AnsiString Password;   // password given with PASS
+  AnsiString TimeStamp;  // timestamp of the server's greeting, angle brackets included
   TCustomWinSocket* ClientConnection;  // the session's mail-program connection; not owned
-  bool ShowBusy;        // re-entrancy guard of ShowToggle and ShowAbout
-  AnsiString ClientBuffer;  // text from the mail program not yet taken as lines
-  AnsiString ServerBuffer;  // text from the server not yet taken as lines
-  bool ClientClosing;   // set while the end of the mail-program connection is handled
-  bool ServerClosing;   // set while the end of the server connection is handled
-  bool LogReady;        // true while the log window exists
+  bool ShowBusy;                       // re-entrancy guard of ShowToggle and ShowAbout
+  AnsiString ClientBuffer;             // text from the mail program not yet taken as lines
+  AnsiString ServerBuffer;             // text from the server not yet taken as lines
+  bool ClientClosing;  // set while the end of the mail-program connection is handled
+  bool ServerClosing;  // set while the end of the server connection is handled
+  bool LogReady;       // true while the log window exists
 
   // Called by the log window when it is created and destroyed.
   void LogFormCreated(TLogForm* Form);

@@ -88,8 +88,7 @@ void DropSocketErrors(const std::exception& E) {
 // Takes every complete line out of Buffer (cut at LF, one CR before the LF dropped) and hands
 // each to Take, in order, until Take says to stop; what is not taken stays in Buffer. A CR LF
 // split over two receipts still ends one line. Linear in the buffer's length.
-template <class F>
-void TakeLines(AnsiString& Buffer, F&& Take) {
+template <class F> void TakeLines(AnsiString& Buffer, F&& Take) {
   AnsiString pending;
   pending.swap(Buffer);
   std::size_t start = 0;
@@ -232,8 +231,8 @@ void TMainForm::ClientLines() {
   if (!socket || SessionState != TSessionState::ssLogin || TakingClientLines) return;
   // Lines after PASS wait for its answer; lines after a lagging reader's replies wait for it.
   auto mayTake = [&] {
-    return ClientConnection == socket && SessionState == TSessionState::ssLogin &&
-           !PassPending && socket->SendPending() < kReplyBacklog;
+    return ClientConnection == socket && SessionState == TSessionState::ssLogin && !PassPending &&
+           socket->SendPending() < kReplyBacklog;
   };
   TakingClientLines = true;
   bool tooLong = false;
@@ -355,8 +354,7 @@ void TMainForm::APOPServerSocketClientDisconnect(TObject*, TCustomWinSocket* Soc
   PassPending = false;
 }
 
-void TMainForm::APOPServerSocketClientError(TObject*, TCustomWinSocket* Socket, TErrorEvent,
-                                            int&) {
+void TMainForm::APOPServerSocketClientError(TObject*, TCustomWinSocket* Socket, TErrorEvent, int&) {
   // The code stays: the socket service raises ESocketError, which AppException drops.
   WriteLog(Sjis(kConnectionError) + PeerText(Socket));
 }

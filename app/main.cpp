@@ -12,7 +12,8 @@ const char kUsage[] =
     "Usage: merlig [--help | --version]\n"
     "A local POP3 proxy: mail programs log in with USER user@pop.server and PASS on TCP port 110\n"
     "of this machine; Merlig logs in to port 110 of pop.server with APOP and relays the mail.\n"
-    "It has no settings; other arguments are ignored. Without a display it logs to standard error.\n"
+    "It has no settings; other arguments are ignored. Without a display it logs to standard "
+    "error.\n"
     "Exit status: 0 after a normal end, 1 when port 110 could not be opened.\n"
     "See merlig(1).\n";
 

@@ -21,16 +21,20 @@ constexpr std::size_t kPlainBytes = 1u << 20;
 
 const Bytes& Corpus(int Which) {
   switch (Which) {
-    case 0: return bench_corpus::TextCorpus();
-    case 1: return bench_corpus::BinaryCorpus();
-    default: return bench_corpus::RandomCorpus();
+    case 0:
+      return bench_corpus::TextCorpus();
+    case 1:
+      return bench_corpus::BinaryCorpus();
+    default:
+      return bench_corpus::RandomCorpus();
   }
 }
 
 void Label(benchmark::State& State, int Which, std::size_t In, std::size_t Out) {
   static const char* const kNames[] = {"text", "binary", "random"};
   State.SetLabel(std::string(kNames[Which]) + " " + std::to_string(In >> 20) + " MiB");
-  State.SetBytesProcessed(static_cast<std::int64_t>(State.iterations()) * static_cast<std::int64_t>(In));
+  State.SetBytesProcessed(static_cast<std::int64_t>(State.iterations()) *
+                          static_cast<std::int64_t>(In));
   State.counters["ratio"] = static_cast<double>(Out) / static_cast<double>(In);
 }
 
@@ -38,17 +42,19 @@ Bytes CorvelEncode(const Bytes& In) {
   Bytes out;
   out.reserve(In.size() + In.size() / 8 + 64);
   TCorvelEncode encoder;
-  CorvelEncodeAll(encoder, In.data(), static_cast<std::int32_t>(In.size()), [&](const Byte* Data, std::int32_t Count) {
-    out.insert(out.end(), Data, Data + Count);
-    return true;
-  });
+  CorvelEncodeAll(encoder, In.data(), static_cast<std::int32_t>(In.size()),
+                  [&](const Byte* Data, std::int32_t Count) {
+                    out.insert(out.end(), Data, Data + Count);
+                    return true;
+                  });
   return out;
 }
 
 void CorvelDecode(const Bytes& Stream, Bytes& Out) {
   TCorvelDecode decoder;
   std::size_t written = 0;
-  CorvelDecodeAll(decoder, Stream.data(), static_cast<std::int32_t>(Out.size()), static_cast<std::int32_t>(Stream.size()),
+  CorvelDecodeAll(decoder, Stream.data(), static_cast<std::int32_t>(Out.size()),
+                  static_cast<std::int32_t>(Stream.size()),
                   [&](const Byte* Data, std::int32_t Count) {
                     std::memcpy(Out.data() + written, Data, static_cast<std::size_t>(Count));
                     written += static_cast<std::size_t>(Count);
@@ -80,13 +86,15 @@ void BM_CorvelDecode(benchmark::State& State) {
 
 void BM_PlainSearchEncode(benchmark::State& State) {
   const Bytes& whole = Corpus(static_cast<int>(State.range(0)));
-  Bytes in(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(std::min(kPlainBytes, whole.size())));
+  Bytes in(whole.begin(),
+           whole.begin() + static_cast<std::ptrdiff_t>(std::min(kPlainBytes, whole.size())));
   Bytes out;
   for (auto _ : State) {
     out = corvel_reference::Encode(in);
     benchmark::DoNotOptimize(out.data());
   }
-  if (out != CorvelEncode(in)) State.SkipWithError("hash-chain stream differs from the plain search");
+  if (out != CorvelEncode(in))
+    State.SkipWithError("hash-chain stream differs from the plain search");
   Label(State, static_cast<int>(State.range(0)), in.size(), out.size());
 }
 
@@ -121,8 +129,9 @@ void BM_Lz4Encode(benchmark::State& State) {
   Bytes out(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(in.size()))));
   int size = 0;
   for (auto _ : State) {
-    size = LZ4_compress_default(reinterpret_cast<const char*>(in.data()), reinterpret_cast<char*>(out.data()),
-                                static_cast<int>(in.size()), static_cast<int>(out.size()));
+    size = LZ4_compress_default(reinterpret_cast<const char*>(in.data()),
+                                reinterpret_cast<char*>(out.data()), static_cast<int>(in.size()),
+                                static_cast<int>(out.size()));
     benchmark::DoNotOptimize(out.data());
   }
   Label(State, static_cast<int>(State.range(0)), in.size(), static_cast<std::size_t>(size));
@@ -131,11 +140,13 @@ void BM_Lz4Encode(benchmark::State& State) {
 void BM_Lz4Decode(benchmark::State& State) {
   const Bytes& in = Corpus(static_cast<int>(State.range(0)));
   Bytes packed(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(in.size()))));
-  int packedSize = LZ4_compress_default(reinterpret_cast<const char*>(in.data()), reinterpret_cast<char*>(packed.data()),
-                                        static_cast<int>(in.size()), static_cast<int>(packed.size()));
+  int packedSize = LZ4_compress_default(
+      reinterpret_cast<const char*>(in.data()), reinterpret_cast<char*>(packed.data()),
+      static_cast<int>(in.size()), static_cast<int>(packed.size()));
   Bytes out(in.size());
   for (auto _ : State) {
-    LZ4_decompress_safe(reinterpret_cast<const char*>(packed.data()), reinterpret_cast<char*>(out.data()), packedSize,
+    LZ4_decompress_safe(reinterpret_cast<const char*>(packed.data()),
+                        reinterpret_cast<char*>(out.data()), packedSize,
                         static_cast<int>(out.size()));
     benchmark::DoNotOptimize(out.data());
   }

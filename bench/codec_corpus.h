@@ -41,7 +41,8 @@ inline Bytes Gunzip(const std::filesystem::path& Path) {
 inline std::vector<std::filesystem::path> FilesUnder(const char* Root) {
   std::vector<std::filesystem::path> files;
   std::error_code ec;
-  for (auto it = std::filesystem::recursive_directory_iterator(Root, std::filesystem::directory_options::skip_permission_denied, ec);
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           Root, std::filesystem::directory_options::skip_permission_denied, ec);
        it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
     if (ec) break;
     if (it->is_regular_file(ec) && !it->is_symlink(ec)) files.push_back(it->path());
@@ -50,11 +51,17 @@ inline std::vector<std::filesystem::path> FilesUnder(const char* Root) {
   return files;
 }
 
-inline void Fill(Bytes& Corpus, const Bytes& Piece, std::set<std::pair<std::size_t, std::string>>& Seen) {
+inline void Fill(Bytes& Corpus, const Bytes& Piece,
+                 std::set<std::pair<std::size_t, std::string>>& Seen) {
   if (Piece.empty() || Corpus.size() >= kCorpusBytes) return;
-  auto key = std::make_pair(Piece.size(), std::string(Piece.begin(), Piece.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(Piece.size(), 256))));
+  auto key = std::make_pair(
+      Piece.size(),
+      std::string(Piece.begin(), Piece.begin() + static_cast<std::ptrdiff_t>(
+                                                     std::min<std::size_t>(Piece.size(), 256))));
   if (!Seen.insert(key).second) return;
-  Corpus.insert(Corpus.end(), Piece.begin(), Piece.begin() + static_cast<std::ptrdiff_t>(std::min(Piece.size(), kCorpusBytes - Corpus.size())));
+  Corpus.insert(Corpus.end(), Piece.begin(),
+                Piece.begin() + static_cast<std::ptrdiff_t>(
+                                    std::min(Piece.size(), kCorpusBytes - Corpus.size())));
 }
 
 // Text documents: no NUL bytes in them.
@@ -95,7 +102,8 @@ inline const Bytes& RandomCorpus() {
     Bytes out(kCorpusBytes);
     for (std::size_t i = 0; i + 8 <= out.size(); i += 8) {
       std::uint64_t v = rng();
-      for (int k = 0; k < 8; ++k) out[i + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
+      for (int k = 0; k < 8; ++k)
+        out[i + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
     }
     return out;
   }();

@@ -52,10 +52,14 @@ double Run(benchmark::State& State, Update Fn) {
   if (word != crc.UpDateCrcBytewise(0xFFFF, data.data(), static_cast<std::int32_t>(data.size())))
     State.SkipWithError("the update differs from the byte table");
   State.SetBytesProcessed(static_cast<std::int64_t>(State.iterations()) * State.range(0));
-  return elapsed > 0 ? static_cast<double>(State.iterations()) * static_cast<double>(State.range(0)) / elapsed : 0;
+  return elapsed > 0 ? static_cast<double>(State.iterations()) *
+                           static_cast<double>(State.range(0)) / elapsed
+                     : 0;
 }
 
-void BM_CrcSixteenBytes(benchmark::State& State) { TableRates()[State.range(0)] = Run(State, &TCrcCheck::UpDateCrcTables); }
+void BM_CrcSixteenBytes(benchmark::State& State) {
+  TableRates()[State.range(0)] = Run(State, &TCrcCheck::UpDateCrcTables);
+}
 
 void BM_CrcUpDateCrc(benchmark::State& State) {
   double rate = Run(State, &TCrcCheck::UpDateCrc);

@@ -66,7 +66,8 @@ void BM_Ovmd5(benchmark::State& State) {
 void BM_OpenSslMd5(benchmark::State& State) {
   const std::size_t size = static_cast<std::size_t>(State.range(0));
   const std::vector<Byte> data = RandomBytes(size);
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                  EVP_MD_CTX_free);
   Byte digest[16];
   unsigned int digestSize = 0;
   double start = ThreadSeconds();

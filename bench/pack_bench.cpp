@@ -78,7 +78,8 @@ void Walk(const std::string& Dir, std::vector<std::string>& Files, std::size_t L
     const std::string path = Dir + "/" + name;
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) continue;
-    if (S_ISDIR(info.st_mode)) subdirs.push_back(path);
+    if (S_ISDIR(info.st_mode))
+      subdirs.push_back(path);
     else if (S_ISREG(info.st_mode) && info.st_size > 0 && info.st_size <= kMaxFileBytes &&
              ::access(path.c_str(), R_OK) == 0 && Files.size() < Limit)
       Files.push_back(path);
@@ -102,10 +103,10 @@ const Corpus& TheCorpus() {
     c->Root = ::mkdtemp(pattern);
     c->Input = c->Root + "/in";
     ::mkdir(c->Input.c_str(), 0700);
-    const char* trees[] = {"/usr/share/doc", "/usr/share/icons", "/usr/lib/x86_64-linux-gnu",
-                           "/usr/share/locale", "/usr/share/X11", "/usr/share/perl",
-                           "/usr/lib/python3", "/usr/share/fonts", "/usr/share/misc",
-                           "/usr/share/i18n", "/usr/lib/gcc", "/usr/share/vim"};
+    const char* trees[] = {"/usr/share/doc",    "/usr/share/icons", "/usr/lib/x86_64-linux-gnu",
+                           "/usr/share/locale", "/usr/share/X11",   "/usr/share/perl",
+                           "/usr/lib/python3",  "/usr/share/fonts", "/usr/share/misc",
+                           "/usr/share/i18n",   "/usr/lib/gcc",     "/usr/share/vim"};
     std::vector<std::vector<std::string>> lists;
     for (const char* t : trees) {
       lists.emplace_back();
@@ -123,10 +124,13 @@ const Corpus& TheCorpus() {
         const std::size_t dot = from.rfind('.');
         if (dot != std::string::npos && from.find('/', dot) == std::string::npos)
           ext = from.substr(dot + 1, 3);
-        if (ext.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") != std::string::npos)
+        if (ext.find_first_not_of(
+                "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") !=
+            std::string::npos)
           ext.clear();
         char name[32];
-        std::snprintf(name, sizeof name, "c%06zu%s%s", c->Names.size(), ext.empty() ? "" : ".", ext.c_str());
+        std::snprintf(name, sizeof name, "c%06zu%s%s", c->Names.size(), ext.empty() ? "" : ".",
+                      ext.c_str());
         try {
           TFileStream in(from, fmOpenRead);
           TFileStream copy(c->Input + "/" + name, fmCreate);
@@ -216,7 +220,8 @@ void BM_TOvPack(benchmark::State& State, bool Compress) {
     }
     const double extract = Seconds(start);
     const double extract_cpu = CpuSeconds(RUSAGE_SELF) - cpu;
-    if (Shell("diff -rq '" + c.Input + "' '" + out + "' >/dev/null") != 0) State.SkipWithError("extracted files differ");
+    if (Shell("diff -rq '" + c.Input + "' '" + out + "' >/dev/null") != 0)
+      State.SkipWithError("extracted files differ");
     Report(State, c, build, extract, build_cpu, extract_cpu, FileSize(pack_path));
     State.counters["build_rss_growth_MB"] = static_cast<double>(rss_growth) / 1024.0;
     State.counters["largest_block_KB"] = static_cast<double>(largest) / 1024.0;
@@ -232,7 +237,8 @@ void BM_Tar(benchmark::State& State, const std::string& Compressor) {
   for (auto _ : State) {
     double cpu = CpuSeconds(RUSAGE_CHILDREN);
     auto start = std::chrono::steady_clock::now();
-    if (Shell("tar -C '" + c.Input + "' -cf - . | " + Compressor + " -1 -c > '" + archive + "'") != 0)
+    if (Shell("tar -C '" + c.Input + "' -cf - . | " + Compressor + " -1 -c > '" + archive + "'") !=
+        0)
       State.SkipWithError("tar create");
     const double build = Seconds(start);
     const double build_cpu = CpuSeconds(RUSAGE_CHILDREN) - cpu;
@@ -243,16 +249,29 @@ void BM_Tar(benchmark::State& State, const std::string& Compressor) {
       State.SkipWithError("tar extract");
     const double extract = Seconds(start);
     const double extract_cpu = CpuSeconds(RUSAGE_CHILDREN) - cpu;
-    if (Shell("diff -rq '" + c.Input + "' '" + out + "' >/dev/null") != 0) State.SkipWithError("extracted files differ");
+    if (Shell("diff -rq '" + c.Input + "' '" + out + "' >/dev/null") != 0)
+      State.SkipWithError("extracted files differ");
     Report(State, c, build, extract, build_cpu, extract_cpu, FileSize(archive));
   }
   Shell("rm -rf '" + out + "' '" + archive + "'");
 }
 
-BENCHMARK_CAPTURE(BM_TOvPack, compressed, true)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(BM_TOvPack, stored, false)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(BM_Tar, gzip_1, std::string("gzip"))->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(BM_Tar, lz4_1, std::string("lz4 -q"))->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_TOvPack, compressed, true)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_TOvPack, stored, false)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_Tar, gzip_1, std::string("gzip"))
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_Tar, lz4_1, std::string("lz4 -q"))
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace ovelta

@@ -1,7 +1,8 @@
 // Relay throughput: 1 GiB sent by a POP3-speaking source to a receiver, once over a direct loopback
 // connection, once through `socat -b 65536`, and once through the proxy (a TMainForm in a child
 // process, logged in with USER and PASS, relaying an APOP session), in one run. Reported as rates,
-// the ratios proxy/direct and proxy/socat, and the proxy's peak resident memory above its idle size.
+// the ratios proxy/direct and proxy/socat, and the proxy's peak resident memory above its idle
+// size.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -230,8 +231,10 @@ void BM_RelayThroughput(benchmark::State& State) {
   long idleKiB = 0, peakKiB = 0;
   bool failed = false;
   auto best = [&failed](double& Best, double Seconds) {
-    if (Seconds <= 0) failed = true;
-    else if (Seconds < Best) Best = Seconds;
+    if (Seconds <= 0)
+      failed = true;
+    else if (Seconds < Best)
+      Best = Seconds;
   };
   for (auto _ : State) {
     for (int round = 0; round < kRounds; ++round) {
@@ -241,14 +244,14 @@ void BM_RelayThroughput(benchmark::State& State) {
       }
       if (Runs("socat")) {
         Source source(false);
-        int port = ovelta::testkit::FreePort();
+        int port = ovelta::test::FreePort();
         Child child(StartSocat(port, source.Port()));
         best(socat, Receive(port, false));
         socatCpu = std::max(socatCpu, CpuSeconds(child.Pid()));
       }
       if (Runs("proxy")) {
         Source source(true);
-        int port = ovelta::testkit::FreePort();
+        int port = ovelta::test::FreePort();
         Child child(StartProxy(port, source.Port()));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         long idle = ResidentKiB(child.Pid(), "VmRSS:");

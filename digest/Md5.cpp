@@ -1,7 +1,8 @@
-// The MD5 digest of RFC 1321: the block transform, the feeding of pieces into 64-byte blocks, and the
-// final padding with the message length. The transform reads each block as sixteen little-endian
-// words straight from the input (no copy into the context for whole blocks, no allocation) and wipes
-// its local copy of them before returning; the final step wipes the whole context.
+// The MD5 digest of RFC 1321: the block transform, the feeding of pieces into 64-byte blocks, and
+// the final padding with the message length. The transform reads each block as sixteen
+// little-endian words straight from the input (no copy into the context for whole blocks, no
+// allocation) and wipes its local copy of them before returning; the final step wipes the whole
+// context.
 #include "digest/Ovmd5.h"
 
 #include <bit>
@@ -37,7 +38,8 @@ inline void Md5Decode(DWord* Output, const Byte* Input, std::size_t Bytes) {
   } else {
     for (std::size_t i = 0; i < Bytes / 4; ++i) {
       const Byte* word = Input + 4 * i;
-      Output[i] = DWord{word[0]} | DWord{word[1]} << 8 | DWord{word[2]} << 16 | DWord{word[3]} << 24;
+      Output[i] =
+          DWord{word[0]} | DWord{word[1]} << 8 | DWord{word[2]} << 16 | DWord{word[3]} << 24;
     }
   }
 }

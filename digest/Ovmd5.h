@@ -11,9 +11,9 @@ namespace ovelta {
 
 // The running state of one digest.
 struct Md5Context {
-  DWord state[4];    // the chaining values A, B, C, D
-  DWord count[2];    // bits fed so far, modulo 2^64; low word first
-  Byte buffer[64];   // the bytes of the current, not yet complete block
+  DWord state[4];   // the chaining values A, B, C, D
+  DWord count[2];   // bits fed so far, modulo 2^64; low word first
+  Byte buffer[64];  // the bytes of the current, not yet complete block
 };
 // Invariant between calls: (count[0] >> 3) & 63 bytes are pending in buffer, always below 64.
 

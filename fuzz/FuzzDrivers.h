@@ -1,5 +1,6 @@
 // Shared by the codec fuzz targets: decode a stream with CorvelDecodeAll, handing the decoder each
-// slice in a buffer of exactly the slice's size so that the address sanitizer sees any read past it.
+// slice in a buffer of exactly the slice's size so that the address sanitizer sees any read past
+// it.
 #pragma once
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // Fuzzes the BMP and ACT loaders on arbitrary bytes, as a file (through an in-memory file) and as a
 // module bitmap resource: they must never crash, never read or write out of bounds, and on success
-// hand back blocks of exactly the size their width and height promise; on failure nothing may be left
-// allocated.
+// hand back blocks of exactly the size their width and height promise; on failure nothing may be
+// left allocated.
 #include <sys/mman.h>
 #include <unistd.h>
 

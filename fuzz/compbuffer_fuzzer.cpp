@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   }
   // A changed check word is always refused.
   void* other = nullptr;
-  if (blockSize > 0 && comp.DecodeBuffer(block.data(), blockSize, decodedSize, static_cast<ovelta::Word>(check ^ 1), other))
+  if (blockSize > 0 && comp.DecodeBuffer(block.data(), blockSize, decodedSize,
+                                         static_cast<ovelta::Word>(check ^ 1), other))
     std::abort();
   if (ovelta::heap_testing::LiveBlocks() != before) std::abort();
   return 0;

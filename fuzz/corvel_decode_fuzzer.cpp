@@ -2,8 +2,9 @@
 // buffers, never loop without end, never hand out more than the decoded size, and wherever the
 // plain decoder accepts the stream it must give the same bytes.
 //
-// Input: 3 bytes of decoded size (little-endian, the top two bits dropped: 0 to 4 MiB), 1 byte choosing the stored size
-// (even: the stream's own length; odd: that length plus or minus a little), then the stream.
+// Input: 3 bytes of decoded size (little-endian, the top two bits dropped: 0 to 4 MiB), 1 byte
+// choosing the stored size (even: the stream's own length; odd: that length plus or minus a
+// little), then the stream.
 #include <cstdint>
 #include <cstdlib>
 
@@ -20,11 +21,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   if (storedChoice & 1) stored += static_cast<std::int8_t>(storedChoice) / 2;
   if (stored > INT32_MAX) return 0;
 
-  ovelta::fuzz::Decoded got = ovelta::fuzz::DecodeStream(stream, streamSize, decodedSize, static_cast<std::int32_t>(stored));
+  ovelta::fuzz::Decoded got = ovelta::fuzz::DecodeStream(stream, streamSize, decodedSize,
+                                                         static_cast<std::int32_t>(stored));
 
   // The plain decoder sees the same bytes (zeros past the data up to the stored size).
   if (decodedSize >= 1 && stored >= 1 && decodedSize <= (1 << 20)) {
-    ovelta::corvel_reference::Bytes bytes(stream, stream + std::min<std::int64_t>(stored, static_cast<std::int64_t>(streamSize)));
+    ovelta::corvel_reference::Bytes bytes(
+        stream, stream + std::min<std::int64_t>(stored, static_cast<std::int64_t>(streamSize)));
     bytes.resize(static_cast<std::size_t>(stored), 0);
     ovelta::corvel_reference::Bytes expected;
     std::size_t consumed = 0;
@@ -33,7 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     // Beyond the plain decoder, the sliced one refuses only a match running past its window,
     // which needs a length over 16384.
     if (ok && got.Failed && longest <= ovelta::kCorvelSliceSize) std::abort();
-    if (ok && !got.Failed && (got.Out != expected || got.Consumed != static_cast<std::int64_t>(consumed))) std::abort();
+    if (ok && !got.Failed &&
+        (got.Out != expected || got.Consumed != static_cast<std::int64_t>(consumed)))
+      std::abort();
     if (!ok && !got.Failed) std::abort();
   }
   return 0;

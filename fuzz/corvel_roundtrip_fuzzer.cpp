@@ -56,15 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   if (in.size() <= kPlainSearchMax && stream != ovelta::corvel_reference::Encode(in)) std::abort();
 
   ovelta::fuzz::Decoded back = ovelta::fuzz::DecodeStream(stream.data(), stream.size(), size,
-                                                           static_cast<std::int32_t>(stream.size()));
-  if (back.Failed || back.Out != in || back.Consumed != static_cast<std::int64_t>(stream.size())) std::abort();
+                                                          static_cast<std::int32_t>(stream.size()));
+  if (back.Failed || back.Out != in || back.Consumed != static_cast<std::int64_t>(stream.size()))
+    std::abort();
 
   ovelta::TOvCompBuffer comp;
   void* block = nullptr;
   std::int32_t blockSize = 0;
   ovelta::Word check = 0;
   if (!comp.EncodeBuffer(in.data(), size, block, blockSize, check)) std::abort();
-  if (static_cast<std::size_t>(blockSize) != stream.size() || std::memcmp(block, stream.data(), stream.size()) != 0)
+  if (static_cast<std::size_t>(blockSize) != stream.size() ||
+      std::memcmp(block, stream.data(), stream.size()) != 0)
     std::abort();
   void* decoded = nullptr;
   if (!comp.DecodeBuffer(block, blockSize, size, check, decoded)) std::abort();

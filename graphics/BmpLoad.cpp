@@ -1,5 +1,5 @@
-// The BMP and ACT decoders (header checks, colour tables, bottom-up rows) over any byte source, and the
-// loaders that read from files and module resources.
+// The BMP and ACT decoders (header checks, colour tables, bottom-up rows) over any byte source, and
+// the loaders that read from files and module resources.
 #include <sys/stat.h>
 
 #include <array>
@@ -38,9 +38,9 @@ struct TBmpHeader {
   std::int64_t HeaderBytes = 0;
 };
 
-// Reads the file header (when present) and the info header, and refuses what the loaders cannot take
-// safely: an info header of other than 40 bytes, compression, sizes outside 1 to kBmpMaxSide (a
-// negative height, a top-down image, included), more than 256 colours.
+// Reads the file header (when present) and the info header, and refuses what the loaders cannot
+// take safely: an info header of other than 40 bytes, compression, sizes outside 1 to kBmpMaxSide
+// (a negative height, a top-down image, included), more than 256 colours.
 bool ReadHeader(TByteSource& Source, TBmpForm Form, TBmpHeader* Header) {
   Byte bytes[kInfoHeaderBytes];
   if (Form == TBmpForm::File && !Source.Skip(kFileHeaderBytes)) return false;
@@ -53,8 +53,8 @@ bool ReadHeader(TByteSource& Source, TBmpForm Form, TBmpHeader* Header) {
   const DWord coloursUsed = Le32(bytes + 32) & 0xFFFF;  // only the low word counts
   if (infoSize != kInfoHeaderBytes || compression != kUncompressed) return false;
   if (width < 1 || width > kBmpMaxSide || height < 1 || height > kBmpMaxSide) return false;
-  // The tables the colours are read into hold kPaletteEntries: a longer table is refused here, before
-  // any loader reads it.
+  // The tables the colours are read into hold kPaletteEntries: a longer table is refused here,
+  // before any loader reads it.
   if (coloursUsed > static_cast<DWord>(kPaletteEntries)) return false;
   Header->Width = width;
   Header->Height = height;
@@ -286,7 +286,8 @@ bool LoadBmp24File(const AnsiString& FileName, TOvRGB** Pixels, int* Width, int*
   return source.IsOpen() && bmp_detail::LoadBmp24(source, TBmpForm::File, Pixels, Width, Height);
 }
 
-bool LoadBmp24Resource(HINSTANCE Module, const char* Name, TOvRGB** Pixels, int* Width, int* Height) {
+bool LoadBmp24Resource(HINSTANCE Module, const char* Name, TOvRGB** Pixels, int* Width,
+                       int* Height) {
   TResourceData found;
   if (!bmp_detail::FindBitmap(Module, Name, &found)) return false;
   TMemorySource source(found.Data, found.Size);

@@ -49,11 +49,11 @@ class TMemberSource final : public bmp_detail::TByteSource {
 
 }  // namespace
 
-bool LoadBmpPack(TOvPack* Pack, const AnsiString& Name, RGBQUAD** Palette, Byte** Pixels, int* Width,
-                 int* Height) {
+bool LoadBmpPack(TOvPack* Pack, const AnsiString& Name, RGBQUAD** Palette, Byte** Pixels,
+                 int* Width, int* Height) {
   TMemberSource source(Pack, Name);
-  return source.IsOpen() && bmp_detail::LoadBmp8(source, bmp_detail::TBmpForm::File, Palette, Pixels,
-                                                 Width, Height);
+  return source.IsOpen() &&
+         bmp_detail::LoadBmp8(source, bmp_detail::TBmpForm::File, Palette, Pixels, Width, Height);
 }
 
 bool LoadActPack(TOvPack* Pack, const AnsiString& Name, RGBQUAD** Palette) {
@@ -61,7 +61,8 @@ bool LoadActPack(TOvPack* Pack, const AnsiString& Name, RGBQUAD** Palette) {
   return source.IsOpen() && bmp_detail::LoadAct(source, Palette);
 }
 
-bool LoadBmp24Pack(TOvPack* Pack, const AnsiString& Name, TOvRGB** Pixels, int* Width, int* Height) {
+bool LoadBmp24Pack(TOvPack* Pack, const AnsiString& Name, TOvRGB** Pixels, int* Width,
+                   int* Height) {
   TMemberSource source(Pack, Name);
   return source.IsOpen() &&
          bmp_detail::LoadBmp24(source, bmp_detail::TBmpForm::File, Pixels, Width, Height);

@@ -15,8 +15,8 @@ class TByteSource {
   virtual ~TByteSource() = default;
   // Total length in bytes, from offset 0.
   virtual std::int64_t Size() const = 0;
-  // Reads exactly Bytes bytes from the current position; false (the position then undefined) when the
-  // source ends first or fails.
+  // Reads exactly Bytes bytes from the current position; false (the position then undefined) when
+  // the source ends first or fails.
   virtual bool Read(void* Buffer, std::size_t Bytes) = 0;
   // Moves the position Bytes forward; false when that passes the end.
   virtual bool Skip(std::size_t Bytes) = 0;

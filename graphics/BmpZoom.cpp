@@ -9,7 +9,8 @@ namespace ovelta {
 namespace {
 
 // Walks max(source, destination) positions in each direction with one accumulator per side, so that
-// enlarging repeats source pixels and reducing keeps the last source pixel of each destination pixel.
+// enlarging repeats source pixels and reducing keeps the last source pixel of each destination
+// pixel.
 template <typename Pixel>
 void Zoom(const Pixel* Source, int SourceWidth, int SourceHeight, std::ptrdiff_t SourceStride,
           Pixel* Dest, int DestWidth, int DestHeight, std::ptrdiff_t DestStride) {
@@ -56,8 +57,8 @@ void Zooming(const Byte* Source, int SourceWidth, int SourceHeight, int SourceSt
   Zoom(Source, SourceWidth, SourceHeight, SourceStride, Dest, DestWidth, DestHeight, DestStride);
 }
 
-void Zooming24(const TOvRGB* Source, int SourceWidth, int SourceHeight, int SourceStride, TOvRGB* Dest,
-               int DestWidth, int DestHeight, int DestStride) {
+void Zooming24(const TOvRGB* Source, int SourceWidth, int SourceHeight, int SourceStride,
+               TOvRGB* Dest, int DestWidth, int DestHeight, int DestStride) {
   Zoom(Source, SourceWidth, SourceHeight, SourceStride, Dest, DestWidth, DestHeight, DestStride);
 }
 

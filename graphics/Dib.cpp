@@ -1,6 +1,6 @@
-// TOvDib's storage (section and palette, creation, resizing), its links to a framework bitmap and image
-// control, modification tracking, palette operations, device contexts and block copies, ACT palettes,
-// and the unit's Register.
+// TOvDib's storage (section and palette, creation, resizing), its links to a framework bitmap and
+// image control, modification tracking, palette operations, device contexts and block copies, ACT
+// palettes, and the unit's Register.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -17,13 +17,11 @@ namespace {
 constexpr int kPaletteSize = 256;
 constexpr int kDefaultWidth = 640;
 constexpr int kDefaultHeight = 480;
-constexpr int kLowSystemColours = 10;                             // entries 0-9
+constexpr int kLowSystemColours = 10;                               // entries 0-9
 constexpr int kHighSystemStart = kPaletteSize - kLowSystemColours;  // entries 246-255
 constexpr Word kPaletteVersion = 0x300;
 
-int StrideOf(int Width) {
-  return static_cast<int>((std::int64_t{Width} + 3) & ~std::int64_t{3});
-}
+int StrideOf(int Width) { return static_cast<int>((std::int64_t{Width} + 3) & ~std::int64_t{3}); }
 
 // The default table: the platform's 20 static colours at both ends, black between.
 void DefaultTable(RGBQUAD* Colours, PALETTEENTRY* Entries) {
@@ -59,7 +57,8 @@ void Describe(BITMAPINFO* Info, int Width, int Height, int Stride) {
 }  // namespace
 
 // The context that reaches the surface's section: the linked bitmap's canvas when it has a context,
-// FMemDC while GetBmpDC holds it, or a temporary memory context made here and deleted with this object.
+// FMemDC while GetBmpDC holds it, or a temporary memory context made here and deleted with this
+// object.
 class TSectionContext {
  public:
   explicit TSectionContext(TOvDib& Dib) {
@@ -98,7 +97,9 @@ class TSectionContext {
 // Construction and storage
 // ---------------------------------------------------------------------------------------------
 
-TOvDib::TOvDib(TComponent* AOwner) : TComponent(AOwner) { InitState(kDefaultWidth, kDefaultHeight); }
+TOvDib::TOvDib(TComponent* AOwner) : TComponent(AOwner) {
+  InitState(kDefaultWidth, kDefaultHeight);
+}
 
 TOvDib::TOvDib(TComponent* AOwner, int AWidth, int AHeight) : TComponent(AOwner) {
   InitState(AWidth, AHeight);
@@ -189,7 +190,8 @@ void TOvDib::ResizeDib(int AWidth, int AHeight) {
   const int columns = std::min(oldWidth, AWidth), rows = std::min(oldHeight, AHeight);
   for (int y = 0; y < rows; ++y)
     std::memcpy(FBits + static_cast<std::ptrdiff_t>(y) * FStride,
-                oldBits + static_cast<std::ptrdiff_t>(y) * oldStride, static_cast<std::size_t>(columns));
+                oldBits + static_cast<std::ptrdiff_t>(y) * oldStride,
+                static_cast<std::size_t>(columns));
   SetModified(0, 0, columns - 1, rows - 1);
 
   if (FOldObject) SelectObject(FMemDC, FDib);
@@ -307,7 +309,8 @@ void TOvDib::ReleaseBmpDC() {
   FMemDC = nullptr;
 }
 
-bool TOvDib::PutBitBlt(int X, int Y, HDC Source, int SourceX, int SourceY, int AWidth, int AHeight) {
+bool TOvDib::PutBitBlt(int X, int Y, HDC Source, int SourceX, int SourceY, int AWidth,
+                       int AHeight) {
   if (!FDib) return false;
   bool copied;
   {
@@ -441,7 +444,8 @@ void TOvDib::SetPal2(const RGBQUAD* Colours) {
 void TOvDib::SetPal2(const TOvRGB* Colours) {
   if (!Colours) return;
   std::array<RGBQUAD, kPaletteSize> quads;
-  for (int i = 0; i < kPaletteSize; ++i) quads[static_cast<std::size_t>(i)] = Colours[i].ToRGBQUAD();
+  for (int i = 0; i < kPaletteSize; ++i)
+    quads[static_cast<std::size_t>(i)] = Colours[i].ToRGBQUAD();
   SetPal2(quads.data());
 }
 
@@ -491,9 +495,11 @@ void TOvDib::Cls() {
   SetModified();
 }
 
-// The drawing step of the DrawBmp operations: takes over the loader's blocks (released here in every
-// case), makes storage of the image's size when there is none, replaces the palette and draws.
-bool TOvDib::DrawLoadedBmp(bool Loaded, RGBQUAD* Palette, Byte* Pixels, int W, int H, int X, int Y) {
+// The drawing step of the DrawBmp operations: takes over the loader's blocks (released here in
+// every case), makes storage of the image's size when there is none, replaces the palette and
+// draws.
+bool TOvDib::DrawLoadedBmp(bool Loaded, RGBQUAD* Palette, Byte* Pixels, int W, int H, int X,
+                           int Y) {
   GlobalBlock palette(Palette), pixels(Pixels);
   if (!Loaded) return false;
   if (!FDib) {

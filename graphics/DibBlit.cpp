@@ -1,7 +1,8 @@
-// Pattern blits of the 8-bit surface: plain, colour-keyed, masked and mirrored drawing of a block of
-// palette indices, reading a block back, and the surface-to-surface copies, first as workers on a
-// plain surface view (all clipping done in 64-bit arithmetic, only the visible part of a pattern
-// read), then as the TOvDib members that hand their storage to those workers and record each change.
+// Pattern blits of the 8-bit surface: plain, colour-keyed, masked and mirrored drawing of a block
+// of palette indices, reading a block back, and the surface-to-surface copies, first as workers on
+// a plain surface view (all clipping done in 64-bit arithmetic, only the visible part of a pattern
+// read), then as the TOvDib members that hand their storage to those workers and record each
+// change.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -89,12 +90,16 @@ void DrawRows(const Surface& S, const Clip& C, const Byte* Pattern, bool Mirrore
       const Byte* src = Pattern + C.Offset + r * C.Stride;
       if (Mirrored) {
         Byte* right = RowAt(S, C.X + C.Width - 1, C.Y + r);
-        if (Keyed) kernels::BlendRowMirrored<Op, true>(right, src, count, Key);
-        else kernels::BlendRowMirrored<Op, false>(right, src, count, Key);
+        if (Keyed)
+          kernels::BlendRowMirrored<Op, true>(right, src, count, Key);
+        else
+          kernels::BlendRowMirrored<Op, false>(right, src, count, Key);
       } else {
         Byte* dst = RowAt(S, C.X, C.Y + r);
-        if (Keyed) kernels::BlendRow<Op, true>(dst, src, count, Key);
-        else kernels::BlendRow<Op, false>(dst, src, count, Key);
+        if (Keyed)
+          kernels::BlendRow<Op, true>(dst, src, count, Key);
+        else
+          kernels::BlendRow<Op, false>(dst, src, count, Key);
       }
     }
   });
@@ -146,7 +151,8 @@ bool MaskedBlit(const Surface& S, int X, int Y, int Width, int Height, const Byt
 
 bool OvPutPat(const Surface& S, int X, int Y, int Width, int Height, const Byte* Pattern,
               int Stride, bool Keyed, Byte Key, int Method, bool Reverse) {
-  if (Reverse) return OvPutPatR(S, X, Y, Width, Height, Pattern, Stride, Keyed, Key, Method, Reverse);
+  if (Reverse)
+    return OvPutPatR(S, X, Y, Width, Height, Pattern, Stride, Keyed, Key, Method, Reverse);
   if (!S.Bits || !Pattern) return false;
   const Clip c = ClipForward(S, X, Y, Width, Height, Stride);
   if (!c.Empty()) DrawRows(S, c, Pattern, false, Keyed, Key, Method);
@@ -165,8 +171,8 @@ bool OvPutPatM(const Surface& S, int X, int Y, int Width, int Height, const Byte
                int Stride, const Byte* Mask, int MaskWidth, int MaskHeight, int Method,
                bool Reverse) {
   if (Reverse)
-    return OvPutPatMR(S, X, Y, Width, Height, Pattern, Stride, Mask, MaskWidth, MaskHeight,
-                      Method, Reverse);
+    return OvPutPatMR(S, X, Y, Width, Height, Pattern, Stride, Mask, MaskWidth, MaskHeight, Method,
+                      Reverse);
   return MaskedBlit(S, X, Y, Width, Height, Pattern, Stride, Mask, MaskWidth, MaskHeight, Method,
                     false);
 }
@@ -241,7 +247,8 @@ namespace {
 
 using raster::ViewOf;
 
-// The drawing forms record the rectangle as requested (before clipping) once their worker succeeded.
+// The drawing forms record the rectangle as requested (before clipping) once their worker
+// succeeded.
 bool Recorded(TOvDib& Dib, bool Drawn, int X, int Y, int Width, int Height) {
   if (Drawn) Dib.SetModified(X, Y, raster::FarCorner(X, Width), raster::FarCorner(Y, Height));
   return Drawn;
@@ -269,14 +276,14 @@ bool TOvDib::OvPutPatM(int X, int Y, int AWidth, int AHeight, const Byte* Patter
 
 bool TOvDib::OvPutPatMR(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride,
                         const Byte* Mask, int MaskWidth, int MaskHeight) {
-  return raster::OvPutPatMR(ViewOf(*this), X, Y, AWidth, AHeight, Pattern, Stride, Mask,
-                            MaskWidth, MaskHeight, Method(), Reverse());
+  return raster::OvPutPatMR(ViewOf(*this), X, Y, AWidth, AHeight, Pattern, Stride, Mask, MaskWidth,
+                            MaskHeight, Method(), Reverse());
 }
 
 bool TOvDib::OvPutPatWappi(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride,
                            Byte Key, bool Mirrored) {
-  return raster::OvPutPatWappi(ViewOf(*this), X, Y, AWidth, AHeight, Pattern, Stride, Key,
-                               Mirrored, Method());
+  return raster::OvPutPatWappi(ViewOf(*this), X, Y, AWidth, AHeight, Pattern, Stride, Key, Mirrored,
+                               Method());
 }
 
 bool TOvDib::OvGetPat(int X, int Y, int AWidth, int AHeight, Byte* Buffer) {
@@ -346,8 +353,10 @@ bool DrawSurfaceBlock(TOvDib& Dest, int X, int Y, TOvDib* Source, int SourceX, i
     block.Bits = copy.data();
     block.Stride = block.Width;
   }
-  return Keyed ? Dest.PasPat2(block.X, block.Y, block.Width, block.Height, block.Bits, block.Stride, Key)
-               : Dest.PutPat2(block.X, block.Y, block.Width, block.Height, block.Bits, block.Stride);
+  return Keyed
+             ? Dest.PasPat2(block.X, block.Y, block.Width, block.Height, block.Bits, block.Stride,
+                            Key)
+             : Dest.PutPat2(block.X, block.Y, block.Width, block.Height, block.Bits, block.Stride);
 }
 
 }  // namespace

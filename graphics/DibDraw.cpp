@@ -32,7 +32,9 @@ bool MaskBit(const Byte* MaskRow, int Column) {
   return (MaskRow[Column >> 3] & (0x80 >> (Column & 7))) != 0;
 }
 
-std::ptrdiff_t MaskRowBytes(int MaskWidth) { return (static_cast<std::ptrdiff_t>(MaskWidth) + 7) / 8; }
+std::ptrdiff_t MaskRowBytes(int MaskWidth) {
+  return (static_cast<std::ptrdiff_t>(MaskWidth) + 7) / 8;
+}
 
 // The line walk on clamped, upper-end-first coordinates (Y1 <= Y2). Points off the surface are
 // stepped over; the walk always reaches the end point.
@@ -101,9 +103,8 @@ bool OvLine(const Surface& S, int X1, int Y1, int X2, int Y2, Byte Colour, bool 
     std::swap(X1, X2);
     std::swap(Y1, Y2);
   }
-  WithOperator(Method, [&](auto op) {
-    WalkLine<decltype(op)>(S, X1, Y1, X2, Y2, Colour, LeaveEnds);
-  });
+  WithOperator(Method,
+               [&](auto op) { WalkLine<decltype(op)>(S, X1, Y1, X2, Y2, Colour, LeaveEnds); });
   return true;
 }
 
@@ -188,7 +189,8 @@ bool TOvDib::Line(int X1, int Y1, int X2, int Y2, Byte Colour) {
 }
 
 bool TOvDib::CLine(int X, int Y, Byte Colour) {
-  // The pen's point belongs to the previous segment: leave both ends out, then set the new end once.
+  // The pen's point belongs to the previous segment: leave both ends out, then set the new end
+  // once.
   const bool drawn = OvLine(FPenX, FPenY, X, Y, Colour, true);
   PSet(X, Y, Colour);
   if (drawn) SetModified(FPenX, FPenY, X, Y);

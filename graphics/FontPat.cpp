@@ -127,9 +127,12 @@ void TFontPat::MakeFontPat() {
 AnsiString TFontPat::CurrentLetter() const {
   if (FText.empty() || FIndex < 1 || FIndex > static_cast<int>(FText.size())) return {};
   switch (ByteType(FText, FIndex)) {
-    case TByteType::Single: return FText.substr(FIndex - 1, 1);
-    case TByteType::Lead: return FText.substr(FIndex - 1, 2);  // cut at the end of the text
-    case TByteType::Trail: return FText.substr(FIndex - 2, 2);
+    case TByteType::Single:
+      return FText.substr(FIndex - 1, 1);
+    case TByteType::Lead:
+      return FText.substr(FIndex - 1, 2);  // cut at the end of the text
+    case TByteType::Trail:
+      return FText.substr(FIndex - 2, 2);
   }
   return {};
 }
@@ -146,7 +149,8 @@ void TFontPat::BmpToPat() {
     const std::size_t bytes = static_cast<std::size_t>(FSize) * FSize;
     // A surface that lost its storage reads as all background.
     if (!FDib->GetPat(0, 0, FSize, FSize, Pattern)) std::memset(Pattern, 1, bytes);
-    for (std::size_t i = 0; i < bytes; ++i) Pattern[i] = Pattern[i] == 0 ? FForeground : FBackground;
+    for (std::size_t i = 0; i < bytes; ++i)
+      Pattern[i] = Pattern[i] == 0 ? FForeground : FBackground;
   }
   Change();
 }

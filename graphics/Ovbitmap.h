@@ -1,7 +1,7 @@
-// The unit Ovbitmap: the packed 3-byte colour TOvRGB, loaders that read uncompressed 8-bit and 24-bit
-// BMP images and 256-colour ACT palettes into plain global-heap blocks (from files, module bitmap
-// resources and pack members), and nearest-neighbour scaling of 8-bit and 24-bit pixel arrays. The unit
-// keeps no state.
+// The unit Ovbitmap: the packed 3-byte colour TOvRGB, loaders that read uncompressed 8-bit and
+// 24-bit BMP images and 256-colour ACT palettes into plain global-heap blocks (from files, module
+// bitmap resources and pack members), and nearest-neighbour scaling of 8-bit and 24-bit pixel
+// arrays. The unit keeps no state.
 #pragma once
 
 #include "platform/core/Resources.h"
@@ -12,10 +12,10 @@ namespace ovelta {
 class TOvPack;
 
 #pragma pack(push, 1)
-// A colour as three bytes: blue, green, red. This is the byte order of a pixel in a 24-bit BMP row, so
-// a row can be read straight into an array of TOvRGB; arrays are packed at 3 bytes an element. The
-// 32-bit form (ToDWORD) is 0x00RRGGBB: a colour-table entry read as a little-endian word, not the
-// platform's COLORREF.
+// A colour as three bytes: blue, green, red. This is the byte order of a pixel in a 24-bit BMP row,
+// so a row can be read straight into an array of TOvRGB; arrays are packed at 3 bytes an element.
+// The 32-bit form (ToDWORD) is 0x00RRGGBB: a colour-table entry read as a little-endian word, not
+// the platform's COLORREF.
 struct TOvRGB {
   Byte Blue = 0;
   Byte Green = 0;
@@ -26,7 +26,8 @@ struct TOvRGB {
   TOvRGB(RGBQUAD Quad) : Blue(Quad.rgbBlue), Green(Quad.rgbGreen), Red(Quad.rgbRed) {}
   // Bits 0-7 blue, 8-15 green, 16-23 red; bits 24-31 are dropped.
   TOvRGB(DWord Value)
-      : Blue(static_cast<Byte>(Value)), Green(static_cast<Byte>(Value >> 8)),
+      : Blue(static_cast<Byte>(Value)),
+        Green(static_cast<Byte>(Value >> 8)),
         Red(static_cast<Byte>(Value >> 16)) {}
 
   TOvRGB(const TOvRGB&) = default;
@@ -45,7 +46,8 @@ struct TOvRGB {
   }
   // Blue + green * 256 + red * 65536.
   DWord ToDWORD() const {
-    return static_cast<DWord>(Blue) | static_cast<DWord>(Green) << 8 | static_cast<DWord>(Red) << 16;
+    return static_cast<DWord>(Blue) | static_cast<DWord>(Green) << 8 |
+           static_cast<DWord>(Red) << 16;
   }
 
   friend bool operator==(const TOvRGB&, const TOvRGB&) = default;
@@ -58,17 +60,19 @@ static_assert(sizeof(TOvRGB) == 3, "TOvRGB is packed at 3 bytes");
 //
 // Output blocks: every block-producing parameter points to the caller's pointer variable.
 //   - A null parameter skips that output (the palette is not read, the pixels are not read).
-//   - A variable holding null receives a new block from the global heap (platform/core/Heap.h), which the
-//     caller owns and releases with GlobalFree: palettes are always 1024 bytes (256 RGBQUAD, entries
-//     beyond the file's colour count zero), 8-bit pixels w*h bytes, 24-bit pixels 3*w*h bytes.
+//   - A variable holding null receives a new block from the global heap (platform/core/Heap.h),
+//   which the
+//     caller owns and releases with GlobalFree: palettes are always 1024 bytes (256 RGBQUAD,
+//     entries beyond the file's colour count zero), 8-bit pixels w*h bytes, 24-bit pixels 3*w*h
+//     bytes.
 //   - A variable holding a block is written into; the caller must have made it large enough.
 // Pixel blocks are top row first with no row padding. Width and height outputs may be null.
 //
-// Every check comes before anything is allocated or written: a loader that returns false has left no
-// block of its own allocated, and the caller's outputs (blocks, variables, width, height) unchanged.
-// Refused: a source that cannot be opened or ends early; an info header of other than 40 bytes; a
-// compressed image; a width or height below 1 or above kBmpMaxSide (top-down images with a negative
-// height included); a colour count above 256; a bit count the loader does not take.
+// Every check comes before anything is allocated or written: a loader that returns false has left
+// no block of its own allocated, and the caller's outputs (blocks, variables, width, height)
+// unchanged. Refused: a source that cannot be opened or ends early; an info header of other than 40
+// bytes; a compressed image; a width or height below 1 or above kBmpMaxSide (top-down images with a
+// negative height included); a colour count above 256; a bit count the loader does not take.
 
 // The largest width and height the loaders accept.
 inline constexpr int kBmpMaxSide = 32768;
@@ -89,20 +93,21 @@ bool LoadBmpPack(TOvPack* Pack, const AnsiString& Name, RGBQUAD** Palette, Byte*
 bool LoadActFile(const AnsiString& FileName, RGBQUAD** Palette);
 bool LoadActPack(TOvPack* Pack, const AnsiString& Name, RGBQUAD** Palette);
 
-// An uncompressed 8-bit BMP (expanded through its colour table; indices at or beyond the colour count
-// give black) or 24-bit BMP as TOvRGB pixels.
+// An uncompressed 8-bit BMP (expanded through its colour table; indices at or beyond the colour
+// count give black) or 24-bit BMP as TOvRGB pixels.
 bool LoadBmp24File(const AnsiString& FileName, TOvRGB** Pixels, int* Width, int* Height);
-bool LoadBmp24Resource(HINSTANCE Module, const char* Name, TOvRGB** Pixels, int* Width, int* Height);
+bool LoadBmp24Resource(HINSTANCE Module, const char* Name, TOvRGB** Pixels, int* Width,
+                       int* Height);
 bool LoadBmp24Pack(TOvPack* Pack, const AnsiString& Name, TOvRGB** Pixels, int* Width, int* Height);
 
 // Nearest-neighbour scaling of a source block onto a destination block. The walk visits
-// max(source, destination) positions in each direction: enlarging repeats source pixels (2 to 4 gives
-// s0 s0 s1 s1), reducing keeps the last source pixel that lands on a destination pixel (4 to 2 gives
-// s1 s3, 3 to 2 gives s1 s2). Nothing is clipped: both blocks must hold the given sizes. Sizes below 1
-// draw nothing. Zooming strides are in bytes, Zooming24 strides in pixels.
+// max(source, destination) positions in each direction: enlarging repeats source pixels (2 to 4
+// gives s0 s0 s1 s1), reducing keeps the last source pixel that lands on a destination pixel (4 to
+// 2 gives s1 s3, 3 to 2 gives s1 s2). Nothing is clipped: both blocks must hold the given sizes.
+// Sizes below 1 draw nothing. Zooming strides are in bytes, Zooming24 strides in pixels.
 void Zooming(const Byte* Source, int SourceWidth, int SourceHeight, int SourceStride, Byte* Dest,
              int DestWidth, int DestHeight, int DestStride);
-void Zooming24(const TOvRGB* Source, int SourceWidth, int SourceHeight, int SourceStride, TOvRGB* Dest,
-               int DestWidth, int DestHeight, int DestStride);
+void Zooming24(const TOvRGB* Source, int SourceWidth, int SourceHeight, int SourceStride,
+               TOvRGB* Dest, int DestWidth, int DestHeight, int DestStride);
 
 }  // namespace ovelta

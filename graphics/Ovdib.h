@@ -1,8 +1,8 @@
 // The unit Ovdib: TOvDib, a non-visual component that owns an 8-bit, 256-colour drawing surface (a
 // top-down bitmap section whose pixel bytes the program reads and writes directly) together with a
-// 256-entry logical palette; links it to a framework bitmap or image control so that it is shown on a
-// window and repaints when drawn on; loads BMP images and ACT palettes into it; and draws on it with
-// per-pixel operators, lines, boxes, masked fills and pattern blits.
+// 256-entry logical palette; links it to a framework bitmap or image control so that it is shown on
+// a window and repaints when drawn on; loads BMP images and ACT palettes into it; and draws on it
+// with per-pixel operators, lines, boxes, masked fills and pattern blits.
 #pragma once
 
 #include "graphics/Ovbitmap.h"
@@ -15,8 +15,8 @@ namespace ovelta {
 
 class TOvPack;
 
-// The per-pixel operator of the drawing operations: how the drawing value s (a colour or pattern byte)
-// combines with the pixel's index d. Other values act as Ov_SET.
+// The per-pixel operator of the drawing operations: how the drawing value s (a colour or pattern
+// byte) combines with the pixel's index d. Other values act as Ov_SET.
 enum TOvMethod : Byte {
   Ov_SET = 0,  // s
   Ov_NOT = 1,  // s (as Ov_SET, but never through a plain-copy shortcut)
@@ -30,30 +30,32 @@ enum TOvMethod : Byte {
 
 // The drawing surface.
 //
-// Storage: Height() rows of Stride() bytes (Width() rounded up to a multiple of 4); byte x of row y, at
-// ImagePtr() + y * Stride() + x, is the palette index of the pixel at column x, row y; row 0 is the top
-// row. Bytes between Width() and Stride() in a row are storage only. Without storage (in design mode,
-// when the section could not be made, after EndDib) every drawing, palette and copy operation does
-// nothing and those with a result return false.
+// Storage: Height() rows of Stride() bytes (Width() rounded up to a multiple of 4); byte x of row
+// y, at ImagePtr() + y * Stride() + x, is the palette index of the pixel at column x, row y; row 0
+// is the top row. Bytes between Width() and Stride() in a row are storage only. Without storage (in
+// design mode, when the section could not be made, after EndDib) every drawing, palette and copy
+// operation does nothing and those with a result return false.
 //
-// Linking: while a framework bitmap is linked (StartBitmap, SetBitmap, SetImage), it has adopted the
-// surface's section as its image, so it shows the same pixels; every drawing operation then records the
-// change with SetModified, which marks the bitmap modified (it repaints) unless ModifiedOff holds the
-// news back, and fires OnChange. Without a linked bitmap nothing is recorded and OnChange stays quiet.
+// Linking: while a framework bitmap is linked (StartBitmap, SetBitmap, SetImage), it has adopted
+// the surface's section as its image, so it shows the same pixels; every drawing operation then
+// records the change with SetModified, which marks the bitmap modified (it repaints) unless
+// ModifiedOff holds the news back, and fires OnChange. Without a linked bitmap nothing is recorded
+// and OnChange stays quiet.
 //
 // The surface owns its section and palette; the linked bitmap and image are not owned. The surface
 // belongs to the user-interface thread.
 class TOvDib : public TComponent {
  public:
-  // 640 x 480, Ov_SET, not reversed, no image, switch on; storage made at once (not in design mode).
+  // 640 x 480, Ov_SET, not reversed, no image, switch on; storage made at once (not in design
+  // mode).
   explicit TOvDib(TComponent* AOwner);
   TOvDib(TComponent* AOwner, int AWidth, int AHeight);
   ~TOvDib() override;
   std::string ClassName() const override { return "TOvDib"; }
 
   void Loaded() override;
-  // Removal of the linked image at run time gives the surface fresh storage of its current size with
-  // the default palette (the image's bitmap took the old section with it).
+  // Removal of the linked image at run time gives the surface fresh storage of its current size
+  // with the default palette (the image's bitmap took the old section with it).
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
   // ---- Published properties ----
@@ -90,17 +92,18 @@ class TOvDib : public TComponent {
   void StartBitmap(TBitmap* Bitmap);
   // Unlinks the bitmap (it gives the section back without destroying it) and clears the image link.
   void EndBitmap();
-  // Outside design mode and for a non-null bitmap: StartBitmap. In every case clears the image link.
+  // Outside design mode and for a non-null bitmap: StartBitmap. In every case clears the image
+  // link.
   void SetBitmap(TBitmap* Bitmap);
   // A memory context with the section selected, for the platform's graphics calls; pair each call
   // with one ReleaseBmpDC. Called again while held: the linked bitmap's canvas context, or null.
   HDC GetBmpDC();
   void ReleaseBmpDC();
-  // Copies Width x Height pixels from Source at (SourceX, SourceY) to the surface at (X, Y) and records
-  // the modification; true if the copy succeeded.
+  // Copies Width x Height pixels from Source at (SourceX, SourceY) to the surface at (X, Y) and
+  // records the modification; true if the copy succeeded.
   bool PutBitBlt(int X, int Y, HDC Source, int SourceX, int SourceY, int AWidth, int AHeight);
-  // Copies Width x Height pixels of the surface at (SourceX, SourceY) to Dest at (DestX, DestY); true if
-  // the copy succeeded. Records nothing.
+  // Copies Width x Height pixels of the surface at (SourceX, SourceY) to Dest at (DestX, DestY);
+  // true if the copy succeeded. Records nothing.
   bool GetBitBlt(HDC Dest, int DestX, int DestY, int SourceX, int SourceY, int AWidth, int AHeight);
 
   // ---- Modification tracking ----
@@ -109,11 +112,11 @@ class TOvDib : public TComponent {
   // Corners in any order, inclusive. Nothing at all without a linked bitmap.
   void SetModified(int X1, int Y1, int X2, int Y2);
   void SetModified();
-  // Switches the passing of modifications to the linked bitmap on or off; switching on passes what is
-  // pending. Returns the switch's new state.
+  // Switches the passing of modifications to the linked bitmap on or off; switching on passes what
+  // is pending. Returns the switch's new state.
   bool ChgModifiedSw(bool On);
-  // Nesting pairs: while any ModifiedOff is open, drawing only records that a repaint is pending; the
-  // outermost ModifiedOn passes one modification (and one palette change) on.
+  // Nesting pairs: while any ModifiedOff is open, drawing only records that a repaint is pending;
+  // the outermost ModifiedOn passes one modification (and one palette change) on.
   void ModifiedOff();
   void ModifiedOn();
   // Fires OnChange with the surface as sender.
@@ -124,26 +127,27 @@ class TOvDib : public TComponent {
   void SetPal1(int Index, const TOvRGB* Colour);
   void SetPal2(const RGBQUAD* Colours);  // 256 entries
   void SetPal2(const TOvRGB* Colours);   // 256 entries
-  // Read the section's colour table into the caller's array; return the pointer given. Without storage
-  // the array is left as it is.
+  // Read the section's colour table into the caller's array; return the pointer given. Without
+  // storage the array is left as it is.
   RGBQUAD* AskPal1(int Index, RGBQUAD* Colour);
   TOvRGB* AskPal1(int Index, TOvRGB* Colour);
   RGBQUAD* AskPal2(RGBQUAD* Colours);
   TOvRGB* AskPal2(TOvRGB* Colours);
-  // The default palette: the 10 first and 10 last entries are the 20 system colours, the rest black.
+  // The default palette: the 10 first and 10 last entries are the 20 system colours, the rest
+  // black.
   void InitPal();
 
   // ---- Whole-surface operations ----
   // All Height x Stride bytes to 0, whatever the Method.
   void Cls();
-  // Load an 8-bit BMP, replace the whole palette by its colour table and draw it at (X, Y) with PutPat
-  // (clipped, subject to Method and Reverse). Without storage, storage of (X + w) x (Y + h) is made
-  // first. False when the image could not be loaded.
+  // Load an 8-bit BMP, replace the whole palette by its colour table and draw it at (X, Y) with
+  // PutPat (clipped, subject to Method and Reverse). Without storage, storage of (X + w) x (Y + h)
+  // is made first. False when the image could not be loaded.
   bool DrawBmpFile(const AnsiString& FileName, int X, int Y);
   bool DrawBmpResource(HINSTANCE Module, const char* Name, int X, int Y);
   bool DrawBmpPack(TOvPack* Pack, const AnsiString& Name, int X, int Y);
-  // Load an ACT palette into the surface (true also without storage, where nothing is set). False when
-  // the palette could not be loaded.
+  // Load an ACT palette into the surface (true also without storage, where nothing is set). False
+  // when the palette could not be loaded.
   bool SetActFile(const AnsiString& FileName);
   bool SetActPack(TOvPack* Pack, const AnsiString& Name);
 
@@ -182,8 +186,8 @@ class TOvDib : public TComponent {
   // Stride below AWidth is raised to AWidth; the forms without a Stride use AWidth); the caller's
   // block must hold them all, though only the part that lands on the surface is read. (X, Y) is
   // where the top-left pixel goes; mirrored, pattern column i lands at X + AWidth - 1 - i. Keyed
-  // forms leave the pixel alone under pattern bytes equal to Key. A null pattern is refused (false).
-  // The result is true also when nothing is visible.
+  // forms leave the pixel alone under pattern bytes equal to Key. A null pattern is refused
+  // (false). The result is true also when nothing is visible.
 
   // Plain or keyed; mirrored when Reverse is set (through OvPutPatR).
   bool OvPutPat(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride, bool Keyed,
@@ -199,8 +203,8 @@ class TOvDib : public TComponent {
   bool OvPutPatMR(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride,
                   const Byte* Mask, int MaskWidth, int MaskHeight);
   // Always keyed; mirrored by its own argument, whatever Reverse says.
-  bool OvPutPatWappi(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride, Byte Key,
-                     bool Mirrored);
+  bool OvPutPatWappi(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride,
+                     Byte Key, bool Mirrored);
   // Copies the AWidth x AHeight block at (X, Y) into Buffer (stride AWidth); buffer bytes of pixels
   // off the surface are left as they were. False for a null Buffer.
   bool OvGetPat(int X, int Y, int AWidth, int AHeight, Byte* Buffer);
@@ -213,17 +217,16 @@ class TOvDib : public TComponent {
                int MaskWidth, int MaskHeight);
   bool PasPatWappi(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, Byte Key,
                    bool Mirrored);
-  bool PasPat2Wappi(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride, Byte Key,
-                    bool Mirrored);
+  bool PasPat2Wappi(int X, int Y, int AWidth, int AHeight, const Byte* Pattern, int Stride,
+                    Byte Key, bool Mirrored);
   bool GetPat(int X, int Y, int AWidth, int AHeight, Byte* Buffer);
-  // Draws the AWidth x AHeight block of Source at (SourceX, SourceY) at (X, Y), clipped first to the
-  // source (a negative source coordinate moves the destination by as much) and then, with this
+  // Draws the AWidth x AHeight block of Source at (SourceX, SourceY) at (X, Y), clipped first to
+  // the source (a negative source coordinate moves the destination by as much) and then, with this
   // surface's Method and Reverse, to this surface. False without storage here or in Source. Source
   // may be this surface: the block is read before anything is drawn.
   bool PutDib(int X, int Y, TOvDib* Source, int SourceX, int SourceY, int AWidth, int AHeight);
   bool PasDib(int X, int Y, TOvDib* Source, int SourceX, int SourceY, int AWidth, int AHeight,
               Byte Key);
-
 
  private:
   void InitState(int AWidth, int AHeight);

@@ -1,7 +1,8 @@
 // The unit Ovfpat: TFontPat, a non-visual component that renders one character of a Shift-JIS text
-// with a font into a square pattern of palette indices (glyph pixels the foreground index, all others
-// the background index), ready for TOvDib's pattern blits: PutPat, or PasPat with the background as
-// the key. NextLetter steps through the text a character at a time, double-byte characters included.
+// with a font into a square pattern of palette indices (glyph pixels the foreground index, all
+// others the background index), ready for TOvDib's pattern blits: PutPat, or PasPat with the
+// background as the key. NextLetter steps through the text a character at a time, double-byte
+// characters included.
 #pragma once
 
 #include <memory>
@@ -23,13 +24,13 @@ class TOvDib;
 //
 // Drawing: a private 8-bit surface of Size() x Size() pixels (palette: 0 black, 1 to 255 white) is
 // linked to a framework bitmap whose canvas draws the letter in black on white, without
-// anti-aliasing, with its top-left corner at (0, 0), in Font(). The face "ＭＳ ゴシック" (the default)
-// stands for the platform's fixed-pitch Japanese gothic face.
+// anti-aliasing, with its top-left corner at (0, 0), in Font(). The face "ＭＳ ゴシック" (the
+// default) stands for the platform's fixed-pitch Japanese gothic face.
 class TFontPat : public TComponent {
  public:
   // Text empty, Index 0, Size 32, Foreground 0, Background 255; the font an em height of 32 pixels
-  // in "ＭＳ ゴシック", fixed pitch, black. No pattern is made yet: its bytes are undefined until the
-  // first MakeFontPat (or any operation that rebuilds it).
+  // in "ＭＳ ゴシック", fixed pitch, black. No pattern is made yet: its bytes are undefined until
+  // the first MakeFontPat (or any operation that rebuilds it).
   explicit TFontPat(TComponent* AOwner);
   ~TFontPat() override;
   std::string ClassName() const override { return "TFontPat"; }
@@ -44,9 +45,9 @@ class TFontPat : public TComponent {
   // Held to 1..length of Text (a value of 0 or less stays as it is for an empty text); rebuilds.
   void SetIndex(int Value);
   int Size() const { return FSize; }
-  // Values below 1 are ignored, and so is a size whose pattern block cannot be had (the old size and
-  // pattern stay). Otherwise the pattern and the surface get the new size, the font's height becomes
-  // -Value, and the pattern is rebuilt.
+  // Values below 1 are ignored, and so is a size whose pattern block cannot be had (the old size
+  // and pattern stay). Otherwise the pattern and the surface get the new size, the font's height
+  // becomes -Value, and the pattern is rebuilt.
   void SetSize(int Value);
   Byte Foreground() const { return FForeground; }
   // Recolours the pattern from the last drawing (nothing is drawn again).

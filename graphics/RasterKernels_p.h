@@ -62,22 +62,27 @@ struct OpMed {
 };
 
 // Calls F with the operator type of Method (a value-initialised OpXxx), once per operation.
-template <class F>
-decltype(auto) WithOperator(int Method, F&& Fn) {
+template <class F> decltype(auto) WithOperator(int Method, F&& Fn) {
   switch (Method) {
-    case kOpAnd: return Fn(OpAnd{});
-    case kOpOr: return Fn(OpOr{});
-    case kOpXor: return Fn(OpXor{});
-    case kOpAdd: return Fn(OpAdd{});
-    case kOpSub: return Fn(OpSub{});
-    case kOpMed: return Fn(OpMed{});
-    default: return Fn(OpSet{});  // kOpSet, kOpNot and every other value store the value
+    case kOpAnd:
+      return Fn(OpAnd{});
+    case kOpOr:
+      return Fn(OpOr{});
+    case kOpXor:
+      return Fn(OpXor{});
+    case kOpAdd:
+      return Fn(OpAdd{});
+    case kOpSub:
+      return Fn(OpSub{});
+    case kOpMed:
+      return Fn(OpMed{});
+    default:
+      return Fn(OpSet{});  // kOpSet, kOpNot and every other value store the value
   }
 }
 
 // Dst[i] = op(Dst[i], S) for i < Count.
-template <class Op>
-void FillRow(Byte* Dst, int Count, Byte S) {
+template <class Op> void FillRow(Byte* Dst, int Count, Byte S) {
   const Vec s = Splat(S);
   int i = 0;
   for (; i + kLanes <= Count; i += kLanes) Store(Dst + i, Op::Lanes(Load(Dst + i), s));
@@ -86,8 +91,7 @@ void FillRow(Byte* Dst, int Count, Byte S) {
 
 // Dst[i] = op(Dst[i], Src[i]) for i < Count, skipping Src bytes equal to Key when Keyed. A skipped
 // lane is written back with its own value.
-template <class Op, bool Keyed>
-void BlendRow(Byte* Dst, const Byte* Src, int Count, Byte Key) {
+template <class Op, bool Keyed> void BlendRow(Byte* Dst, const Byte* Src, int Count, Byte Key) {
   const Vec key = Splat(Key);
   int i = 0;
   for (; i + kLanes <= Count; i += kLanes) {

@@ -25,8 +25,7 @@ struct Surface {
 };
 
 // The view of a surface object (TOvDib) through its public storage facts.
-template <class Dib>
-Surface ViewOf(const Dib& D) {
+template <class Dib> Surface ViewOf(const Dib& D) {
   return Surface{D.ImagePtr(), D.Stride(), D.Width(), D.Height()};
 }
 

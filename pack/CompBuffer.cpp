@@ -22,23 +22,26 @@ TOvCompBuffer::TOvCompBuffer() : FCrcCheck(std::make_unique<TCrcCheck>()) {}
 
 TOvCompBuffer::~TOvCompBuffer() = default;
 
-bool TOvCompBuffer::EncodeBuffer(const void* Source, std::int32_t SourceSize, void*& Dest, std::int32_t& DestSize,
-                                 Word& Crc) {
+bool TOvCompBuffer::EncodeBuffer(const void* Source, std::int32_t SourceSize, void*& Dest,
+                                 std::int32_t& DestSize, Word& Crc) {
   if (SourceSize <= 0) return false;
   // The largest stream: every byte a literal, and a flag word per 32 of them.
-  const std::int64_t capacity = SourceSize + kFlagBytes * ((SourceSize + kGroupItems - 1) / kGroupItems);
+  const std::int64_t capacity =
+      SourceSize + kFlagBytes * ((SourceSize + kGroupItems - 1) / kGroupItems);
   // The block is taken when the first bytes arrive, after the encoder's own buffers.
   GlobalBlock block;
   std::int64_t written = 0;
   TCorvelEncode encoder;
-  const TCorvelRun run = CorvelEncodeAll(encoder, Source, SourceSize, [&](const Byte* Data, std::int32_t Count) {
-    if (!block) block.Reset(GlobalAlloc(GMEM_FIXED, static_cast<std::size_t>(capacity)));
-    if (!block) return false;
-    if (written + Count > capacity) return false;  // cannot happen with this encoder; never write past the block
-    std::memcpy(block.As<Byte>() + written, Data, static_cast<std::size_t>(Count));
-    written += Count;
-    return true;
-  });
+  const TCorvelRun run =
+      CorvelEncodeAll(encoder, Source, SourceSize, [&](const Byte* Data, std::int32_t Count) {
+        if (!block) block.Reset(GlobalAlloc(GMEM_FIXED, static_cast<std::size_t>(capacity)));
+        if (!block) return false;
+        if (written + Count > capacity)
+          return false;  // cannot happen with this encoder; never write past the block
+        std::memcpy(block.As<Byte>() + written, Data, static_cast<std::size_t>(Count));
+        written += Count;
+        return true;
+      });
   if (!run.Ok()) {
     Dest = nullptr;
     return false;
@@ -49,8 +52,8 @@ bool TOvCompBuffer::EncodeBuffer(const void* Source, std::int32_t SourceSize, vo
   return true;
 }
 
-bool TOvCompBuffer::DecodeBuffer(const void* Source, std::int32_t SourceSize, std::int32_t DecodeSize, Word Crc,
-                                 void*& Dest) {
+bool TOvCompBuffer::DecodeBuffer(const void* Source, std::int32_t SourceSize,
+                                 std::int32_t DecodeSize, Word Crc, void*& Dest) {
   if (SourceSize <= 0 || DecodeSize <= 0) return false;
   if (FCrcCheck->UpDateCrc(kCrcStart, Source, SourceSize) != Crc) return false;
   // The block is taken when the first bytes arrive, after the decoder's own buffers.
@@ -58,13 +61,14 @@ bool TOvCompBuffer::DecodeBuffer(const void* Source, std::int32_t SourceSize, st
   std::int64_t written = 0;
   TCorvelDecode decoder;
   // The driver never hands out more than DecodeSize bytes.
-  const TCorvelRun run = CorvelDecodeAll(decoder, Source, DecodeSize, SourceSize, [&](const Byte* Data, std::int32_t Count) {
-    if (!block) block.Reset(GlobalAlloc(GMEM_FIXED, static_cast<std::size_t>(DecodeSize)));
-    if (!block) return false;
-    std::memcpy(block.As<Byte>() + written, Data, static_cast<std::size_t>(Count));
-    written += Count;
-    return true;
-  });
+  const TCorvelRun run = CorvelDecodeAll(
+      decoder, Source, DecodeSize, SourceSize, [&](const Byte* Data, std::int32_t Count) {
+        if (!block) block.Reset(GlobalAlloc(GMEM_FIXED, static_cast<std::size_t>(DecodeSize)));
+        if (!block) return false;
+        std::memcpy(block.As<Byte>() + written, Data, static_cast<std::size_t>(Count));
+        written += Count;
+        return true;
+      });
   // Only a stream that fills the stated size exactly and ends exactly at the stated stream size.
   if (!run.Ok() || run.Consumed != SourceSize) {
     Dest = nullptr;

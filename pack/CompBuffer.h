@@ -29,14 +29,14 @@ class TOvCompBuffer : public TObject {
   // On success Dest is the block, DestSize the stream size and Crc the check word over the stream.
   // On failure (size 0 or less, no memory): false; with size 0 or less the outputs are untouched,
   // otherwise Dest is null and nothing stays allocated.
-  bool EncodeBuffer(const void* Source, std::int32_t SourceSize, void*& Dest, std::int32_t& DestSize,
-                    Word& Crc);
+  bool EncodeBuffer(const void* Source, std::int32_t SourceSize, void*& Dest,
+                    std::int32_t& DestSize, Word& Crc);
   // Checks Crc over SourceSize bytes at Source, then expands them into a new global-heap block of
-  // DecodeSize bytes (released by the caller with GlobalFree). Refused (false, Dest untouched, nothing
-  // allocated): a check word mismatch, a size of 0 or less. Refused after allocation (false, Dest
-  // null, nothing left allocated): no memory, or a stream that is not exactly a Corvel stream of
-  // DecodeSize bytes in SourceSize bytes. Never reads outside the source or writes outside the
-  // new block.
+  // DecodeSize bytes (released by the caller with GlobalFree). Refused (false, Dest untouched,
+  // nothing allocated): a check word mismatch, a size of 0 or less. Refused after allocation
+  // (false, Dest null, nothing left allocated): no memory, or a stream that is not exactly a Corvel
+  // stream of DecodeSize bytes in SourceSize bytes. Never reads outside the source or writes
+  // outside the new block.
   bool DecodeBuffer(const void* Source, std::int32_t SourceSize, std::int32_t DecodeSize, Word Crc,
                     void*& Dest);
 

@@ -18,18 +18,18 @@ constexpr std::int32_t kSlice = kCorvelSliceSize;
 constexpr std::int32_t kHistory = kCorvelHistory;
 constexpr std::int32_t kGroupItems = 32;
 constexpr DWord kFirstFlag = 0x80000000u;
-constexpr std::uint64_t kStopBit = std::uint64_t{1} << 31;     // below a group's 32 flag bits
-constexpr std::uint64_t kGroupDone = std::uint64_t{1} << 63;   // the stop bit alone, at the top
+constexpr std::uint64_t kStopBit = std::uint64_t{1} << 31;    // below a group's 32 flag bits
+constexpr std::uint64_t kGroupDone = std::uint64_t{1} << 63;  // the stop bit alone, at the top
 constexpr std::int32_t kFlagBytes = 4;
-constexpr std::int32_t kInputMargin = 256;     // the decoder asks for input this far from the end
-constexpr std::ptrdiff_t kLiteralStep = 32;    // literals are copied 32 at a time
-constexpr std::ptrdiff_t kMatchStep = 16;      // matches are copied 16 bytes a step
-constexpr std::ptrdiff_t kMaxMatchBytes = 4;   // token, two length bytes, a distance byte
+constexpr std::int32_t kInputMargin = 256;    // the decoder asks for input this far from the end
+constexpr std::ptrdiff_t kLiteralStep = 32;   // literals are copied 32 at a time
+constexpr std::ptrdiff_t kMatchStep = 16;     // matches are copied 16 bytes a step
+constexpr std::ptrdiff_t kMaxMatchBytes = 4;  // token, two length bytes, a distance byte
 // A flag word, a run of up to 32 literals and the match after it.
 constexpr std::ptrdiff_t kQuickInput = kFlagBytes + kLiteralStep + kMaxMatchBytes;
-constexpr std::int32_t kShortLengths = 14;     // L = 0..13: lengths 1..14 in the token
-constexpr std::int32_t kByteLengthMax = 255;   // L = 14: one length byte
-constexpr std::int32_t kNearDistances = 10;    // D = 0..9: distances 1..10 in the token
+constexpr std::int32_t kShortLengths = 14;    // L = 0..13: lengths 1..14 in the token
+constexpr std::int32_t kByteLengthMax = 255;  // L = 14: one length byte
+constexpr std::int32_t kNearDistances = 10;   // D = 0..9: distances 1..10 in the token
 constexpr int kLengthByteCode = 14;
 constexpr int kLengthWordCode = 15;
 constexpr int kFarDistanceCode = 10;
@@ -37,7 +37,9 @@ constexpr std::int64_t kMaxStream = INT32_MAX;
 
 // The largest stream the encoder writes for Size input bytes: every item at most as long as its
 // input bytes, plus a flag word per 32 items.
-std::int64_t WorstStream(std::int64_t Size) { return Size + kFlagBytes * ((Size + kGroupItems - 1) / kGroupItems); }
+std::int64_t WorstStream(std::int64_t Size) {
+  return Size + kFlagBytes * ((Size + kGroupItems - 1) / kGroupItems);
+}
 
 void StoreFlagWord(Byte* At, DWord Flags) {
   At[0] = static_cast<Byte>(Flags);
@@ -47,8 +49,8 @@ void StoreFlagWord(Byte* At, DWord Flags) {
 }
 
 DWord ReadFlagWord(const Byte* At) {
-  return static_cast<DWord>(At[0]) | static_cast<DWord>(At[1]) << 8 | static_cast<DWord>(At[2]) << 16 |
-         static_cast<DWord>(At[3]) << 24;
+  return static_cast<DWord>(At[0]) | static_cast<DWord>(At[1]) << 8 |
+         static_cast<DWord>(At[2]) << 16 | static_cast<DWord>(At[3]) << 24;
 }
 
 // For a match at distance 1 to 7: the smallest whole number of periods that is 8 bytes or more.
@@ -56,7 +58,9 @@ constexpr std::ptrdiff_t kPeriodStep[8] = {0, 8, 8, 9, 8, 10, 12, 14};
 
 // Writes the token and extension bytes of a match at Out; returns the end.
 Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
-  int lengthCode = Length <= kShortLengths ? Length - 1 : Length <= kByteLengthMax ? kLengthByteCode : kLengthWordCode;
+  int lengthCode = Length <= kShortLengths    ? Length - 1
+                   : Length <= kByteLengthMax ? kLengthByteCode
+                                              : kLengthWordCode;
   int distanceCode = Distance <= kNearDistances ? Distance - 1 : kFarDistanceCode + Distance / 256;
   *Out++ = static_cast<Byte>(lengthCode << 4 | distanceCode);
   if (lengthCode == kLengthWordCode) {
@@ -86,8 +90,8 @@ Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
 // (up to 15 bytes past it are written and later written over); one that ends later is copied byte
 // by byte up to Last, or refused. False, with nothing written, on a distance of 0 or before First
 // or a length of 0 or past Last.
-[[gnu::always_inline]] inline bool ExpandMatch(const Byte*& In, Byte*& Dst, const Byte* First, const Byte* FastLast,
-                                               const Byte* Last) {
+[[gnu::always_inline]] inline bool ExpandMatch(const Byte*& In, Byte*& Dst, const Byte* First,
+                                               const Byte* FastLast, const Byte* Last) {
   const Byte* in = In;
   Byte* const dst = Dst;
   const unsigned token = *in++;
@@ -103,7 +107,8 @@ Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
   }
   if (distance > kNearDistances) distance = (distance - 1 - kFarDistanceCode) * 256 + *in++;
   // Distance 1 or more and within what was decoded (the unsigned form folds 0 into the range).
-  if (static_cast<std::size_t>(distance - 1) >= static_cast<std::size_t>(dst - First)) [[unlikely]] return false;
+  if (static_cast<std::size_t>(distance - 1) >= static_cast<std::size_t>(dst - First)) [[unlikely]]
+    return false;
   const Byte* const src = dst - distance;
   if (static_cast<std::size_t>(length - 1) < static_cast<std::size_t>(FastLast - dst)) [[likely]] {
     if (distance >= kMatchStep) [[likely]] {
@@ -143,20 +148,23 @@ Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
 // ends before FastLast. A token with a length byte or word goes to ExpandMatch, with every check;
 // a short one (1 to 14 bytes) needs only its distance checked against what was decoded, and is
 // copied without a loop.
-[[gnu::always_inline]] inline bool QuickMatch(const Byte*& In, Byte*& Dst, const Byte* First, const Byte* FastLast,
-                                              const Byte* Last) {
+[[gnu::always_inline]] inline bool QuickMatch(const Byte*& In, Byte*& Dst, const Byte* First,
+                                              const Byte* FastLast, const Byte* Last) {
   const Byte* in = In;
   Byte* const dst = Dst;
   const unsigned token = *in;
-  if ((token >> 4) >= kLengthByteCode) [[unlikely]] return ExpandMatch(In, Dst, First, FastLast, Last);
+  if ((token >> 4) >= kLengthByteCode) [[unlikely]]
+    return ExpandMatch(In, Dst, First, FastLast, Last);
   ++in;
   const std::ptrdiff_t length = (token >> 4) + 1;
   std::ptrdiff_t distance = (token & 0x0F) + 1;
   if (distance > kNearDistances) {
     distance = (distance - 1 - kFarDistanceCode) * 256 + *in++;
-    if (distance == 0) [[unlikely]] return false;
+    if (distance == 0) [[unlikely]]
+      return false;
   }
-  if (distance > dst - First) [[unlikely]] return false;
+  if (distance > dst - First) [[unlikely]]
+    return false;
   const Byte* const src = dst - distance;
   if (distance >= kMatchStep) [[likely]] {
     std::memcpy(dst, src, kMatchStep);
@@ -174,8 +182,7 @@ Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
   return true;
 }
 
-template <typename T>
-T* AllocBlock(std::int32_t Bytes) {
+template <typename T> T* AllocBlock(std::int32_t Bytes) {
   return static_cast<T*>(GlobalAlloc(GPTR, static_cast<std::size_t>(Bytes)));
 }
 
@@ -237,16 +244,20 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
 
   // Bring the next slice into the window.
   if (FSlicesLoaded < 2) {
-    std::int64_t remaining = static_cast<std::int64_t>(FTotal) - static_cast<std::int64_t>(kSlice) * FSlicesLoaded;
+    std::int64_t remaining =
+        static_cast<std::int64_t>(FTotal) - static_cast<std::int64_t>(kSlice) * FSlicesLoaded;
     std::int32_t count = static_cast<std::int32_t>(std::min<std::int64_t>(kSlice, remaining));
     if (!source) {
       FFailed = true;
       FFinished = true;
       return 0;
     }
-    std::memcpy(FWindow + kHistory + kSlice * FSlicesLoaded, source, static_cast<std::size_t>(count));
-    if (remaining > kSlice) ++FSlicesLoaded;
-    else FSlicesLoaded = 2;
+    std::memcpy(FWindow + kHistory + kSlice * FSlicesLoaded, source,
+                static_cast<std::size_t>(count));
+    if (remaining > kSlice)
+      ++FSlicesLoaded;
+    else
+      FSlicesLoaded = 2;
     if (FSlicesLoaded < 2) return 0;
   } else {
     std::memmove(FWindow, FWindow + kSlice, kCorvelWindowSize - kSlice);
@@ -257,7 +268,8 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
         FFinished = true;
         return 0;
       }
-      std::int32_t count = static_cast<std::int32_t>(std::min<std::int64_t>(kSlice, FTotal - ahead));
+      std::int32_t count =
+          static_cast<std::int32_t>(std::min<std::int64_t>(kSlice, FTotal - ahead));
       std::memcpy(FWindow + kHistory + kSlice, source, static_cast<std::size_t>(count));
     }
     FWindowBase += kSlice;
@@ -265,7 +277,8 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
 
   // Drop what the caller took last time; keep the open group.
   if (FCommitted > FOutBase) {
-    std::memmove(FOutput, FOutput + (FCommitted - FOutBase), static_cast<std::size_t>(FOutCount - FCommitted));
+    std::memmove(FOutput, FOutput + (FCommitted - FOutBase),
+                 static_cast<std::size_t>(FOutCount - FCommitted));
     FOutBase = FCommitted;
   }
 
@@ -300,7 +313,8 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
       ++pos;
     }
     mask >>= 1;
-    if (mask != 0 && pos < stop) [[likely]] continue;
+    if (mask != 0 && pos < stop) [[likely]]
+      continue;
 
     const bool done = pos >= total;
     if (done || mask == 0) {
@@ -328,8 +342,8 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
   return FCommitted - FOutBase;
 }
 
-void TCorvelEncode::NewSearch(const Byte* Current, std::int32_t Position, std::int32_t Size, Word& Length,
-                              Word& Distance) const {
+void TCorvelEncode::NewSearch(const Byte* Current, std::int32_t Position, std::int32_t Size,
+                              Word& Length, Word& Distance) const {
   Length = 0;
   Distance = 0;
   std::int64_t left = static_cast<std::int64_t>(Size) - Position;
@@ -479,7 +493,8 @@ bool TCorvelDecode::DecodeItems() {
   // 16-byte steps (the decoded size, or 16 bytes before the window's end); one that ends later
   // is either copied byte by byte (up to the window's end and the decoded size) or refused.
   const Byte* const first = FProduced >= dst - window ? window : dst - FProduced;
-  const Byte* const fastLast = decodedLeft < windowEnd - kMatchStep - dst ? dst + decodedLeft : windowEnd - kMatchStep;
+  const Byte* const fastLast =
+      decodedLeft < windowEnd - kMatchStep - dst ? dst + decodedLeft : windowEnd - kMatchStep;
   const Byte* const last = decodedLeft < windowEnd - dst ? dst + decodedLeft : windowEnd;
   // The open group's flag word sits in the top half of flags, the next item's bit at the top,
   // with a stop bit below the group's last item: a run of literals is the count of leading zero
@@ -491,27 +506,28 @@ bool TCorvelDecode::DecodeItems() {
     // The bulk of the stream: far from the ends of the loaded input and of the output, only the
     // distance and length of each match need a check.
     while (in < inQuick && dst < dstQuick) [[likely]] {
-      if (flags == kGroupDone) {
-        flags = static_cast<std::uint64_t>(ReadFlagWord(in)) << 32 | kStopBit;
-        in += kFlagBytes;
+        if (flags == kGroupDone) {
+          flags = static_cast<std::uint64_t>(ReadFlagWord(in)) << 32 | kStopBit;
+          in += kFlagBytes;
+        }
+        // The run of literals before the next match, often none: taken without a branch, which
+        // the mix of literals and matches would often mispredict.
+        const std::ptrdiff_t run = __builtin_clzll(flags);  // 32 at most: the stop bit
+        std::memcpy(dst, in, kLiteralStep);  // the bytes past the run are written over later
+        dst += run;
+        in += run;
+        flags <<= run;
+        if (flags == kGroupDone) continue;
+        if (!QuickMatch(in, dst, first, fastLast, last)) [[unlikely]] {
+          ok = false;
+          break;
+        }
+        flags <<= 1;
       }
-      // The run of literals before the next match, often none: taken without a branch, which
-      // the mix of literals and matches would often mispredict.
-      const std::ptrdiff_t run = __builtin_clzll(flags);  // 32 at most: the stop bit
-      std::memcpy(dst, in, kLiteralStep);  // the bytes past the run are written over later
-      dst += run;
-      in += run;
-      flags <<= run;
-      if (flags == kGroupDone) continue;
-      if (!QuickMatch(in, dst, first, fastLast, last)) [[unlikely]] {
-        ok = false;
-        break;
-      }
-      flags <<= 1;
-    }
     if (!ok || dst >= dstStop || in > inAsk) break;
 
-    // Near the ends: one item (or a run of literals and the match after it) with every read checked.
+    // Near the ends: one item (or a run of literals and the match after it) with every read
+    // checked.
     if (flags == kGroupDone) {
       if (in >= inFast && inEnd - in < kFlagBytes) [[unlikely]] {
         ok = false;
@@ -548,7 +564,10 @@ bool TCorvelDecode::DecodeItems() {
         ok = false;
         break;
       }
-      std::ptrdiff_t need = 1 + ((*in >> 4) == kLengthWordCode ? 2 : (*in >> 4) == kLengthByteCode ? 1 : 0) +
+      std::ptrdiff_t need = 1 +
+                            ((*in >> 4) == kLengthWordCode   ? 2
+                             : (*in >> 4) == kLengthByteCode ? 1
+                                                             : 0) +
                             ((*in & 0x0F) >= kFarDistanceCode ? 1 : 0);
       if (inEnd - in < need) {
         ok = false;
@@ -562,8 +581,10 @@ bool TCorvelDecode::DecodeItems() {
     flags <<= 1;
     if (dst >= dstStop || in > inAsk) break;
   }
-  if (ok && dst - outStart >= decodedLeft + (FProduced - FOutBase)) FFinished = true;
-  else if (ok && in > inAsk) FNeedInput = true;
+  if (ok && dst - outStart >= decodedLeft + (FProduced - FOutBase))
+    FFinished = true;
+  else if (ok && in > inAsk)
+    FNeedInput = true;
   FConsumed += in - inStart;
   FProduced = FOutBase + (dst - outStart);
   FFlags = flags;

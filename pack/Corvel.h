@@ -18,13 +18,13 @@ namespace ovelta {
 // 0 a literal byte, 1 a match token with up to three extension bytes). Window 1535 bytes, matches
 // of 1 to 8192 bytes as the encoder writes them. The stream has no header, length or end marker:
 // the decoder is told the decoded size and the stored size. doc/corvel_format.md draws it.
-inline constexpr std::int32_t kCorvelSliceSize = 16384;     // input and stream slices
-inline constexpr std::int32_t kCorvelHistory = 1536;        // history kept ahead of each slice
-inline constexpr std::int32_t kCorvelMaxDistance = 1535;    // farthest match
-inline constexpr std::int32_t kCorvelMaxLength = 8192;      // longest match the encoder writes
-inline constexpr std::int32_t kCorvelWindowSize = 0x8600;   // 34304: history + two slices
-inline constexpr std::int32_t kCorvelOutputSize = 0x4A00;   // 18944: one call's output + open group
-inline constexpr std::int32_t kCorvelInputSize = 0x4100;    // 16640: one stream slice + 256 carried
+inline constexpr std::int32_t kCorvelSliceSize = 16384;    // input and stream slices
+inline constexpr std::int32_t kCorvelHistory = 1536;       // history kept ahead of each slice
+inline constexpr std::int32_t kCorvelMaxDistance = 1535;   // farthest match
+inline constexpr std::int32_t kCorvelMaxLength = 8192;     // longest match the encoder writes
+inline constexpr std::int32_t kCorvelWindowSize = 0x8600;  // 34304: history + two slices
+inline constexpr std::int32_t kCorvelOutputSize = 0x4A00;  // 18944: one call's output + open group
+inline constexpr std::int32_t kCorvelInputSize = 0x4100;   // 16640: one stream slice + 256 carried
 
 struct CorvelMatchFinder;  // the encoder's search state (hash chains), private to pack/
 
@@ -162,7 +162,8 @@ class TCorvelDecode : public TObject {
   std::uint64_t FFlags = 0;  // the open group's flag bits, next item first, and a stop bit
 };
 
-// ---- Whole streams --------------------------------------------------------------------------------
+// ---- Whole streams
+// --------------------------------------------------------------------------------
 
 // How a run of CorvelEncodeAll or CorvelDecodeAll ended.
 enum class TCorvelStatus : std::uint8_t {
@@ -213,8 +214,9 @@ TCorvelRun CorvelEncodeAll(TCorvelEncode& Encoder, const void* Data, std::int32_
 // may leave stream bytes unused: a caller that wants the stream to end exactly at StoredSize
 // compares Consumed with it. Never more than DecodedSize bytes reach Sink, and at most
 // StoredSize / 16384 + DecodedSize / 16384 + 8 calls are made.
-TCorvelRun CorvelDecodeAll(TCorvelDecode& Decoder, std::int32_t DecodedSize, std::int32_t StoredSize,
-                           const TCorvelSource& Source, const TCorvelSink& Sink);
+TCorvelRun CorvelDecodeAll(TCorvelDecode& Decoder, std::int32_t DecodedSize,
+                           std::int32_t StoredSize, const TCorvelSource& Source,
+                           const TCorvelSink& Sink);
 // The same over a stream in memory at Stream, which must hold StoredSize bytes; read in place.
 TCorvelRun CorvelDecodeAll(TCorvelDecode& Decoder, const void* Stream, std::int32_t DecodedSize,
                            std::int32_t StoredSize, const TCorvelSink& Sink);

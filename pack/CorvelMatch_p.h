@@ -75,7 +75,9 @@ struct CorvelMatchFinder {
     for (auto& h : Head3) h = kEmpty;
   }
 
-  static unsigned Hash3(std::uint32_t Bytes) { return ((Bytes & 0xFFFFFFu) * 0x9E3779B1u) >> (32 - kHash3Bits); }
+  static unsigned Hash3(std::uint32_t Bytes) {
+    return ((Bytes & 0xFFFFFFu) * 0x9E3779B1u) >> (32 - kHash3Bits);
+  }
 
   // Adds Count positions from Pos on, whose bytes start at Cur, with Avail input bytes from Pos to
   // the end. Reads Cur[0..Count+2]; the caller's buffer must hold them (bytes past the input are
@@ -95,11 +97,12 @@ struct CorvelMatchFinder {
 
   // The match for position Pos (bytes at Cur, every earlier position inserted, Pos itself not yet),
   // after which Pos is inserted as Insert(Cur, Pos, 1, Avail) would: the longest of at most
-  // min(Avail, 8192) bytes (Avail 1 or more) at a distance of 1 to min(Pos, 1535), the nearest among
-  // equals. A match of one byte is looked for at distances 1 to 10 only (farther, the encoder writes
-  // a literal anyway). Returns the length (0 for none) and sets Dist. Reads up to 4 bytes from Cur
-  // and up to 1535 bytes before it.
-  std::int32_t FindInsert(const Byte* Cur, std::int32_t Pos, std::int32_t Avail, std::int32_t& Dist) {
+  // min(Avail, 8192) bytes (Avail 1 or more) at a distance of 1 to min(Pos, 1535), the nearest
+  // among equals. A match of one byte is looked for at distances 1 to 10 only (farther, the encoder
+  // writes a literal anyway). Returns the length (0 for none) and sets Dist. Reads up to 4 bytes
+  // from Cur and up to 1535 bytes before it.
+  std::int32_t FindInsert(const Byte* Cur, std::int32_t Pos, std::int32_t Avail,
+                          std::int32_t& Dist) {
     const std::int32_t reach = Pos > kCorvelMaxDistance ? kCorvelMaxDistance : Pos;
     const std::int32_t lowest = Pos - reach;
     const std::int32_t Limit = Avail < kCorvelMaxLength ? Avail : kCorvelMaxLength;
@@ -126,8 +129,10 @@ struct CorvelMatchFinder {
       std::uint32_t probe = v & 0xFFFFFFu;
       std::uint32_t probeMask = 0xFFFFFFu;
       for (; q >= lowest; q = Prev3[q & (kRing - 1)]) {
-        if ((corvel::Load32(reinterpret_cast<const Byte*>(probeAt + q)) & probeMask) != probe) continue;
-        std::int32_t len = corvel::MatchLength(reinterpret_cast<const Byte*>(atPos + q), Cur, Limit);
+        if ((corvel::Load32(reinterpret_cast<const Byte*>(probeAt + q)) & probeMask) != probe)
+          continue;
+        std::int32_t len =
+            corvel::MatchLength(reinterpret_cast<const Byte*>(atPos + q), Cur, Limit);
         if (len > best) {
           best = len;
           bestDist = Pos - q;
@@ -149,8 +154,9 @@ struct CorvelMatchFinder {
 
   // With no match of three bytes or more: a match of two bytes (from the table entry Last, read
   // before Pos was inserted) or of one.
-  static std::int32_t FindShort(const Byte* Cur, std::int32_t Pos, std::int32_t reach, std::int32_t Limit,
-                                std::uint32_t key, std::uint16_t Last, std::int32_t& Dist) {
+  static std::int32_t FindShort(const Byte* Cur, std::int32_t Pos, std::int32_t reach,
+                                std::int32_t Limit, std::uint32_t key, std::uint16_t Last,
+                                std::int32_t& Dist) {
     if (Limit >= 2) {
       const std::int32_t d = static_cast<std::uint16_t>(Pos - Last);
       if (d >= 1 && d <= reach && (corvel::Load32(Cur - d) & 0xFFFFu) == key) {

@@ -16,8 +16,7 @@ constexpr std::int64_t kExtraCalls = 8;
 constexpr std::int32_t kMostDecoded = kCorvelWindowSize - kCorvelHistory;
 
 // A run that ends with Status, the codec closed.
-template <typename Codec>
-TCorvelRun Ended(Codec& Coder, TCorvelRun Run, TCorvelStatus Status) {
+template <typename Codec> TCorvelRun Ended(Codec& Coder, TCorvelRun Run, TCorvelStatus Status) {
   Coder.Close();
   Run.Status = Status;
   return Run;
@@ -62,8 +61,9 @@ TCorvelRun CorvelEncodeAll(TCorvelEncode& Encoder, const void* Data, std::int32_
       Encoder, Size, [bytes](std::int64_t Offset, std::int32_t) { return bytes + Offset; }, Sink);
 }
 
-TCorvelRun CorvelDecodeAll(TCorvelDecode& Decoder, std::int32_t DecodedSize, std::int32_t StoredSize,
-                           const TCorvelSource& Source, const TCorvelSink& Sink) {
+TCorvelRun CorvelDecodeAll(TCorvelDecode& Decoder, std::int32_t DecodedSize,
+                           std::int32_t StoredSize, const TCorvelSource& Source,
+                           const TCorvelSink& Sink) {
   TCorvelRun run;
   const Byte* output = Decoder.Open(DecodedSize, StoredSize);
   if (!output) return Ended(Decoder, run, TCorvelStatus::NotOpened);

@@ -1,7 +1,8 @@
-// TCrcCheck: the 16-bit reflected CRC of the library's check words. The byte-at-a-time table belongs
-// to each object; the portable fast update works sixteen bytes per step with sixteen derived tables,
-// and on x86-64 processors with carry-less multiplication (checked at run time) long inputs are
-// folded sixteen bytes per multiplication instead. All three give the same check words.
+// TCrcCheck: the 16-bit reflected CRC of the library's check words. The byte-at-a-time table
+// belongs to each object; the portable fast update works sixteen bytes per step with sixteen
+// derived tables, and on x86-64 processors with carry-less multiplication (checked at run time)
+// long inputs are folded sixteen bytes per multiplication instead. All three give the same check
+// words.
 #include "pack/Crc.h"
 
 #include <cstddef>
@@ -22,11 +23,14 @@ constexpr Word kConstant8003 = 0xC001;  // 0x8003 reflected
 constexpr int kSliceBytes = 16;
 constexpr std::size_t kPrefetchAhead = 1024;
 
-constexpr Word ConstantOf(TCrcType Type) { return Type == ctPoly8003 ? kConstant8003 : kConstant1021; }
+constexpr Word ConstantOf(TCrcType Type) {
+  return Type == ctPoly8003 ? kConstant8003 : kConstant1021;
+}
 
 constexpr Word TableEntry(Word Constant, unsigned Index) {
   Word r = static_cast<Word>(Index);
-  for (int bit = 0; bit < 8; ++bit) r = (r & 1) ? static_cast<Word>((r >> 1) ^ Constant) : static_cast<Word>(r >> 1);
+  for (int bit = 0; bit < 8; ++bit)
+    r = (r & 1) ? static_cast<Word>((r >> 1) ^ Constant) : static_cast<Word>(r >> 1);
   return r;
 }
 
@@ -54,9 +58,9 @@ constexpr SliceTables kSlices8003 = MakeSliceTables(kConstant8003);
 inline std::uint32_t SliceStep(const Word (*t)[256], std::uint32_t Running, const Byte* At) {
   std::uint32_t b0 = At[0] ^ (Running & 0xFF);
   std::uint32_t b1 = At[1] ^ (Running >> 8);
-  return t[15][b0] ^ t[14][b1] ^ t[13][At[2]] ^ t[12][At[3]] ^ t[11][At[4]] ^ t[10][At[5]] ^ t[9][At[6]] ^
-         t[8][At[7]] ^ t[7][At[8]] ^ t[6][At[9]] ^ t[5][At[10]] ^ t[4][At[11]] ^ t[3][At[12]] ^ t[2][At[13]] ^
-         t[1][At[14]] ^ t[0][At[15]];
+  return t[15][b0] ^ t[14][b1] ^ t[13][At[2]] ^ t[12][At[3]] ^ t[11][At[4]] ^ t[10][At[5]] ^
+         t[9][At[6]] ^ t[8][At[7]] ^ t[7][At[8]] ^ t[6][At[9]] ^ t[5][At[10]] ^ t[4][At[11]] ^
+         t[3][At[12]] ^ t[2][At[13]] ^ t[1][At[14]] ^ t[0][At[15]];
 }
 
 #ifdef OVELTA_CRC_CARRYLESS
@@ -66,8 +70,9 @@ inline std::uint32_t SliceStep(const Word (*t)[256], std::uint32_t Running, cons
 // the running word in is adding it to the first two bytes, and a block B followed by D more bits of
 // input counts as B * x^D; modulo the CRC polynomial P that is the sum, over its two 64-bit halves,
 // of half * (x^k mod P), a product of at most 80 bits that fits a block again. The product of two
-// reflected 64-bit numbers comes out one place up (x^1), so the constants are taken one power lower.
-// At the end one block is left whose CRC from 0, then the tail's, is the CRC of the whole input.
+// reflected 64-bit numbers comes out one place up (x^1), so the constants are taken one power
+// lower. At the end one block is left whose CRC from 0, then the tail's, is the CRC of the whole
+// input.
 
 // x^N modulo the polynomial x^16 + Normal (Normal in normal, unreflected form).
 constexpr std::uint32_t PowerModulo(unsigned N, std::uint32_t Normal) {
@@ -87,7 +92,7 @@ constexpr std::uint64_t Reflect64(std::uint32_t Poly) {
   return r;
 }
 
-constexpr int kLanes = 4;                            // blocks folded side by side
+constexpr int kLanes = 4;  // blocks folded side by side
 constexpr std::size_t kBlockBytes = 16;
 constexpr std::size_t kStrideBytes = kLanes * kBlockBytes;
 constexpr std::size_t kCarrylessMinimum = 2 * kStrideBytes;  // shorter inputs take the tables
@@ -111,7 +116,8 @@ struct FoldConstants {
 };
 
 constexpr FoldConstants MakeFoldConstants(std::uint32_t Normal) {
-  return {FoldBy(8 * kStrideBytes, Normal), FoldBy(128, Normal), FoldBy(256, Normal), FoldBy(384, Normal)};
+  return {FoldBy(8 * kStrideBytes, Normal), FoldBy(128, Normal), FoldBy(256, Normal),
+          FoldBy(384, Normal)};
 }
 
 constexpr std::uint32_t kNormal1021 = 0x1021;
@@ -129,8 +135,10 @@ constexpr FoldConstants kFold8003 = MakeFoldConstants(kNormal8003);
 }
 
 // The CRC of Length (at least kCarrylessMinimum) bytes at P from the running word Crc.
-[[gnu::target("sse2,pclmul")]] std::uint32_t CarrylessUpdate(const FoldConstants& C, const Word (*t)[256],
-                                                              std::uint32_t Crc, const Byte* P, std::size_t Length) {
+[[gnu::target("sse2,pclmul")]] std::uint32_t CarrylessUpdate(const FoldConstants& C,
+                                                             const Word (*t)[256],
+                                                             std::uint32_t Crc, const Byte* P,
+                                                             std::size_t Length) {
   __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
   __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + 16));
   __m128i x2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + 32));
@@ -198,16 +206,17 @@ bool TCrcCheck::CarrylessAvailable() {
 Word TCrcCheck::UpDateCrcBytewise(Word Crc, const void* Data, std::int32_t Length) const {
   if (Length <= 0) return Crc;
   const auto* p = static_cast<const Byte*>(Data);
-  for (std::int32_t i = 0; i < Length; ++i) Crc = static_cast<Word>(FCrcTable[(Crc ^ p[i]) & 0xFF] ^ (Crc >> 8));
+  for (std::int32_t i = 0; i < Length; ++i)
+    Crc = static_cast<Word>(FCrcTable[(Crc ^ p[i]) & 0xFF] ^ (Crc >> 8));
   return Crc;
 }
 
 Word TCrcCheck::UpDateCrc(Word Crc, const void* Data, std::int32_t Length) const {
 #ifdef OVELTA_CRC_CARRYLESS
   if (Length >= static_cast<std::int32_t>(kCarrylessMinimum) && HasCarryless())
-    return static_cast<Word>(CarrylessUpdate(FSliceTables == kSlices8003.Tables ? kFold8003 : kFold1021,
-                                             FSliceTables, Crc, static_cast<const Byte*>(Data),
-                                             static_cast<std::size_t>(Length)));
+    return static_cast<Word>(
+        CarrylessUpdate(FSliceTables == kSlices8003.Tables ? kFold8003 : kFold1021, FSliceTables,
+                        Crc, static_cast<const Byte*>(Data), static_cast<std::size_t>(Length)));
 #endif
   return UpDateCrcTables(Crc, Data, Length);
 }

@@ -77,7 +77,8 @@ struct TOvFileTable2 {
 // A version-3 directory entry (48 bytes), in the file and in memory. An entry whose first name
 // byte is 0 is deleted.
 struct TOvFileTable3 {
-  char FileName[kPackBaseNameBytes];  // base name: up to the first ".", zero-padded, maybe unterminated
+  char FileName[kPackBaseNameBytes];  // base name: up to the first ".", zero-padded, maybe
+                                      // unterminated
   char FileExt[kPackExtensionBytes];  // extension: after the first ".", zero-padded
   std::int32_t Offset;                // from the start of the data area (file offset - 16)
   std::int32_t Size;                  // uncompressed size
@@ -111,7 +112,8 @@ struct OvFILE {
 // When the check words are verified: never, the whole pack on load, or each member on open.
 enum TCrcMode : Byte { cmNon = 0, cmPackAll = 1, cmEachFile = 2 };
 
-// ---- Failure reasons ------------------------------------------------------------------------------
+// ---- Failure reasons
+// ------------------------------------------------------------------------------
 
 // Why a call of TOvPack failed.
 enum class TPackReason : std::uint8_t {
@@ -133,8 +135,8 @@ enum class TPackReason : std::uint8_t {
   TooLarge,           // the data area would pass kPackMaxDataSize
   NoTempFile,         // every temporary file name is taken
   OutOfMemory,
-  ReadFailed,         // a read came short or failed
-  WriteFailed,        // a write came short or failed
+  ReadFailed,   // a read came short or failed
+  WriteFailed,  // a write came short or failed
 };
 
 // A reason and the system's error number behind it (errno; 0 when the system gave none).

@@ -22,7 +22,8 @@ namespace {
 // The system's error behind a stream's exception: the one it carries, else errno as the failing
 // call left it (callers clear errno first), 0 for exceptions of no system call.
 int SystemErrorOf(const std::exception& Raised) {
-  if (const auto* stream = dynamic_cast<const EStreamError*>(&Raised); stream && stream->SystemError() != 0)
+  if (const auto* stream = dynamic_cast<const EStreamError*>(&Raised);
+      stream && stream->SystemError() != 0)
     return stream->SystemError();
   return dynamic_cast<const EStreamError*>(&Raised) ? errno : 0;
 }
@@ -68,7 +69,8 @@ int TOvPack::CheckFileName(const AnsiString& Name) const {
   if (!FPackOpen || Name.size() >= static_cast<std::size_t>(kPackNameBufferBytes)) return -1;
   const AnsiString wanted = pack_names::UpperName(Name);
   for (std::size_t i = 0; i < FTable.size(); ++i)
-    if (pack_names::UpperName(pack_names::EntryName(FTable[i])) == wanted) return static_cast<int>(i);
+    if (pack_names::UpperName(pack_names::EntryName(FTable[i])) == wanted)
+      return static_cast<int>(i);
   return -1;
 }
 
@@ -77,7 +79,8 @@ int TOvPack::CheckFileName(const AnsiString& Name) const {
 int TOvPack::FindStoredName(const AnsiString& Name) const {
   const AnsiString wanted = pack_names::UpperName(pack_names::StoredName(Name));
   for (std::size_t i = 0; i < FTable.size(); ++i)
-    if (pack_names::UpperName(pack_names::EntryName(FTable[i])) == wanted) return static_cast<int>(i);
+    if (pack_names::UpperName(pack_names::EntryName(FTable[i])) == wanted)
+      return static_cast<int>(i);
   return -1;
 }
 
@@ -107,23 +110,40 @@ bool TOvPack::MakeTempFile(AnsiString& FileName) {
 
 const char* PackReasonText(TPackReason Reason) {
   switch (Reason) {
-    case TPackReason::None: return "no error";
-    case TPackReason::NotOpen: return "no pack is open";
-    case TPackReason::ReadOnly: return "the pack is open read-only";
-    case TPackReason::InvalidArgument: return "invalid argument";
-    case TPackReason::CannotOpen: return "cannot open the file";
-    case TPackReason::NotAPack: return "not a pack";
-    case TPackReason::DamagedDirectory: return "damaged pack: its header or directory does not fit the file";
-    case TPackReason::CheckWordMismatch: return "check word mismatch";
-    case TPackReason::DamagedMember: return "damaged member: its entry or stream is invalid";
-    case TPackReason::BadName: return "the name cannot be a member name";
-    case TPackReason::NameTaken: return "the member name is already taken";
-    case TPackReason::NoSuchMember: return "no such member";
-    case TPackReason::TooLarge: return "too large: a pack's data stays under 2 GiB";
-    case TPackReason::NoTempFile: return "no temporary file could be made";
-    case TPackReason::OutOfMemory: return "out of memory";
-    case TPackReason::ReadFailed: return "read failure";
-    case TPackReason::WriteFailed: return "write failure";
+    case TPackReason::None:
+      return "no error";
+    case TPackReason::NotOpen:
+      return "no pack is open";
+    case TPackReason::ReadOnly:
+      return "the pack is open read-only";
+    case TPackReason::InvalidArgument:
+      return "invalid argument";
+    case TPackReason::CannotOpen:
+      return "cannot open the file";
+    case TPackReason::NotAPack:
+      return "not a pack";
+    case TPackReason::DamagedDirectory:
+      return "damaged pack: its header or directory does not fit the file";
+    case TPackReason::CheckWordMismatch:
+      return "check word mismatch";
+    case TPackReason::DamagedMember:
+      return "damaged member: its entry or stream is invalid";
+    case TPackReason::BadName:
+      return "the name cannot be a member name";
+    case TPackReason::NameTaken:
+      return "the member name is already taken";
+    case TPackReason::NoSuchMember:
+      return "no such member";
+    case TPackReason::TooLarge:
+      return "too large: a pack's data stays under 2 GiB";
+    case TPackReason::NoTempFile:
+      return "no temporary file could be made";
+    case TPackReason::OutOfMemory:
+      return "out of memory";
+    case TPackReason::ReadFailed:
+      return "read failure";
+    case TPackReason::WriteFailed:
+      return "write failure";
   }
   return "unknown reason";
 }

@@ -34,10 +34,17 @@ bool TOvPack::Ovfseek(OvFILE* Handle, std::int32_t Offset, std::int32_t Origin) 
   const std::int64_t length = Readable(Handle);
   std::int64_t position = Handle->Pos;
   switch (Origin) {
-    case 0: position = Offset; break;
-    case 1: position += Offset; break;
-    case 2: position = length + Offset; break;
-    default: break;
+    case 0:
+      position = Offset;
+      break;
+    case 1:
+      position += Offset;
+      break;
+    case 2:
+      position = length + Offset;
+      break;
+    default:
+      break;
   }
   Handle->Pos = static_cast<std::int32_t>(std::clamp<std::int64_t>(position, 0, length));
   return true;

@@ -73,8 +73,10 @@ bool TOvPack::OpenPack(const AnsiString& Path) {
 }
 
 void TOvPack::ClosePack() {
-  if (FPackOpen) EndPack();
-  else Succeed();
+  if (FPackOpen)
+    EndPack();
+  else
+    Succeed();
 }
 
 // Reads Count entries of EntrySize bytes from the stream's position and converts them to
@@ -130,10 +132,17 @@ bool TOvPack::LoadMain() {
 
   std::int32_t entrySize = 0;
   switch (header.Version) {
-    case kPackVersion1: entrySize = sizeof(TOvFileTable1); break;
-    case kPackVersion2: entrySize = sizeof(TOvFileTable2); break;
-    case kPackVersion3: entrySize = sizeof(TOvFileTable3); break;
-    default: return Fail(TPackReason::NotAPack);
+    case kPackVersion1:
+      entrySize = sizeof(TOvFileTable1);
+      break;
+    case kPackVersion2:
+      entrySize = sizeof(TOvFileTable2);
+      break;
+    case kPackVersion3:
+      entrySize = sizeof(TOvFileTable3);
+      break;
+    default:
+      return Fail(TPackReason::NotAPack);
   }
   // The data area and the directory must lie within the file before anything is allocated.
   std::int64_t fileSize = 0;
@@ -142,13 +151,15 @@ bool TOvPack::LoadMain() {
     fileSize = FPack->Size();
   } catch (const std::exception& e) {
     const auto* stream = dynamic_cast<const EStreamError*>(&e);
-    return Fail(TPackReason::ReadFailed, stream && stream->SystemError() != 0 ? stream->SystemError() : errno);
+    return Fail(TPackReason::ReadFailed,
+                stream && stream->SystemError() != 0 ? stream->SystemError() : errno);
   }
   // A header that does not fit its file is damage when it is marked as a pack's, and otherwise
   // most likely not a pack at all.
   const bool marked = std::memcmp(header.Magic, kPackMagic, sizeof header.Magic) == 0;
   const TPackReason misfit = marked ? TPackReason::DamagedDirectory : TPackReason::NotAPack;
-  if (header.DataSize < 0 || header.DataSize > kPackMaxDataSize || header.Count < 0) return Fail(misfit);
+  if (header.DataSize < 0 || header.DataSize > kPackMaxDataSize || header.Count < 0)
+    return Fail(misfit);
   const std::int64_t directory = std::int64_t{kPackHeaderSize} + header.DataSize;
   const std::int64_t end = directory + std::int64_t{entrySize} * header.Count;
   if (end > fileSize) return Fail(misfit);
@@ -169,9 +180,12 @@ bool TOvPack::LoadMain() {
     Word stored = 0;
     // CheckSum gives its own reason; a check word the file ends before is missing.
     TPackError failure;
-    if (!CheckSum(end, crc)) failure = FLastError;
-    else if (!PackRead(&stored, sizeof stored)) failure = ShortRead(TPackReason::CheckWordMismatch);
-    else if (stored != crc) failure = {TPackReason::CheckWordMismatch, 0};
+    if (!CheckSum(end, crc))
+      failure = FLastError;
+    else if (!PackRead(&stored, sizeof stored))
+      failure = ShortRead(TPackReason::CheckWordMismatch);
+    else if (stored != crc)
+      failure = {TPackReason::CheckWordMismatch, 0};
     if (failure) {
       FTable.clear();
       FTable.shrink_to_fit();
@@ -196,7 +210,8 @@ bool TOvPack::EntryIsSound(const TOvFileTable3& Entry) const {
   if (Entry.Offset < 0 || Entry.Size < 0 || Entry.CompSize < 0) return false;
   if (std::int64_t{Entry.Offset} + Entry.CompSize > FHeader.DataSize) return false;
   if (Entry.Comp == 0) return Entry.Size == Entry.CompSize;
-  return Entry.Size == 0 || (Entry.CompSize > 0 && Entry.Size <= LargestDecodedSize(Entry.CompSize));
+  return Entry.Size == 0 ||
+         (Entry.CompSize > 0 && Entry.Size <= LargestDecodedSize(Entry.CompSize));
 }
 
 OvFILE* TOvPack::OvfopenComp(const AnsiString& Name, bool Decode) {
@@ -223,8 +238,9 @@ OvFILE* TOvPack::OvfopenComp(const AnsiString& Name, bool Decode) {
     Fail(TPackReason::OutOfMemory);
     return nullptr;
   }
-  auto* handle = new (block.Get()) OvFILE{index, entry.Offset + kPackHeaderSize, entry.Size,
-                                          entry.CompSize, entry.Comp != 0, nullptr, 0};
+  auto* handle = new (block.Get()) OvFILE{
+      index, entry.Offset + kPackHeaderSize, entry.Size, entry.CompSize, entry.Comp != 0, nullptr,
+      0};
 
   if (FCrcMode == cmEachFile && entry.CrcFlag != 0) {
     GlobalBlock buffer(GlobalAlloc(GMEM_FIXED, kPackCopyBlock));
@@ -242,7 +258,8 @@ OvFILE* TOvPack::OvfopenComp(const AnsiString& Name, bool Decode) {
     }
     if (!readAll || crc != entry.Crc) {
       // Stored bytes the file ends before fail the check as much as changed ones.
-      Fail(readAll ? TPackError{TPackReason::CheckWordMismatch, 0} : ShortRead(TPackReason::CheckWordMismatch));
+      Fail(readAll ? TPackError{TPackReason::CheckWordMismatch, 0}
+                   : ShortRead(TPackReason::CheckWordMismatch));
       ShowDamagedPack();
       return nullptr;
     }
@@ -259,7 +276,8 @@ OvFILE* TOvPack::OvfopenComp(const AnsiString& Name, bool Decode) {
       return nullptr;
     }
     // FileDecode gives its own reason.
-    if (handle->Size > 0 && !FileDecode(memory.Get(), FPack, handle->Size, handle->CompSize)) return nullptr;
+    if (handle->Size > 0 && !FileDecode(memory.Get(), FPack, handle->Size, handle->CompSize))
+      return nullptr;
     handle->Memory = memory.Release();
   }
   Succeed();
@@ -288,10 +306,14 @@ bool TOvPack::FileDecode(void* Dest, TStream* Source, std::int32_t Size, std::in
         return true;
       });
   switch (run.Status) {
-    case TCorvelStatus::NotOpened: return Fail(TPackReason::OutOfMemory);  // the sizes are valid
-    case TCorvelStatus::SourceFailed: return Fail(ShortRead(TPackReason::ReadFailed));
-    case TCorvelStatus::Ok: break;
-    default: return Fail(TPackReason::DamagedMember);
+    case TCorvelStatus::NotOpened:
+      return Fail(TPackReason::OutOfMemory);  // the sizes are valid
+    case TCorvelStatus::SourceFailed:
+      return Fail(ShortRead(TPackReason::ReadFailed));
+    case TCorvelStatus::Ok:
+      break;
+    default:
+      return Fail(TPackReason::DamagedMember);
   }
   // The stored size is exactly the stream: bytes left over mean the entry does not describe it.
   return run.Consumed == StoredSize || Fail(TPackReason::DamagedMember);

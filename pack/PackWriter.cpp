@@ -21,7 +21,9 @@ namespace {
 // Directory entries written per call when the directory is written back.
 constexpr std::size_t kEntriesPerWrite = 4096;
 
-std::int64_t RoundUp(std::int64_t Size) { return (Size + kPackAlign - 1) / kPackAlign * kPackAlign; }
+std::int64_t RoundUp(std::int64_t Size) {
+  return (Size + kPackAlign - 1) / kPackAlign * kPackAlign;
+}
 
 // AddFile's failures, shown through the exception display.
 AnsiString InvalidNameText(const AnsiString& Name) {
@@ -90,7 +92,7 @@ TOvPack::TCopyResult TOvPack::CopyBlocks(TStream* Dest, TStream* Source, TOvPack
     bool readOk = false;
     if (SourcePack) {
       readOk = SourcePack->Ovfread(bytes, 1, static_cast<unsigned>(piece), Handle) ==
-                static_cast<unsigned>(piece);
+               static_cast<unsigned>(piece);
     } else {
       std::int32_t moved = 0;
       readOk = StreamRead(Source, bytes, piece, moved);
@@ -108,10 +110,14 @@ TOvPack::TCopyResult TOvPack::CopyBlocks(TStream* Dest, TStream* Source, TOvPack
 // The reason for a copy that did not end Ok; Source is the pack read from, or null.
 TPackError TOvPack::CopyFailure(TCopyResult Result, const TOvPack* Source) const {
   switch (Result) {
-    case TCopyResult::NoMemory: return {TPackReason::OutOfMemory, 0};
-    case TCopyResult::ReadFailed: return {TPackReason::ReadFailed, (Source ? Source : this)->FStreamError};
-    case TCopyResult::WriteFailed: return {TPackReason::WriteFailed, FStreamError};
-    case TCopyResult::Ok: break;
+    case TCopyResult::NoMemory:
+      return {TPackReason::OutOfMemory, 0};
+    case TCopyResult::ReadFailed:
+      return {TPackReason::ReadFailed, (Source ? Source : this)->FStreamError};
+    case TCopyResult::WriteFailed:
+      return {TPackReason::WriteFailed, FStreamError};
+    case TCopyResult::Ok:
+      break;
   }
   return {};
 }
@@ -160,10 +166,17 @@ std::int32_t TOvPack::FileEncode(TStream* Dest, TStream* Source, std::int32_t Co
         return StreamWrite(Dest, Data, Ready, moved);
       });
   switch (run.Status) {
-    case TCorvelStatus::Ok: return static_cast<std::int32_t>(run.Produced);
-    case TCorvelStatus::SourceFailed: Fail(TPackReason::ReadFailed, FStreamError); break;
-    case TCorvelStatus::SinkFailed: Fail(TPackReason::WriteFailed, FStreamError); break;
-    default: Fail(TPackReason::OutOfMemory); break;  // the encoder could not be opened
+    case TCorvelStatus::Ok:
+      return static_cast<std::int32_t>(run.Produced);
+    case TCorvelStatus::SourceFailed:
+      Fail(TPackReason::ReadFailed, FStreamError);
+      break;
+    case TCorvelStatus::SinkFailed:
+      Fail(TPackReason::WriteFailed, FStreamError);
+      break;
+    default:
+      Fail(TPackReason::OutOfMemory);
+      break;  // the encoder could not be opened
   }
   return 0;
 }
@@ -186,7 +199,8 @@ bool TOvPack::CheckSum(std::int64_t Length, Word& Crc) {
   ReportProgress(0, Length);
   std::int64_t done = 0;
   while (done < Length) {
-    const auto piece = static_cast<std::int32_t>(std::min<std::int64_t>(kPackCheckBlock, Length - done));
+    const auto piece =
+        static_cast<std::int32_t>(std::min<std::int64_t>(kPackCheckBlock, Length - done));
     ReportProgress(done + piece, Length);
     if (!PackRead(buffer.Get(), piece)) return Fail(ShortRead(TPackReason::ReadFailed));
     Crc = FCrc->UpDateCrc(Crc, buffer.Get(), piece);
@@ -287,10 +301,13 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
         throw EAddFailed(CannotWriteText(FPackName), TPackReason::WriteFailed, FStreamError);
       TStream* from = compressed ? static_cast<TStream*>(temp.get()) : source.get();
       switch (CopyBlocks(FPack, from, nullptr, nullptr, stored, entry.Crc)) {
-        case TCopyResult::Ok: break;
-        case TCopyResult::NoMemory: throw EAddFailed(NoMemoryText(), TPackReason::OutOfMemory);
+        case TCopyResult::Ok:
+          break;
+        case TCopyResult::NoMemory:
+          throw EAddFailed(NoMemoryText(), TPackReason::OutOfMemory);
         case TCopyResult::ReadFailed:
-          throw EAddFailed(CannotReadText(compressed ? tempName : Path), TPackReason::ReadFailed, FStreamError);
+          throw EAddFailed(CannotReadText(compressed ? tempName : Path), TPackReason::ReadFailed,
+                           FStreamError);
         case TCopyResult::WriteFailed:
           throw EAddFailed(CannotWriteText(FPackName), TPackReason::WriteFailed, FStreamError);
       }
@@ -321,7 +338,8 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
 bool TOvPack::AddPack(const AnsiString& Name, TOvPack* Source, const AnsiString& SourceName) {
   if (!Writable()) return Fail(FPackOpen ? TPackReason::ReadOnly : TPackReason::NotOpen);
   if (!Source || Source == this) return Fail(TPackReason::InvalidArgument);
-  if (const TPackReason problem = NameProblem(Name); problem != TPackReason::None) return Fail(problem);
+  if (const TPackReason problem = NameProblem(Name); problem != TPackReason::None)
+    return Fail(problem);
   OvFILE* handle = Source->OvfopenComp(SourceName, false);
   if (!handle) return Fail(Source->LastError());
   struct Closer {
@@ -339,7 +357,8 @@ bool TOvPack::AddPack(const AnsiString& Name, TOvPack* Source, const AnsiString&
   entry.Comp = from.Comp;
   entry.Time = from.Time;
   entry.CrcFlag = 1;
-  if (RoundUp(entry.CompSize) > kPackMaxDataSize - FHeader.DataSize) return Fail(TPackReason::TooLarge);
+  if (RoundUp(entry.CompSize) > kPackMaxDataSize - FHeader.DataSize)
+    return Fail(TPackReason::TooLarge);
 
   FModified = true;
   if (!PackSeek(std::int64_t{kPackHeaderSize} + FHeader.DataSize))
@@ -397,7 +416,8 @@ bool TOvPack::EndPack() {
   if (FModified && ok) {
     Word crc = 0;
     // CheckSum gives its own reason.
-    ok = CheckSum(end, crc) && (PackWrite(&crc, sizeof crc) || Fail(TPackReason::WriteFailed, FStreamError));
+    ok = CheckSum(end, crc) &&
+         (PackWrite(&crc, sizeof crc) || Fail(TPackReason::WriteFailed, FStreamError));
   }
   ReleaseStream();
   return ok;

@@ -62,9 +62,11 @@ const char kUsage[] =
     "  --version   show the version\n"
     "\n"
     "A member is named after its file without the directory, or NAME when FILE=NAME is given\n"
-    "(split at the last '='; FILE= keeps the file's own name). Names are UTF-8 outside the pack and\n"
+    "(split at the last '='; FILE= keeps the file's own name). Names are UTF-8 outside the pack "
+    "and\n"
     "Shift-JIS inside it, whatever the locale: at most 25 bytes in Shift-JIS, no control\n"
-    "characters, '/' or '\\', not starting with a dot. The pack keeps 21 bytes before the first dot\n"
+    "characters, '/' or '\\', not starting with a dot. The pack keeps 21 bytes before the first "
+    "dot\n"
     "and 3 after it: a file's longer name is cut (and said so); a NAME given must fit as it is.\n"
     "Names are compared without regard to the case of ASCII letters.\n"
     "\n"
@@ -94,7 +96,9 @@ std::string Printable(const std::string& Text) { return Escaped(Text, true); }
 
 void Error(const std::string& Text) { std::fprintf(stderr, "ovpack: %s\n", Text.c_str()); }
 // "PATH: TEXT", the path as given.
-void Error(const std::string& Path, const std::string& Text) { Error(Printable(Path) + ": " + Text); }
+void Error(const std::string& Path, const std::string& Text) {
+  Error(Printable(Path) + ": " + Text);
+}
 std::string SystemReason(int Error) { return Error != 0 ? std::strerror(Error) : "unknown reason"; }
 
 // ---- names --------------------------------------------------------------------------------------
@@ -194,29 +198,40 @@ std::string WhyNotOpened(const TPackError& Failure) {
     case TPackReason::CannotOpen:
       if (Failure.SystemError == EWOULDBLOCK) return "in use by another program";
       return "cannot open: " + SystemReason(Failure.SystemError);
-    case TPackReason::NotAPack: return "not a pack";
-    default: return Failure.Text();
+    case TPackReason::NotAPack:
+      return "not a pack";
+    default:
+      return Failure.Text();
   }
 }
 
 // Why AddFile refused a file.
 std::string WhyNotAdded(const TPackError& Failure) {
   switch (Failure.Reason) {
-    case TPackReason::NoTempFile: return "no temporary file could be made";
-    case TPackReason::BadName: return "the library refused the name";
-    case TPackReason::CannotOpen: return "a file could not be opened" + SystemSuffix(Failure);
-    case TPackReason::ReadFailed: return "the file could not be read" + SystemSuffix(Failure);
-    case TPackReason::WriteFailed: return "the pack could not be written" + SystemSuffix(Failure);
-    default: return Failure.Text();
+    case TPackReason::NoTempFile:
+      return "no temporary file could be made";
+    case TPackReason::BadName:
+      return "the library refused the name";
+    case TPackReason::CannotOpen:
+      return "a file could not be opened" + SystemSuffix(Failure);
+    case TPackReason::ReadFailed:
+      return "the file could not be read" + SystemSuffix(Failure);
+    case TPackReason::WriteFailed:
+      return "the pack could not be written" + SystemSuffix(Failure);
+    default:
+      return Failure.Text();
   }
 }
 
 // Why a member did not open.
 std::string WhyMemberNotOpened(const TPackError& Failure) {
   switch (Failure.Reason) {
-    case TPackReason::CheckWordMismatch: return "check word mismatch";
-    case TPackReason::DamagedMember: return "entry or stream invalid";
-    default: return Failure.Text();
+    case TPackReason::CheckWordMismatch:
+      return "check word mismatch";
+    case TPackReason::DamagedMember:
+      return "entry or stream invalid";
+    default:
+      return Failure.Text();
   }
 }
 
@@ -418,7 +433,8 @@ bool WriteAll(int Fd, const char* Data, std::size_t Count) {
   return true;
 }
 
-// ---- opening packs --------------------------------------------------------------------------------
+// ---- opening packs
+// --------------------------------------------------------------------------------
 
 // Loads the pack File (Shown as given) into Pack; on failure says why and returns false.
 bool OpenPack(TOvPack& Pack, const std::string& Shown, const std::string& File, bool Writable,
@@ -443,13 +459,15 @@ bool OpenPack(TOvPack& Pack, const std::string& Shown, const std::string& File, 
 // ---- files to add -------------------------------------------------------------------------------
 
 struct Source {
-  std::string File;    // as given
-  std::string Path;    // absolute (the run changes directory)
-  AnsiString Member;   // the name it is stored under
+  std::string File;   // as given
+  std::string Path;   // absolute (the run changes directory)
+  AnsiString Member;  // the name it is stored under
   std::int64_t Size = 0;
 };
 
-std::int64_t RoundUp(std::int64_t Size) { return (Size + kPackAlign - 1) / kPackAlign * kPackAlign; }
+std::int64_t RoundUp(std::int64_t Size) {
+  return (Size + kPackAlign - 1) / kPackAlign * kPackAlign;
+}
 
 // The bytes Pack's data area takes: the end of its furthest member, deleted ones included.
 std::int64_t DataSize(const TOvPack& Pack) {
@@ -464,7 +482,8 @@ std::int64_t DataSize(const TOvPack& Pack) {
 // each bad one on its own line (Bad counts them); returns the good ones. Existing is the pack
 // being added to (PackShown as given, its file's status PackInfo), or null.
 std::vector<Source> CheckSources(const std::vector<std::string>& Args, const TOvPack* Existing,
-                                 const std::string& PackShown, const struct stat* PackInfo, int& Bad) {
+                                 const std::string& PackShown, const struct stat* PackInfo,
+                                 int& Bad) {
   std::vector<Source> sources;
   std::map<std::string, std::string> taken;  // case-blind stored name -> the file that has it
   std::int64_t room = kPackMaxDataSize - (Existing ? DataSize(*Existing) : 0);
@@ -504,8 +523,9 @@ std::vector<Source> CheckSources(const std::vector<std::string>& Args, const TOv
     }
     const AnsiString stored = StoredForm(s.Member);
     if (!chosen.empty() && stored != s.Member) {
-      Error(file, "skipped: " + Refusal(wanted, "the pack keeps at most 21 bytes before the first "
-                                                "dot and 3 after it"));
+      Error(file, "skipped: " + Refusal(wanted,
+                                        "the pack keeps at most 21 bytes before the first "
+                                        "dot and 3 after it"));
       continue;
     }
     const int index = Existing ? Existing->CheckFileName(stored) : -1;
@@ -541,12 +561,16 @@ int AddSources(TOvPack& Pack, const std::vector<Source>& Sources, bool Store, Pr
   int added = 0;
   for (const Source& s : Sources) {
     const std::string label = "adding " + Shown(s.Member);
-    if (Store || s.Size == 0) Bar.Begin(label);
-    else Bar.Begin(label, {kCodecShare, 100});  // encoded, then copied
+    if (Store || s.Size == 0)
+      Bar.Begin(label);
+    else
+      Bar.Begin(label, {kCodecShare, 100});  // encoded, then copied
     const bool ok = Pack.AddFile(s.Member, s.Path, !Store);
     Bar.Done();
-    if (ok) ++added;
-    else Error(s.File, "not added: " + WhyNotAdded(Pack.LastError()));
+    if (ok)
+      ++added;
+    else
+      Error(s.File, "not added: " + WhyNotAdded(Pack.LastError()));
   }
   return added;
 }
@@ -556,7 +580,9 @@ bool ClosePack(TOvPack& Pack, const std::string& PackShown, ProgressBar& Bar) {
   Bar.Begin("writing " + Printable(PackShown));
   const bool closed = Pack.EndPack();
   Bar.Done();
-  if (!closed) Error(PackShown, "could not be written (" + Pack.LastError().Text() + "); the pack is unchanged");
+  if (!closed)
+    Error(PackShown,
+          "could not be written (" + Pack.LastError().Text() + "); the pack is unchanged");
   return closed;
 }
 
@@ -582,7 +608,8 @@ class Beside {
   bool CopyFrom(const std::string& PackShown, ProgressBar& Bar) {
     ::unlink(FPath.c_str());  // a leftover of an earlier process with our number
     const int in = ::open(FTarget.c_str(), O_RDONLY | O_CLOEXEC);
-    const int out = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int out =
+        ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     bool ok = in >= 0 && out >= 0;
     int error = errno;
     struct stat info {};
@@ -609,7 +636,9 @@ class Beside {
       ok = false;
       error = errno;
     }
-    if (!ok) Error(PackShown, "could not be copied to work on (" + SystemReason(error) + "); the pack is unchanged");
+    if (!ok)
+      Error(PackShown,
+            "could not be copied to work on (" + SystemReason(error) + "); the pack is unchanged");
     return ok;
   }
 
@@ -702,7 +731,8 @@ int Add(const std::string& PackShown, const std::vector<std::string>& Args, bool
   struct stat old {};
   const bool known = ::stat(target.c_str(), &old) == 0;
   int bad = 0;
-  const std::vector<Source> sources = CheckSources(Args, &original, PackShown, known ? &old : nullptr, bad);
+  const std::vector<Source> sources =
+      CheckSources(Args, &original, PackShown, known ? &old : nullptr, bad);
   if (sources.empty()) {
     Error(PackShown, "nothing to add; the pack is unchanged");
     return kExitFailure;
@@ -777,7 +807,8 @@ int List(const std::string& PackShown) {
     if (!pack.LoadPack(PackShown)) return kExitFailure;
     damaged = true;
   }
-  std::printf("%10s %10s %-4s %-19s %-5s %s\n", "Size", "Stored", "Comp", "Modified", "Check", "Name");
+  std::printf("%10s %10s %-4s %-19s %-5s %s\n", "Size", "Stored", "Comp", "Modified", "Check",
+              "Name");
   int members = 0;
   for (int i = 0; i < pack.GetFileNum(); ++i) {
     const TOvFileTable3* e = pack.GetFileEntry(i);
@@ -791,7 +822,8 @@ int List(const std::string& PackShown) {
   const int deleted = pack.GetFileNum() - members;
   std::printf("%d member%s", members, members == 1 ? "" : "s");
   if (deleted > 0) std::printf(", %d deleted entr%s", deleted, deleted == 1 ? "y" : "ies");
-  if (pack.FileVersion() != kPackVersion3) std::printf(", version %d pack", pack.FileVersion() >> 8);
+  if (pack.FileVersion() != kPackVersion3)
+    std::printf(", version %d pack", pack.FileVersion() >> 8);
   std::printf("\n");
   return damaged ? kExitFailure : kExitOk;
 }
@@ -835,7 +867,8 @@ int Verify(const std::string& PackShown) {
     } else if (f) {
       std::printf("%s: %s\n", Shown(name).c_str(), e->CrcFlag ? "ok" : "ok (no check word)");
     } else {
-      std::printf("%s: DAMAGED (%s)\n", Shown(name).c_str(), WhyMemberNotOpened(pack.LastError()).c_str());
+      std::printf("%s: DAMAGED (%s)\n", Shown(name).c_str(),
+                  WhyMemberNotOpened(pack.LastError()).c_str());
       ++bad;
     }
     pack.Ovfclose(f);
@@ -866,13 +899,16 @@ bool ExtractMember(TOvPack& Pack, int Index, const std::string& Dir, bool Force,
   }
   const TOvFileTable3* entry = Pack.GetFileEntry(Index);
   const bool compressed = entry && entry->Comp && entry->Size > 0;
-  if (compressed) Bar.Begin("extracting " + Shown(name), {kCodecShare, 100});  // decoded, then written
-  else Bar.Begin("extracting " + Shown(name));
+  if (compressed)
+    Bar.Begin("extracting " + Shown(name), {kCodecShare, 100});  // decoded, then written
+  else
+    Bar.Begin("extracting " + Shown(name));
   OvFILE* f = Pack.Ovfopen(name);
   if (!f) {
     Bar.Done();
     const TPackError& failure = Pack.LastError();
-    const bool damaged = failure.Reason == TPackReason::CheckWordMismatch || failure.Reason == TPackReason::DamagedMember;
+    const bool damaged = failure.Reason == TPackReason::CheckWordMismatch ||
+                         failure.Reason == TPackReason::DamagedMember;
     Error("member '" + Shown(name) + "': " + (damaged ? "damaged (" : "cannot be read (") +
           WhyMemberNotOpened(failure) + ")");
     return false;
@@ -907,12 +943,13 @@ bool ExtractMember(TOvPack& Pack, int Index, const std::string& Dir, bool Force,
     Error(path, "the time stamp could not be set");
   Pack.Ovfclose(f);
   if (ok) {
-    int moved = Force ? std::rename(temp.c_str(), path.c_str())
-                      : ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
+    int moved = Force
+                    ? std::rename(temp.c_str(), path.c_str())
+                    : ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
     if (moved != 0 && !Force && (errno == EINVAL || errno == ENOSYS)) {
       // A file system that cannot refuse to replace: look first.
       moved = ::lstat(path.c_str(), &existing) == 0 ? (errno = EEXIST, -1)
-                                                      : std::rename(temp.c_str(), path.c_str());
+                                                    : std::rename(temp.c_str(), path.c_str());
     }
     if (moved != 0) {
       if (errno == EEXIST) {
@@ -948,7 +985,8 @@ int Extract(const std::string& PackShown, const std::vector<std::string>& Member
   bool ok = true;
   if (Members.empty()) {
     for (int i = 0; i < pack.GetFileNum(); ++i)
-      if (!pack.GetFileName(i).empty() && pack.CheckFileName(pack.GetFileName(i)) == i) wanted.push_back(i);
+      if (!pack.GetFileName(i).empty() && pack.CheckFileName(pack.GetFileName(i)) == i)
+        wanted.push_back(i);
   } else {
     for (const std::string& m : Members) {
       AnsiString name;

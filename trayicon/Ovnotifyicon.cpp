@@ -26,7 +26,8 @@ void CopyTip(char* Tip, std::size_t TipSize, const AnsiString& Text) {
   std::size_t length = 0;
   while (length < Text.size() && Text[length] != '\0') {
     std::size_t step = 1;
-    if (IsDBCSLeadByte(Text[length]) && length + 1 < Text.size() && Text[length + 1] != '\0') step = 2;
+    if (IsDBCSLeadByte(Text[length]) && length + 1 < Text.size() && Text[length + 1] != '\0')
+      step = 2;
     if (length + step > room) break;
     length += step;
   }
@@ -56,11 +57,18 @@ void TOvNotifyWin::WMNotifyIcon(TMessage& Message) {
   // Copies: a handler may change the slots (or free the icon) while it runs.
   TNotifyEvent handler;
   switch (static_cast<unsigned>(Message.LParam)) {
-    case WM_LBUTTONDOWN: handler = FOnClick; break;
-    case WM_LBUTTONDBLCLK: handler = FOnDblClick; break;
+    case WM_LBUTTONDOWN:
+      handler = FOnClick;
+      break;
+    case WM_LBUTTONDBLCLK:
+      handler = FOnDblClick;
+      break;
     case WM_RBUTTONDOWN:
-    case WM_RBUTTONDBLCLK: handler = FOnPopup; break;
-    default: break;
+    case WM_RBUTTONDBLCLK:
+      handler = FOnPopup;
+      break;
+    default:
+      break;
   }
   Fire(handler, this);
 }
@@ -112,8 +120,10 @@ void TOvNotifyIcon::NIMDelete() {
 
 void TOvNotifyIcon::SetIconVisible(bool Value) {
   if (Value == FIconVisible) return;
-  if (Value) NIMAdd();
-  else NIMDelete();
+  if (Value)
+    NIMAdd();
+  else
+    NIMDelete();
 }
 
 void TOvNotifyIcon::SetIcon(HICON Value) {

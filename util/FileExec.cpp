@@ -2,8 +2,8 @@
 // directory or file is reported without starting anything), then xdg-open is started with
 // posix_spawn, without a shell, in its own session, with the standard streams on /dev/null, in the
 // working directory taken from the path. The launcher is given a short time to fail early (no
-// handler, no file); when it is still running after that, it is opening the document, and it is left
-// to run and reaped in the background, so the opened program is never waited for.
+// handler, no file); when it is still running after that, it is opening the document, and it is
+// left to run and reaped in the background, so the opened program is never waited for.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -36,8 +36,8 @@ constexpr auto kExitPollInterval = std::chrono::milliseconds(5);
 
 // xdg-open's exit statuses.
 constexpr int kExitFileMissing = 2;
-constexpr int kExitNoMethod = 3;     // no handler, or a tool it needs is missing
-constexpr int kExitNotFound = 127;   // the conventional status when a program cannot be run
+constexpr int kExitNoMethod = 3;    // no handler, or a tool it needs is missing
+constexpr int kExitNotFound = 127;  // the conventional status when a program cannot be run
 
 // A valid second byte of a CP932 double-byte character.
 bool IsTrailByte(unsigned char Value) {
@@ -105,10 +105,13 @@ ExecFailure Launch(const AnsiString& Target, const AnsiString& Directory) {
   SpawnActions actions;
   SpawnAttributes attributes;
   if (!actions.Ready() || !attributes.Ready()) return ExecFailure::OutOfResources;
-  int error = posix_spawn_file_actions_addopen(actions.Get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  int error =
+      posix_spawn_file_actions_addopen(actions.Get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   if (error == 0)
-    error = posix_spawn_file_actions_addopen(actions.Get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  if (error == 0) error = posix_spawn_file_actions_adddup2(actions.Get(), STDOUT_FILENO, STDERR_FILENO);
+    error =
+        posix_spawn_file_actions_addopen(actions.Get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  if (error == 0)
+    error = posix_spawn_file_actions_adddup2(actions.Get(), STDOUT_FILENO, STDERR_FILENO);
   if (error == 0 && !Directory.empty())
     error = posix_spawn_file_actions_addchdir_np(actions.Get(), Directory.c_str());
   // The opened program gets a clean signal state and its own session, so that it outlives us.
@@ -119,8 +122,8 @@ ExecFailure Launch(const AnsiString& Target, const AnsiString& Directory) {
   if (error == 0) error = posix_spawnattr_setsigmask(attributes.Get(), &noSignals);
   if (error == 0) error = posix_spawnattr_setsigdefault(attributes.Get(), &allSignals);
   if (error == 0)
-    error = posix_spawnattr_setflags(attributes.Get(),
-                                     POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    error = posix_spawnattr_setflags(
+        attributes.Get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
   if (error != 0) return FailureFromSpawnError(error);
 
   std::vector<char> launcher(kLauncher, kLauncher + std::char_traits<char>::length(kLauncher) + 1);
@@ -169,8 +172,8 @@ bool HasUrlScheme(const AnsiString& Path) {
   auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
   if (Path.empty() || !isAlpha(Path[0])) return false;
   std::size_t i = 1;
-  while (i < Path.size() &&
-         (isAlpha(Path[i]) || isDigit(Path[i]) || Path[i] == '+' || Path[i] == '-' || Path[i] == '.'))
+  while (i < Path.size() && (isAlpha(Path[i]) || isDigit(Path[i]) || Path[i] == '+' ||
+                             Path[i] == '-' || Path[i] == '.'))
     ++i;
   // One letter and a colon is a drive ("C:"), not a scheme.
   return i >= 2 && i < Path.size() && Path[i] == ':';

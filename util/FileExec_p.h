@@ -1,5 +1,5 @@
-// The pieces of OvFileExec that can be checked without opening anything: reading a path (separators,
-// URLs, the working directory), the failures it can tell apart, and their messages.
+// The pieces of OvFileExec that can be checked without opening anything: reading a path
+// (separators, URLs, the working directory), the failures it can tell apart, and their messages.
 #pragma once
 
 #include "platform/core/Types.h"
@@ -11,8 +11,8 @@ enum class ExecFailure {
   None,
   OutOfResources,  // no memory, or no process could be started
   FileNotFound,
-  PathNotFound,    // a directory on the way is missing or is not a directory
-  NoAssociation,   // no handler for the document, or no xdg-open at all
+  PathNotFound,   // a directory on the way is missing or is not a directory
+  NoAssociation,  // no handler for the document, or no xdg-open at all
   Unknown,
 };
 

@@ -1,10 +1,10 @@
-// The unit Ovelta: the library's small value classes and helpers. TCounter is a bounded counter that
-// wraps when counting up and stops at zero when counting down; TRandom is a deterministic additive
-// lagged-Fibonacci generator on 16-bit words. The free functions copy and split Shift-JIS text,
-// format into a string, parse hexadecimal text, test for files, report the memory of the system and
-// the process, and open a document with the desktop's handler. None of them keeps state, raises an
-// exception or allocates beyond its result; text is 8-bit Shift-JIS (CP932) throughout, and file
-// names are handed to the system as the bytes given.
+// The unit Ovelta: the library's small value classes and helpers. TCounter is a bounded counter
+// that wraps when counting up and stops at zero when counting down; TRandom is a deterministic
+// additive lagged-Fibonacci generator on 16-bit words. The free functions copy and split Shift-JIS
+// text, format into a string, parse hexadecimal text, test for files, report the memory of the
+// system and the process, and open a document with the desktop's handler. None of them keeps state,
+// raises an exception or allocates beyond its result; text is 8-bit Shift-JIS (CP932) throughout,
+// and file names are handed to the system as the bytes given.
 #pragma once
 
 #include "platform/core/Types.h"
@@ -120,9 +120,9 @@ int HexToInt(AnsiString Text);
 // ("/", or "\", which is also read as a separator elsewhere in the path), the separator kept only
 // for a root ("/x" gives "/"); a bare name gives the caller's working directory. The opened program
 // is not waited for: xdg-open is given at most a second to report that it cannot open the document,
-// and is left running when it is still busy opening it. Failures are shown in a message box captioned "エラー" with the stop icon: a
-// missing file, a missing directory, no handler for the document (or no xdg-open), too few
-// resources, or an unknown error. An empty Path does nothing.
+// and is left running when it is still busy opening it. Failures are shown in a message box
+// captioned "エラー" with the stop icon: a missing file, a missing directory, no handler for the
+// document (or no xdg-open), too few resources, or an unknown error. An empty Path does nothing.
 void OvFileExec(AnsiString Path);
 
 }  // namespace ovelta

@@ -108,8 +108,10 @@ int HexToInt(AnsiString Text) {
       c = static_cast<unsigned char>(c - 'a' + 'A');
     }
     value <<= 4;
-    if (c >= '0' && c <= '9') value += c - '0';
-    else if (c >= 'A' && c <= 'F') value += c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+      value += c - '0';
+    else if (c >= 'A' && c <= 'F')
+      value += c - 'A' + 10;
   }
   return static_cast<int>(value);
 }

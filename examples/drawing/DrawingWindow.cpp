@@ -21,7 +21,7 @@ constexpr int kZoom = 2;
 constexpr int kMargin = 10;
 
 // The palette's layout.
-constexpr Byte kKey = 0;  // black; the transparent index of sprites and letters
+constexpr Byte kKey = 0;                      // black; the transparent index of sprites and letters
 constexpr Byte kSkyTop = 1, kSkyBottom = 63;  // 63 entries, dark blue to evening orange
 constexpr Byte kGrass = 64;                   // 32 greens, light to dark
 constexpr Byte kSun = 96;                     // 32 yellows
@@ -121,16 +121,18 @@ bool DrawingWindow::DrawScene() {
 
   // Sky and grass: one plain fill per row.
   for (int y = 0; y < kHorizon; ++y)
-    ok = dib.BoxFill(0, y, kWidth - 1, y, static_cast<Byte>(kSkyTop + y * (kSkyBottom - kSkyTop) / (kHorizon - 1))) && ok;
+    ok = dib.BoxFill(0, y, kWidth - 1, y,
+                     static_cast<Byte>(kSkyTop + y * (kSkyBottom - kSkyTop) / (kHorizon - 1))) &&
+         ok;
   for (int y = kHorizon; y < kHeight; ++y)
     ok = dib.BoxFill(0, y, kWidth - 1, y, static_cast<Byte>(kGrass + (y - kHorizon) / 2)) && ok;
   Disc(dib, 250, 62, 20, kSun + 4);
   Disc(dib, 250, 62, 14, kSun);
 
   // The building: a wall, bricks and a hatched shadow through masks, lit windows.
-  const Byte bricks[4] = {0xFF, 0x80, 0xFF, 0x08};    // 8 x 4: courses with staggered joints
-  const Byte hatch[4] = {0x80, 0x40, 0x20, 0x10};     // 4 x 4: a diagonal
-  const Byte checker[2] = {0x80, 0x40};               // 2 x 2
+  const Byte bricks[4] = {0xFF, 0x80, 0xFF, 0x08};  // 8 x 4: courses with staggered joints
+  const Byte hatch[4] = {0x80, 0x40, 0x20, 0x10};   // 4 x 4: a diagonal
+  const Byte checker[2] = {0x80, 0x40};             // 2 x 2
   ok = dib.BoxFill(24, 72, 104, kHorizon + 12, kWall) && ok;
   ok = dib.BoxFillM(24, 72, 104, kHorizon + 12, kBrick, bricks, 8, 4) && ok;
   ok = dib.BoxFillM(105, 80, 118, kHorizon + 12, kHatch, hatch, 4, 4) && ok;
@@ -161,7 +163,8 @@ bool DrawingWindow::DrawScene() {
     const double a = ray * 3.14159265358979 / 16;
     ok = dib.Line(250 + static_cast<int>(26 * std::cos(a)), 62 + static_cast<int>(26 * std::sin(a)),
                   250 + static_cast<int>(60 * std::cos(a)), 62 + static_cast<int>(60 * std::sin(a)),
-                  kSkyFlip) && ok;
+                  kSkyFlip) &&
+         ok;
   }
   ok = dib.Box(4, 4, 196, 38, kSkyFlip) && ok;
   ok = dib.Box(6, 6, 194, 36, kSkyFlip) && ok;

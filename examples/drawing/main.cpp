@@ -1,4 +1,5 @@
-// The drawing example. Option: --quit-after MS (close by itself, for screenshots and the smoke test).
+// The drawing example. Option: --quit-after MS (close by itself, for screenshots and the smoke
+// test).
 #include <QApplication>
 #include <QTimer>
 

@@ -1,5 +1,5 @@
-// The example's window: builds a pack from the art files, loads a BMP and an ACT palette from it onto
-// two surfaces linked to image controls, and draws on them.
+// The example's window: builds a pack from the art files, loads a BMP and an ACT palette from it
+// onto two surfaces linked to image controls, and draws on them.
 #include "SurfaceWindow.h"
 
 #include <QLabel>

@@ -11,7 +11,8 @@ namespace ovelta {
 
 class TComponent;
 
-// Root of the framework's classes. ClassName gives the class's own name ("TOvPack", "ESocketError").
+// Root of the framework's classes. ClassName gives the class's own name ("TOvPack",
+// "ESocketError").
 class TObject {
  public:
   virtual ~TObject() = default;
@@ -28,9 +29,9 @@ inline void Fire(const TNotifyEvent& Event, TObject* Sender) {
 enum class TOperation { opInsert, opRemove };
 
 // A component: owned by its owner (which may be null) and freed by it. Destroying a component first
-// destroys the components it owns (last inserted first), then tells every component that was told of
-// it (its owner and the components that called FreeNotification on it) through Notification(this,
-// opRemove), so no one keeps a dangling pointer.
+// destroys the components it owns (last inserted first), then tells every component that was told
+// of it (its owner and the components that called FreeNotification on it) through
+// Notification(this, opRemove), so no one keeps a dangling pointer.
 class TComponent : public TObject {
  public:
   explicit TComponent(TComponent* AOwner);

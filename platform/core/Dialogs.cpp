@@ -56,5 +56,4 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler Handler) {
   return previous;
 }
 
-
 }  // namespace ovelta

@@ -11,8 +11,8 @@
 
 namespace ovelta {
 
-// Shows Text in a box captioned Caption with the platform's flags (MB_ICONSTOP...). Texts are CP932.
-// Returns the pressed button's identifier (1, "OK", when nothing is shown).
+// Shows Text in a box captioned Caption with the platform's flags (MB_ICONSTOP...). Texts are
+// CP932. Returns the pressed button's identifier (1, "OK", when nothing is shown).
 int MessageBox(const AnsiString& Text, const AnsiString& Caption, unsigned Flags);
 
 // The application title, which captions the exception display ("MERLIG" in the proxy).

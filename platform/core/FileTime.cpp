@@ -33,7 +33,8 @@ FILETIME UnixTimeToFileTime(std::int64_t Seconds, std::int32_t Nanoseconds) {
 
 void FileTimeToUnixTime(const FILETIME& Time, std::int64_t& Seconds, std::int32_t& Nanoseconds) {
   const std::uint64_t ticks = FileTimeTicks(Time);
-  Seconds = static_cast<std::int64_t>(ticks / kTicksPerSecond) - kFileTimeUnixEpoch / kTicksPerSecond;
+  Seconds =
+      static_cast<std::int64_t>(ticks / kTicksPerSecond) - kFileTimeUnixEpoch / kTicksPerSecond;
   Nanoseconds = static_cast<std::int32_t>(ticks % kTicksPerSecond) * 100;
 }
 

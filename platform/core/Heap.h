@@ -20,7 +20,8 @@ inline constexpr unsigned GHND = GMEM_MOVEABLE | GMEM_ZEROINIT;
 // A new block of Bytes bytes (zeroed with GMEM_ZEROINIT), or null when the memory cannot be had.
 // A request of 0 bytes gives a valid block of size 0.
 HGLOBAL GlobalAlloc(unsigned Flags, std::size_t Bytes);
-// Releases a block from GlobalAlloc; null is accepted. Returns null on success, as the platform does.
+// Releases a block from GlobalAlloc; null is accepted. Returns null on success, as the platform
+// does.
 HGLOBAL GlobalFree(HGLOBAL Block);
 // The block's size in bytes; 0 for null.
 std::size_t GlobalSize(HGLOBAL Block);

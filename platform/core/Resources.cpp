@@ -82,7 +82,8 @@ int FirstObject(dl_phdr_info* Info, std::size_t, void* Result) {
     if (Info->dlpi_phdr[i].p_type == PT_LOAD && Info->dlpi_phdr[i].p_vaddr < lowest)
       lowest = Info->dlpi_phdr[i].p_vaddr;
   if (lowest == UINTPTR_MAX) lowest = 0;
-  lowest &= ~static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE) - 1);  // the mapping starts on a page
+  lowest &=
+      ~static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE) - 1);  // the mapping starts on a page
   *static_cast<std::uintptr_t*>(Result) = Info->dlpi_addr + lowest;
   return 1;
 }

@@ -1,14 +1,14 @@
 // Module resources: blocks of bytes compiled into the library or a program (bitmaps and the like),
 // found by module handle, type and name as the platform's resource calls find them.
 //
-// A module is one loaded executable or shared library; its handle is the address at which the module's
-// image is mapped. Resources are registered by the module that carries them, normally from a static
-// initializer that the build generates (ovelta_add_resources in platform/unit.cmake), so they exist
-// before main runs and as long as the module stays loaded.
+// A module is one loaded executable or shared library; its handle is the address at which the
+// module's image is mapped. Resources are registered by the module that carries them, normally from
+// a static initializer that the build generates (ovelta_add_resources in platform/unit.cmake), so
+// they exist before main runs and as long as the module stays loaded.
 //
-// Names and types follow the integer-identifier convention: a value below 0x10000 passed as a pointer
-// (MAKEINTRESOURCE(id)) is the integer id itself; a string "#123" names the id 123 too; any other
-// string is a name, compared without regard to ASCII case.
+// Names and types follow the integer-identifier convention: a value below 0x10000 passed as a
+// pointer (MAKEINTRESOURCE(id)) is the integer id itself; a string "#123" names the id 123 too; any
+// other string is a name, compared without regard to ASCII case.
 #pragma once
 
 #include <cstddef>
@@ -59,8 +59,8 @@ bool FindResourceData(HINSTANCE Module, const char* Type, const char* Name, TRes
 // module; the generated resource files do).
 class TResourceRegistration {
  public:
-  TResourceRegistration(const void* ModuleAnchor, const char* Type, const char* Name, const void* Data,
-                        std::size_t Size);
+  TResourceRegistration(const void* ModuleAnchor, const char* Type, const char* Name,
+                        const void* Data, std::size_t Size);
   ~TResourceRegistration();
   TResourceRegistration(const TResourceRegistration&) = delete;
   TResourceRegistration& operator=(const TResourceRegistration&) = delete;

@@ -75,9 +75,16 @@ TFileStream::TFileStream(const AnsiString& FileName, unsigned Mode) : FFileName(
     if (createNew) flags |= O_EXCL | O_NOFOLLOW;
   } else {
     switch (Mode & 0x0003) {
-      case fmOpenWrite: flags |= O_WRONLY; break;
-      case fmOpenReadWrite: flags |= O_RDWR; break;
-      default: flags |= O_RDONLY; writing = false; break;
+      case fmOpenWrite:
+        flags |= O_WRONLY;
+        break;
+      case fmOpenReadWrite:
+        flags |= O_RDWR;
+        break;
+      default:
+        flags |= O_RDONLY;
+        writing = false;
+        break;
     }
   }
   auto fail = [&](int Error, const AnsiString& Reason) {
@@ -99,9 +106,12 @@ TFileStream::TFileStream(const AnsiString& FileName, unsigned Mode) : FFileName(
   // told to share.
   const unsigned share = Mode & 0x00F0;
   int lock = 0;
-  if (create) lock = share == fmShareDenyNone ? 0 : LOCK_EX;
-  else if (share == fmShareExclusive) lock = LOCK_EX;
-  else if (share == fmShareDenyWrite) lock = writing ? LOCK_EX : LOCK_SH;
+  if (create)
+    lock = share == fmShareDenyNone ? 0 : LOCK_EX;
+  else if (share == fmShareExclusive)
+    lock = LOCK_EX;
+  else if (share == fmShareDenyWrite)
+    lock = writing ? LOCK_EX : LOCK_SH;
   if (lock != 0 && ::flock(FHandle, lock | LOCK_NB) != 0) {
     const int error = errno;
     fail(error, error == EWOULDBLOCK ? AnsiString("The file is in use by another stream.")

@@ -1,7 +1,7 @@
-// Byte streams: the abstract TStream (read, write, seek, size), TFileStream on a file of the system,
-// and TMemoryStream on a growable block of memory, with the file open and sharing modes. Failures
-// are raised as EStreamError (or one of its kinds), all derived from Exception, so callers that
-// must not let an exception escape catch EStreamError (or Exception) around their transfers.
+// Byte streams: the abstract TStream (read, write, seek, size), TFileStream on a file of the
+// system, and TMemoryStream on a growable block of memory, with the file open and sharing modes.
+// Failures are raised as EStreamError (or one of its kinds), all derived from Exception, so callers
+// that must not let an exception escape catch EStreamError (or Exception) around their transfers.
 #pragma once
 
 #include <cstdint>

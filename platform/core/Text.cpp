@@ -33,8 +33,10 @@ std::string Convert(const char* To, const char* From, std::string_view Input,
   iconv_t handle = iconv_open(To, From);
   if (handle == kNoConverter) {
     for (char c : Input) {
-      if (static_cast<unsigned char>(c) < 0x80) result.push_back(c);
-      else result.append(Replacement);
+      if (static_cast<unsigned char>(c) < 0x80)
+        result.push_back(c);
+      else
+        result.append(Replacement);
     }
     return result;
   }

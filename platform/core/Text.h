@@ -1,6 +1,6 @@
 // The system code page. Every byte string of the system is Shift-JIS (CP932): a character takes one
-// byte, or two when the first is a lead byte. The UI (Qt) speaks Unicode; conversion happens only at
-// that boundary, through these calls.
+// byte, or two when the first is a lead byte. The UI (Qt) speaks Unicode; conversion happens only
+// at that boundary, through these calls.
 #pragma once
 
 #include <string>

@@ -1,6 +1,6 @@
 // The framework's graphic classes on Qt: TFont (with the Windows Japanese faces mapped to the IPA
-// fonts), TCanvas (brush fills and text drawn through an RGB layer and back to the nearest colour-table
-// index on 8-bit bitmaps), TBitmap (which adopts bitmap sections) and TPicture.
+// fonts), TCanvas (brush fills and text drawn through an RGB layer and back to the nearest
+// colour-table index on 8-bit bitmaps), TBitmap (which adopts bitmap sections) and TPicture.
 #include <QApplication>
 #include <QFont>
 #include <QFontMetrics>
@@ -54,7 +54,8 @@ QFont gdi::QFontOf(const TFont& Font) {
     // A cell height: scale the em so that ascent plus descent comes to the height asked for.
     font.setPixelSize(height);
     const int cell = QFontMetrics(font).height();
-    if (cell > 0) font.setPixelSize(std::max(1, static_cast<int>(std::lround(double(height) * height / cell))));
+    if (cell > 0)
+      font.setPixelSize(std::max(1, static_cast<int>(std::lround(double(height) * height / cell))));
   }
   return font;
 }
@@ -107,9 +108,10 @@ void TFont::SetCharset(int Value) {
 
 void TFont::Assign(const TFont& Source) {
   if (&Source == this) return;
-  const bool differs = FHeight != Source.FHeight || FName != Source.FName || FPitch != Source.FPitch ||
-                       FColor != Source.FColor || FBold != Source.FBold ||
-                       FQuality != Source.FQuality || FCharset != Source.FCharset;
+  const bool differs = FHeight != Source.FHeight || FName != Source.FName ||
+                       FPitch != Source.FPitch || FColor != Source.FColor ||
+                       FBold != Source.FBold || FQuality != Source.FQuality ||
+                       FCharset != Source.FCharset;
   FHeight = Source.FHeight;
   FName = Source.FName;
   FPitch = Source.FPitch;
@@ -187,7 +189,8 @@ void TCanvas::TextOut(int X, int Y, const AnsiString& Text) {
   {
     QPainter painter(&layer);
     painter.translate(-area.topLeft());
-    if (FBrush.Style() == TBrushStyle::bsSolid) painter.fillRect(cell, QColor(gdi::ToQRgb(FBrush.Color())));
+    if (FBrush.Style() == TBrushStyle::bsSolid)
+      painter.fillRect(cell, QColor(gdi::ToQRgb(FBrush.Color())));
     const bool smooth = FFont.Quality() != TFontQuality::fqNonAntialiased;
     painter.setRenderHint(QPainter::TextAntialiasing, smooth);
     painter.setRenderHint(QPainter::Antialiasing, smooth);
@@ -218,7 +221,8 @@ void TCanvas::TextOut(int X, int Y, const AnsiString& Text) {
 }
 
 int TCanvas::TextWidth(const AnsiString& Text) {
-  return QFontMetrics(gdi::QFontOf(FFont)).horizontalAdvance(QString::fromStdString(Cp932ToUtf8(Text)));
+  return QFontMetrics(gdi::QFontOf(FFont))
+      .horizontalAdvance(QString::fromStdString(Cp932ToUtf8(Text)));
 }
 
 int TCanvas::TextHeight(const AnsiString&) { return QFontMetrics(gdi::QFontOf(FFont)).height(); }
@@ -298,7 +302,8 @@ void TBitmap::Resize(int NewWidth, int NewHeight) {
   info.bmiHeader.biWidth = NewWidth;
   info.bmiHeader.biHeight = -NewHeight;
   info.bmiHeader.biBitCount = old && old->BitCount == 8 ? 8 : 32;
-  if (old && old->BitCount == 8) std::copy(old->Colours.begin(), old->Colours.end(), info.bmiColors);
+  if (old && old->BitCount == 8)
+    std::copy(old->Colours.begin(), old->Colours.end(), info.bmiColors);
   void* bits = nullptr;
   HBITMAP made = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   gdi::TSection* fresh = gdi::SectionOf(made);

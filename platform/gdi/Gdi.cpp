@@ -76,8 +76,7 @@ TTable& Table() {
 
 std::uintptr_t Value(const void* Handle) { return reinterpret_cast<std::uintptr_t>(Handle); }
 
-template <typename T>
-T* Find(const void* Handle) {
+template <typename T> T* Find(const void* Handle) {
   TTable& table = Table();
   auto it = table.Objects.find(Value(Handle));
   return it == table.Objects.end() ? nullptr : std::get_if<T>(it->second.get());
@@ -89,8 +88,7 @@ TContext* FindContext(HDC Context) {
   return it == table.Contexts.end() ? nullptr : &it->second;
 }
 
-template <typename Handle>
-Handle Insert(TGdiObject&& Object) {
+template <typename Handle> Handle Insert(TGdiObject&& Object) {
   TTable& table = Table();
   const std::uintptr_t handle = table.NewHandle();
   table.Objects[handle] = std::make_unique<TGdiObject>(std::move(Object));
@@ -104,7 +102,8 @@ std::unique_ptr<TSection> MakeSection(int Width, int Height, int BitCount) {
   section->Height = Height;
   section->BitCount = BitCount;
   section->Stride = BitCount == 8 ? (Width + 3) & ~3 : Width * 4;
-  const std::size_t bytes = static_cast<std::size_t>(section->Stride) * static_cast<std::size_t>(Height);
+  const std::size_t bytes =
+      static_cast<std::size_t>(section->Stride) * static_cast<std::size_t>(Height);
   section->Bits.reset(new (std::nothrow) Byte[bytes]());
   if (!section->Bits) return nullptr;
   return section;
@@ -319,7 +318,8 @@ HPALETTE CreatePalette(const LOGPALETTE* Palette) {
       Palette->palPalEntry, Palette->palPalEntry + Palette->palNumEntries)});
 }
 
-unsigned GetPaletteEntries(HPALETTE Palette, unsigned Start, unsigned Count, PALETTEENTRY* Entries) {
+unsigned GetPaletteEntries(HPALETTE Palette, unsigned Start, unsigned Count,
+                           PALETTEENTRY* Entries) {
   auto* palette = gdi::Find<gdi::TPaletteObject>(Palette);
   if (!palette || !Entries || Start >= palette->Entries.size()) return 0;
   Count = std::min<unsigned>(Count, static_cast<unsigned>(palette->Entries.size()) - Start);
@@ -331,7 +331,8 @@ unsigned SetPaletteEntries(HPALETTE Palette, unsigned Start, unsigned Count,
                            const PALETTEENTRY* Entries) {
   auto& table = Table();
   auto* palette = gdi::Find<gdi::TPaletteObject>(Palette);
-  if (!palette || !Entries || table.IsStock(gdi::Value(Palette)) || Start >= palette->Entries.size())
+  if (!palette || !Entries || table.IsStock(gdi::Value(Palette)) ||
+      Start >= palette->Entries.size())
     return 0;
   Count = std::min<unsigned>(Count, static_cast<unsigned>(palette->Entries.size()) - Start);
   std::copy_n(Entries, Count, palette->Entries.begin() + Start);
@@ -355,9 +356,9 @@ unsigned GetDIBColorTable(HDC Context, unsigned Start, unsigned Count, RGBQUAD* 
 }
 
 HRGN CreateRectRgn(int Left, int Top, int Right, int Bottom) {
-  return gdi::Insert<HRGN>(gdi::TRegionObject{
-      QRect(QPoint(std::min(Left, Right), std::min(Top, Bottom)),
-            QPoint(std::max(Left, Right) - 1, std::max(Top, Bottom) - 1))});
+  return gdi::Insert<HRGN>(
+      gdi::TRegionObject{QRect(QPoint(std::min(Left, Right), std::min(Top, Bottom)),
+                               QPoint(std::max(Left, Right) - 1, std::max(Top, Bottom) - 1))});
 }
 
 int SelectClipRgn(HDC Context, HRGN Region) {
@@ -378,11 +379,13 @@ bool BitBlt(HDC Dest, int X, int Y, int Width, int Height, HDC Source, int Sourc
   gdi::TSection* to = gdi::SectionOfContext(Dest);
   gdi::TSection* from = gdi::SectionOfContext(Source);
   if (!to || !from || Rop != SRCCOPY) return false;
-  if (!gdi::ClipCopy(from->Bounds(), gdi::DrawableRect(Dest, *to), &X, &Y, &Width, &Height, &SourceX,
-                     &SourceY))
+  if (!gdi::ClipCopy(from->Bounds(), gdi::DrawableRect(Dest, *to), &X, &Y, &Width, &Height,
+                     &SourceX, &SourceY))
     return true;  // nothing visible: a successful copy of nothing
 
-  const bool sameIndices = to->BitCount == 8 && from->BitCount == 8 && std::memcmp(to->Colours.data(), from->Colours.data(), sizeof to->Colours) == 0;
+  const bool sameIndices =
+      to->BitCount == 8 && from->BitCount == 8 &&
+      std::memcmp(to->Colours.data(), from->Colours.data(), sizeof to->Colours) == 0;
   const bool sameFormat = to->BitCount == 32 && from->BitCount == 32;
   if (sameIndices || sameFormat) {
     const std::size_t bytesPerPixel = to->BitCount / 8;
@@ -400,7 +403,8 @@ bool BitBlt(HDC Dest, int X, int Y, int Width, int Height, HDC Source, int Sourc
   // Mixed formats: through colours. A copy within one section never gets here (one format).
   gdi::TPixelWriter writer(*to);
   for (int r = 0; r < Height; ++r)
-    for (int c = 0; c < Width; ++c) writer.Put(X + c, Y + r, from->ColourAt(SourceX + c, SourceY + r));
+    for (int c = 0; c < Width; ++c)
+      writer.Put(X + c, Y + r, from->ColourAt(SourceX + c, SourceY + r));
   return true;
 }
 
@@ -413,7 +417,8 @@ COLORREF GetPixel(HDC Context, int X, int Y) {
 COLORREF SetPixel(HDC Context, int X, int Y, COLORREF Colour) {
   gdi::TSection* section = gdi::SectionOfContext(Context);
   if (!section || !gdi::DrawableRect(Context, *section).contains(X, Y)) return CLR_INVALID;
-  gdi::TPixelWriter(*section).Put(X, Y, qRgb(GetRValue(Colour), GetGValue(Colour), GetBValue(Colour)));
+  gdi::TPixelWriter(*section).Put(X, Y,
+                                  qRgb(GetRValue(Colour), GetGValue(Colour), GetBValue(Colour)));
   return gdi::ToColorRef(section->ColourAt(X, Y));
 }
 

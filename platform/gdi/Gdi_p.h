@@ -1,6 +1,6 @@
-// Inside the graphics layer: the objects behind the handles of platform/gdi/Graphics.h (bitmap sections,
-// palettes, regions, contexts) and the helpers the canvas and the image control share. Qt appears here;
-// only platform/*.cpp include this file.
+// Inside the graphics layer: the objects behind the handles of platform/gdi/Graphics.h (bitmap
+// sections, palettes, regions, contexts) and the helpers the canvas and the image control share. Qt
+// appears here; only platform/*.cpp include this file.
 #pragma once
 
 #include <QFont>
@@ -17,8 +17,8 @@
 
 namespace ovelta::gdi {
 
-// A bitmap section: its own top-down pixel bytes (rows padded to 4 bytes) and, for 8 bits a pixel, a
-// 256-entry colour table.
+// A bitmap section: its own top-down pixel bytes (rows padded to 4 bytes) and, for 8 bits a pixel,
+// a 256-entry colour table.
 struct TSection {
   int Width = 0;
   int Height = 0;
@@ -27,8 +27,8 @@ struct TSection {
   std::unique_ptr<Byte[]> Bits;
   std::array<RGBQUAD, 256> Colours{};
 
-  // A QImage over the very same bytes (Format_Indexed8 with the colour table, or Format_RGB32): nothing
-  // is copied, so it is valid only while the section lives and must not be kept.
+  // A QImage over the very same bytes (Format_Indexed8 with the colour table, or Format_RGB32):
+  // nothing is copied, so it is valid only while the section lives and must not be kept.
   QImage View() const;
   QRect Bounds() const { return QRect(0, 0, Width, Height); }
   Byte* Row(int Y) const { return Bits.get() + static_cast<std::ptrdiff_t>(Y) * Stride; }
@@ -68,9 +68,9 @@ class TPixelWriter {
   TNearestIndex FNearest;
 };
 
-// The Qt font for a framework font: the face (Windows Japanese faces mapped to the IPA fonts), pitch,
-// weight, height (negative: em pixels; positive: cell pixels) and, for fqNonAntialiased, glyphs drawn
-// without smoothing.
+// The Qt font for a framework font: the face (Windows Japanese faces mapped to the IPA fonts),
+// pitch, weight, height (negative: em pixels; positive: cell pixels) and, for fqNonAntialiased,
+// glyphs drawn without smoothing.
 QFont QFontOf(const TFont& Font);
 
 inline QRgb ToQRgb(const RGBQUAD& Quad) { return qRgb(Quad.rgbRed, Quad.rgbGreen, Quad.rgbBlue); }

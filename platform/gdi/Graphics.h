@@ -1,18 +1,21 @@
-// The graphics services the library's drawing units stand on, in the shape of the platform's graphics
-// interface and of the framework's graphic classes:
+// The graphics services the library's drawing units stand on, in the shape of the platform's
+// graphics interface and of the framework's graphic classes:
 //
-//   - graphics objects behind handles: device-independent bitmap sections (8-bit with a 256-entry colour
-//     table, or 32-bit), logical palettes, rectangular clip regions, and the stock default palette with
-//     the platform's 20 static colours;
-//   - device contexts: the desktop window's screen context and memory contexts into which a bitmap is
+//   - graphics objects behind handles: device-independent bitmap sections (8-bit with a 256-entry
+//   colour
+//     table, or 32-bit), logical palettes, rectangular clip regions, and the stock default palette
+//     with the platform's 20 static colours;
+//   - device contexts: the desktop window's screen context and memory contexts into which a bitmap
+//   is
 //     selected, with BitBlt between them;
-//   - the framework classes TFont, TBrush, TCanvas, TBitmap, TPicture and TImage (an image control that
+//   - the framework classes TFont, TBrush, TCanvas, TBitmap, TPicture and TImage (an image control
+//   that
 //     shows a picture's bitmap and repaints when the bitmap says it changed).
 //
-// A bitmap section keeps its own pixel bytes; the canvases and the image control draw and show those
-// very bytes (nothing is copied). Drawing on an 8-bit bitmap goes through RGB and back to the nearest
-// colour-table index. Handles are checked: a stale or foreign handle is refused (null, 0 or false),
-// never followed. Everything here belongs to the user-interface thread.
+// A bitmap section keeps its own pixel bytes; the canvases and the image control draw and show
+// those very bytes (nothing is copied). Drawing on an 8-bit bitmap goes through RGB and back to the
+// nearest colour-table index. Handles are checked: a stale or foreign handle is refused (null, 0 or
+// false), never followed. Everything here belongs to the user-interface thread.
 #pragma once
 
 #include <cstdint>
@@ -151,23 +154,24 @@ HWND GetDesktopWindow();
 HDC GetDC(HWND Window);
 int ReleaseDC(HWND Window, HDC Context);
 
-// A memory context; it starts with a 1 x 1 placeholder bitmap selected. Null when Reference is not a
-// valid context (null is accepted: the screen).
+// A memory context; it starts with a 1 x 1 placeholder bitmap selected. Null when Reference is not
+// a valid context (null is accepted: the screen).
 HDC CreateCompatibleDC(HDC Reference);
 bool DeleteDC(HDC Context);
 // Selects a bitmap (or clip region) into a memory context and returns what was selected before, or
 // null on failure. A palette is accepted and recorded but has no effect on the pixels.
 HGDIOBJ SelectObject(HDC Context, HGDIOBJ Object);
-// Destroys a bitmap, palette or region. Stock objects and unknown handles give false. A bitmap still
-// selected into a context is destroyed all the same; that context then has nothing to draw into.
+// Destroys a bitmap, palette or region. Stock objects and unknown handles give false. A bitmap
+// still selected into a context is destroyed all the same; that context then has nothing to draw
+// into.
 bool DeleteObject(HGDIOBJ Object);
 HGDIOBJ GetStockObject(int Which);
 
-// A bitmap section from a description: 8 bits per pixel (with the colour table of Info, which must then
-// hold 256 entries) or 32 bits, uncompressed, width and height 1 to 32768 (a negative height is
-// top-down), one plane. *Bits receives the address of row 0 of the stored order. Null (and *Bits null)
-// on a bad description or when the memory cannot be had. Rows are padded to a multiple of 4 bytes;
-// new pixels are 0.
+// A bitmap section from a description: 8 bits per pixel (with the colour table of Info, which must
+// then hold 256 entries) or 32 bits, uncompressed, width and height 1 to 32768 (a negative height
+// is top-down), one plane. *Bits receives the address of row 0 of the stored order. Null (and *Bits
+// null) on a bad description or when the memory cannot be had. Rows are padded to a multiple of 4
+// bytes; new pixels are 0.
 HBITMAP CreateDIBSection(HDC Context, const BITMAPINFO* Info, unsigned Usage, void** Bits,
                          void* Section, DWord Offset);
 
@@ -176,25 +180,25 @@ HPALETTE CreatePalette(const LOGPALETTE* Palette);
 unsigned GetPaletteEntries(HPALETTE Palette, unsigned Start, unsigned Count, PALETTEENTRY* Entries);
 unsigned SetPaletteEntries(HPALETTE Palette, unsigned Start, unsigned Count,
                            const PALETTEENTRY* Entries);
-// The colour table of the 8-bit bitmap selected into Context; the number of entries copied (0 when no
-// 8-bit bitmap is selected).
+// The colour table of the 8-bit bitmap selected into Context; the number of entries copied (0 when
+// no 8-bit bitmap is selected).
 unsigned SetDIBColorTable(HDC Context, unsigned Start, unsigned Count, const RGBQUAD* Colours);
 unsigned GetDIBColorTable(HDC Context, unsigned Start, unsigned Count, RGBQUAD* Colours);
 
-// Rectangular clip regions (right and bottom outside). SelectClipRgn with null removes the clipping;
-// with a region, the context keeps its own copy. Results: 1 on success, 0 on failure.
+// Rectangular clip regions (right and bottom outside). SelectClipRgn with null removes the
+// clipping; with a region, the context keeps its own copy. Results: 1 on success, 0 on failure.
 HRGN CreateRectRgn(int Left, int Top, int Right, int Bottom);
 int SelectClipRgn(HDC Context, HRGN Region);
 
 // Copies Width x Height pixels (SRCCOPY only) from Source at (SourceX, SourceY) to Dest at (X, Y),
-// clipped to both bitmaps and to Dest's clip region. Between 8-bit bitmaps with the same colour table
-// the indices are copied; otherwise colours are matched (8-bit destinations take the nearest
+// clipped to both bitmaps and to Dest's clip region. Between 8-bit bitmaps with the same colour
+// table the indices are copied; otherwise colours are matched (8-bit destinations take the nearest
 // colour-table index). False when either context has no bitmap or the operation is not SRCCOPY.
 bool BitBlt(HDC Dest, int X, int Y, int Width, int Height, HDC Source, int SourceX, int SourceY,
             DWord Rop);
 
-// One pixel as a colour, or 0xFFFFFFFF (CLR_INVALID) outside the bitmap; SetPixel stores the nearest
-// colour and returns it, or CLR_INVALID.
+// One pixel as a colour, or 0xFFFFFFFF (CLR_INVALID) outside the bitmap; SetPixel stores the
+// nearest colour and returns it, or CLR_INVALID.
 inline constexpr COLORREF CLR_INVALID = 0xFFFFFFFF;
 COLORREF GetPixel(HDC Context, int X, int Y);
 COLORREF SetPixel(HDC Context, int X, int Y, COLORREF Colour);
@@ -217,11 +221,11 @@ enum class TFontPitch { fpDefault, fpVariable, fpFixed };
 enum class TFontQuality { fqDefault, fqNonAntialiased, fqAntialiased };
 enum class TBrushStyle { bsSolid, bsClear };
 
-// A font description. Height < 0 asks for a character (em) height of -Height pixels; Height > 0 for a
-// cell height (ascent plus descent) of Height pixels. Name is CP932; the Windows Japanese faces
-// ("ＭＳ ゴシック", "ＭＳ Ｐゴシック", "ＭＳ 明朝" and their English names) stand for the IPA fonts.
-// fqNonAntialiased draws every glyph pixel fully in the font colour and leaves the others alone.
-// Every change of an attribute that differs from the current value raises OnChange.
+// A font description. Height < 0 asks for a character (em) height of -Height pixels; Height > 0 for
+// a cell height (ascent plus descent) of Height pixels. Name is CP932; the Windows Japanese faces
+// ("ＭＳ ゴシック", "ＭＳ Ｐゴシック", "ＭＳ 明朝" and their English names) stand for the IPA
+// fonts. fqNonAntialiased draws every glyph pixel fully in the font colour and leaves the others
+// alone. Every change of an attribute that differs from the current value raises OnChange.
 class TFont : public TObject {
  public:
   TFont();
@@ -291,11 +295,11 @@ class TCanvas : public TObject {
   TBrush* Brush() { return &FBrush; }
   TFont* Font() { return &FFont; }
 
-  // Fills the rectangle (right and bottom outside) with the brush colour; clipped to the bitmap and to
-  // the context's clip region. Nothing with a clear brush.
+  // Fills the rectangle (right and bottom outside) with the brush colour; clipped to the bitmap and
+  // to the context's clip region. Nothing with a clear brush.
   void FillRect(const TRect& Rect);
-  // Draws Text (CP932) with its top-left corner at (X, Y) in the font; with a solid brush the text's
-  // cell is filled with the brush colour first.
+  // Draws Text (CP932) with its top-left corner at (X, Y) in the font; with a solid brush the
+  // text's cell is filled with the brush colour first.
   void TextOut(int X, int Y, const AnsiString& Text);
   int TextWidth(const AnsiString& Text);
   int TextHeight(const AnsiString& Text);
@@ -324,8 +328,8 @@ class TBitmap : public TObject {
   std::string ClassName() const override { return "TBitmap"; }
 
   HBITMAP Handle() const { return FHandle; }
-  // Adopts Value as the bitmap's image (destroying the previous one unless it is the same); the pixels
-  // stay where the section keeps them. Raises OnChange.
+  // Adopts Value as the bitmap's image (destroying the previous one unless it is the same); the
+  // pixels stay where the section keeps them. Raises OnChange.
   void SetHandle(HBITMAP Value);
   // Gives the handle back without destroying it; the bitmap is empty afterwards.
   HBITMAP ReleaseHandle();
@@ -365,8 +369,8 @@ class TBitmap : public TObject {
   TNotifyEvent FOnChange;
 };
 
-// Holds one graphic, here always a bitmap. Bitmap() makes an empty one when there is none. A change of
-// the bitmap raises the picture's OnChange.
+// Holds one graphic, here always a bitmap. Bitmap() makes an empty one when there is none. A change
+// of the bitmap raises the picture's OnChange.
 class TPicture : public TObject {
  public:
   TPicture();
@@ -388,9 +392,9 @@ class TPicture : public TObject {
   TNotifyEvent FOnChange;
 };
 
-// The image control: a widget that shows its picture's bitmap at its top-left corner and schedules a
-// repaint whenever the picture changes. Destroying it destroys the picture and its bitmap (with the
-// bitmap's handle). The widget is made with the control; give it a parent with SetParentWidget.
+// The image control: a widget that shows its picture's bitmap at its top-left corner and schedules
+// a repaint whenever the picture changes. Destroying it destroys the picture and its bitmap (with
+// the bitmap's handle). The widget is made with the control; give it a parent with SetParentWidget.
 class TImage : public TComponent {
  public:
   explicit TImage(TComponent* AOwner);

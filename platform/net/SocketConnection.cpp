@@ -197,13 +197,14 @@ void TCustomWinSocket::Impl::Announce(std::function<void()> Done) {
   const QString address = QString::fromStdString(PeerAddress);
   // The answer goes to the service, which outlives this connection (freeing the receiver of a
   // pending look-up leaks its functor in Qt); finish finds the connection gone then.
-  QHostInfo::lookupHost(address, &SocketService::Instance(), [finish, address](const QHostInfo& Info) {
-    AnsiString name;
-    if (Info.error() == QHostInfo::NoError && !Info.hostName().isEmpty() &&
-        Info.hostName() != address)
-      name = Info.hostName().toStdString();
-    finish(name);
-  });
+  QHostInfo::lookupHost(address, &SocketService::Instance(),
+                        [finish, address](const QHostInfo& Info) {
+                          AnsiString name;
+                          if (Info.error() == QHostInfo::NoError && !Info.hostName().isEmpty() &&
+                              Info.hostName() != address)
+                            name = Info.hostName().toStdString();
+                          finish(name);
+                        });
   // A slow look-up is not aborted (that leaks its functor in Qt); its late answer is ignored.
   QTimer::singleShot(sockets::kReverseLookupMs, Context.get(), [finish] { finish(AnsiString()); });
 }
@@ -219,8 +220,7 @@ void TCustomWinSocket::Impl::Start() {
 void TCustomWinSocket::Impl::UpdateNotifiers() {
   const bool live = FState == State::Connected;
   const bool read = live && ReadArmed && !Paused && !Deferred;
-  const bool write =
-      !Deferred && ((FState == State::Connecting) || (live && Out.Pending() > 0));
+  const bool write = !Deferred && ((FState == State::Connecting) || (live && Out.Pending() > 0));
   if (ReadNotifier && ReadNotifier->isEnabled() != read) ReadNotifier->setEnabled(read);
   if (WriteNotifier && WriteNotifier->isEnabled() != write) WriteNotifier->setEnabled(write);
 }
@@ -300,7 +300,8 @@ void TCustomWinSocket::Impl::SizeSendBuffer() {
   const bool local = PeerAddress.rfind("127.", 0) == 0 || PeerAddress == "::1";
   if (!local) return;
   int bytes = sockets::kLocalSendBytes;
-  ::setsockopt(Fd.Get(), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);  // a failure only costs speed
+  ::setsockopt(Fd.Get(), SOL_SOCKET, SO_SNDBUF, &bytes,
+               sizeof bytes);  // a failure only costs speed
 }
 
 void TCustomWinSocket::Impl::PostDrained() {
@@ -380,8 +381,7 @@ AnsiString TCustomWinSocket::RemoteHost() const {
 }
 
 AnsiString TCustomWinSocket::RemoteAddress() const {
-  return FImpl->Live() || FImpl->FState == Impl::State::Ending ? FImpl->PeerAddress
-                                                                : AnsiString();
+  return FImpl->Live() || FImpl->FState == Impl::State::Ending ? FImpl->PeerAddress : AnsiString();
 }
 
 int TCustomWinSocket::RemotePort() const {
@@ -470,8 +470,7 @@ int TCustomWinSocket::SendBuf(const void* Buf, std::size_t Count) {
 std::size_t TCustomWinSocket::ForwardTo(TCustomWinSocket& Target, std::size_t Limit) {
   Impl& from = *FImpl;
   Impl& to = *Target.FImpl;
-  if (from.FState != Impl::State::Connected || to.FState != Impl::State::Connected ||
-      &from == &to)
+  if (from.FState != Impl::State::Connected || to.FState != Impl::State::Connected || &from == &to)
     return 0;
   from.ReadArmed = true;
   const std::size_t pending = to.Out.Pending();

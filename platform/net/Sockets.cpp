@@ -124,8 +124,7 @@ struct TServerSocket::Impl : sockets::SocketOwner {
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0)
       throw ESocketError(sockets::ErrorText(errno, "bind"));
-    if (::listen(fd.Get(), SOMAXCONN) != 0)
-      throw ESocketError(sockets::ErrorText(errno, "listen"));
+    if (::listen(fd.Get(), SOMAXCONN) != 0) throw ESocketError(sockets::ErrorText(errno, "listen"));
     length = sizeof address;
     ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&address), &length);
     BoundPort = sockets::AddressPort(reinterpret_cast<sockaddr*>(&address));
@@ -161,8 +160,8 @@ struct TServerSocket::Impl : sockets::SocketOwner {
         }
         return;
       }
-      auto socket = std::make_unique<TCustomWinSocket>(
-          std::make_unique<TCustomWinSocket::Impl>(this));
+      auto socket =
+          std::make_unique<TCustomWinSocket>(std::make_unique<TCustomWinSocket::Impl>(this));
       TCustomWinSocket::Impl& d = socket->Internals();
       d.SetFd(std::move(fd));
       d.ReadAddresses();
@@ -251,9 +250,7 @@ void TServerSocket::SetPort(int Value) {
 
 int TServerSocket::LocalPort() const { return FImpl->BoundPort; }
 
-int TServerSocket::ActiveConnections() const {
-  return static_cast<int>(FImpl->Connections.size());
-}
+int TServerSocket::ActiveConnections() const { return static_cast<int>(FImpl->Connections.size()); }
 
 TCustomWinSocket* TServerSocket::Connections(int Index) const {
   if (Index < 0 || Index >= ActiveConnections()) return nullptr;
@@ -276,8 +273,7 @@ struct TClientSocket::Impl : sockets::SocketOwner {
   std::shared_ptr<int> Life = std::make_shared<int>(0);
 
   explicit Impl(TClientSocket* ASelf) : Self(ASelf) {
-    Connection =
-        std::make_unique<TCustomWinSocket>(std::make_unique<TCustomWinSocket::Impl>(this));
+    Connection = std::make_unique<TCustomWinSocket>(std::make_unique<TCustomWinSocket::Impl>(this));
     Connection->Internals().ConnectReady = [this] { ConnectReady(); };
   }
 
@@ -451,7 +447,8 @@ void TClientSocket::SetActive(bool Value) {
 
 namespace {
 void CheckInactive(bool Active) {
-  if (Active) throw ESocketError("Socket error: cannot change the value while the socket is active");
+  if (Active)
+    throw ESocketError("Socket error: cannot change the value while the socket is active");
 }
 }  // namespace
 

@@ -181,11 +181,11 @@ struct TCustomWinSocket::Impl {
   std::unique_ptr<QObject> Context;  // receiver of this connection's notifications
   QSocketNotifier* ReadNotifier = nullptr;
   QSocketNotifier* WriteNotifier = nullptr;
-  bool ReadArmed = true;     // a read event may be raised (a receive call came since the last)
+  bool ReadArmed = true;  // a read event may be raised (a receive call came since the last)
   bool Paused = false;
-  bool Deferred = false;     // a notification came while another event was handled
-  bool DrainWanted = false;  // raise the write event when the output has drained
-  bool Announced = false;    // the peer's name is known (accepted connections)
+  bool Deferred = false;         // a notification came while another event was handled
+  bool DrainWanted = false;      // raise the write event when the output has drained
+  bool Announced = false;        // the peer's name is known (accepted connections)
   bool SendBufferSized = false;  // ForwardTo has sized the send buffer for relaying
   bool BriefLinger = false;      // closed by CloseBriefly: its output gets a short bound
   sockets::Outbox Out;

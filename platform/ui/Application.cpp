@@ -42,26 +42,46 @@ constexpr unsigned kIconMask = 0xF0;
 int DialogMessageBox(const AnsiString& Text, const AnsiString& Caption, unsigned Flags) {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (Flags & kIconMask) {
-    case 0x10: icon = QMessageBox::Critical; break;
-    case 0x20: icon = QMessageBox::Question; break;
-    case 0x30: icon = QMessageBox::Warning; break;
-    case 0x40: icon = QMessageBox::Information; break;
-    default: break;
+    case 0x10:
+      icon = QMessageBox::Critical;
+      break;
+    case 0x20:
+      icon = QMessageBox::Question;
+      break;
+    case 0x30:
+      icon = QMessageBox::Warning;
+      break;
+    case 0x40:
+      icon = QMessageBox::Information;
+      break;
+    default:
+      break;
   }
   QMessageBox::StandardButtons buttons = QMessageBox::Ok;
   switch (Flags & kButtonMask) {
-    case 1: buttons = QMessageBox::Ok | QMessageBox::Cancel; break;
-    case 3: buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel; break;
-    case 4: buttons = QMessageBox::Yes | QMessageBox::No; break;
-    default: break;
+    case 1:
+      buttons = QMessageBox::Ok | QMessageBox::Cancel;
+      break;
+    case 3:
+      buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+      break;
+    case 4:
+      buttons = QMessageBox::Yes | QMessageBox::No;
+      break;
+    default:
+      break;
   }
   QMessageBox box(icon, ToQString(Caption), ToQString(Text), buttons);
   box.setWindowFlag(Qt::WindowStaysOnTopHint);
   switch (box.exec()) {
-    case QMessageBox::Cancel: return 2;
-    case QMessageBox::Yes: return 6;
-    case QMessageBox::No: return 7;
-    default: return 1;
+    case QMessageBox::Cancel:
+      return 2;
+    case QMessageBox::Yes:
+      return 6;
+    case QMessageBox::No:
+      return 7;
+    default:
+      return 1;
   }
 }
 
@@ -176,8 +196,8 @@ void TApplication::Initialize() {
   QApplication::setQuitOnLastWindowClosed(false);
   // An application object without widgets (someone else's QCoreApplication) can show nothing.
   QString platform = QGuiApplication::platformName();
-  FImpl->Headless = !qobject_cast<QApplication*>(app) || platform == "offscreen" ||
-                    platform == "minimal";
+  FImpl->Headless =
+      !qobject_cast<QApplication*>(app) || platform == "offscreen" || platform == "minimal";
   FImpl->Watcher = std::make_unique<FormWatcher>(this, [this] { Idle(); });
   app->installEventFilter(FImpl->Watcher.get());
   if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
@@ -276,8 +296,10 @@ constexpr const char* kUnknownException = "Unknown exception";
 void Deliver(TApplication& App, TObject* Sender, const Exception& E) noexcept {
   try {
     TExceptionEvent hook = App.OnException;
-    if (hook) hook(Sender, E);
-    else App.ShowException(E);
+    if (hook)
+      hook(Sender, E);
+    else
+      App.ShowException(E);
   } catch (const std::exception& inner) {
     try {
       ovelta::ShowException(inner);

@@ -55,9 +55,10 @@ class TApplication : public TComponent {
 
   // Hooks. OnIdle runs when the message loop has handled every event waiting and is about to
   // wait (so the first time right after the loop starts), once per such moment: after it ran it
-  // runs again only once something else has happened. It is never re-entered. OnMinimize and OnRestore run
-  // when one of the application's forms is minimized or restored. OnException receives every
-  // exception that escapes an event handler; when it is empty the exception is shown.
+  // runs again only once something else has happened. It is never re-entered. OnMinimize and
+  // OnRestore run when one of the application's forms is minimized or restored. OnException
+  // receives every exception that escapes an event handler; when it is empty the exception is
+  // shown.
   TNotifyEvent OnIdle;
   TNotifyEvent OnMinimize;
   TNotifyEvent OnRestore;
@@ -121,8 +122,7 @@ class TApplication : public TComponent {
 TApplication& Application();
 
 // Runs Fn; an exception escaping it goes to Application().HandleException(Sender).
-template <class F>
-void GuardedCall(TObject* Sender, F&& Fn) noexcept {
+template <class F> void GuardedCall(TObject* Sender, F&& Fn) noexcept {
   try {
     Fn();
   } catch (...) {

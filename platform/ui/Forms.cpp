@@ -154,7 +154,9 @@ void TForm::SetBorderStyle(TFormBorderStyle Value) {
 }
 
 void TForm::SetBorderIcons(const std::vector<TBorderIcon>& Value) {
-  auto has = [&](TBorderIcon icon) { return std::find(Value.begin(), Value.end(), icon) != Value.end(); };
+  auto has = [&](TBorderIcon icon) {
+    return std::find(Value.begin(), Value.end(), icon) != Value.end();
+  };
   FImpl->SystemMenu = has(TBorderIcon::biSystemMenu);
   FImpl->Minimize = has(TBorderIcon::biMinimize);
   FImpl->Maximize = has(TBorderIcon::biMaximize);
@@ -386,9 +388,8 @@ void TMemo::LinesCleared() { static_cast<QPlainTextEdit*>(Widget())->document()-
 
 TBitBtn::TBitBtn(TForm* AParent) : TControl(AParent) {
   auto* button = new QPushButton(FormWidgetOf(AParent));
-  QObject::connect(button, &QPushButton::clicked, button, [this] {
-    GuardedCall(this, [this] { Click(); });
-  });
+  QObject::connect(button, &QPushButton::clicked, button,
+                   [this] { GuardedCall(this, [this] { Click(); }); });
   Attach(button);
 }
 

@@ -21,9 +21,9 @@ namespace ovelta {
 
 class TForm;
 
-// Forms and controls take the framework's colours and fonts (platform/gdi/Graphics.h): a form's colour
-// is one of the system colours clBtnFace or clWindow; its font's face name (CP932) is mapped to an
-// installed face by FontFamilyFor.
+// Forms and controls take the framework's colours and fonts (platform/gdi/Graphics.h): a form's
+// colour is one of the system colours clBtnFace or clWindow; its font's face name (CP932) is mapped
+// to an installed face by FontFamilyFor.
 
 enum class TFormBorderStyle { bsSizeable, bsSingle };
 enum class TBorderIcon { biSystemMenu, biMinimize, biMaximize };
@@ -93,8 +93,7 @@ class TForm : public TWinControl {
 
 // Creates a form owned by the application (freed with it, newest first); the first form created
 // this way becomes the main form.
-template <class T, class... Args>
-T* CreateForm(Args&&... A) {
+template <class T, class... Args> T* CreateForm(Args&&... A) {
   Application().Initialize();
   T* form = new T(&Application(), std::forward<Args>(A)...);
   if (!Application().MainForm()) Application().SetMainForm(form);

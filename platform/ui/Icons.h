@@ -1,7 +1,7 @@
 // Icon resources of the program. An icon resource is a named set of images of one picture in
-// several sizes, compiled into the program (the Qt resource folder ":/icons/<NAME>/", one image file
-// per size). LoadIconA hands out a handle to such a set; handles stay valid for the life of the
-// process and are never released, as the platform's shared icons are not.
+// several sizes, compiled into the program (the Qt resource folder ":/icons/<NAME>/", one image
+// file per size). LoadIconA hands out a handle to such a set; handles stay valid for the life of
+// the process and are never released, as the platform's shared icons are not.
 #pragma once
 
 #include <string>

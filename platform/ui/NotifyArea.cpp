@@ -27,11 +27,16 @@ AnsiString TipOf(const NOTIFYICONDATAA& Data) {
 // the icon's owner acts on.
 unsigned MouseMessageFor(QSystemTrayIcon::ActivationReason Reason) {
   switch (Reason) {
-    case QSystemTrayIcon::Trigger: return WM_LBUTTONDOWN;
-    case QSystemTrayIcon::DoubleClick: return WM_LBUTTONDBLCLK;
-    case QSystemTrayIcon::Context: return WM_RBUTTONDOWN;
-    case QSystemTrayIcon::MiddleClick: return WM_MBUTTONDOWN;
-    default: return 0;
+    case QSystemTrayIcon::Trigger:
+      return WM_LBUTTONDOWN;
+    case QSystemTrayIcon::DoubleClick:
+      return WM_LBUTTONDBLCLK;
+    case QSystemTrayIcon::Context:
+      return WM_RBUTTONDOWN;
+    case QSystemTrayIcon::MiddleClick:
+      return WM_MBUTTONDOWN;
+    default:
+      return 0;
   }
 }
 
@@ -63,22 +68,23 @@ bool DesktopTray(DWord Message, const NOTIFYICONDATAA& Data) {
     case NIM_ADD: {
       if (it != entries.end()) return false;
       TrayEntry entry{Data.hWnd, Data.uID, 0,
-                       std::make_unique<QSystemTrayIcon>(QCoreApplication::instance())};
+                      std::make_unique<QSystemTrayIcon>(QCoreApplication::instance())};
       // An icon must have a picture; until it is given one it shows the application's.
       entry.Icon->setIcon(ToQIcon(nullptr));
       Update(entry, Data);
       HWND window = Data.hWnd;
       unsigned id = Data.uID;
-      QObject::connect(entry.Icon.get(), &QSystemTrayIcon::activated, entry.Icon.get(),
-                       [window, id](QSystemTrayIcon::ActivationReason reason) {
-                         unsigned mouse = MouseMessageFor(reason);
-                         auto& list = TrayEntries();
-                         auto found = std::find_if(list.begin(), list.end(), [&](const TrayEntry& e) {
-                           return e.Window == window && e.Id == id;
-                         });
-                         if (mouse && found != list.end() && found->CallbackMessage)
-                           SendMessage(window, found->CallbackMessage, id, static_cast<LPARAM>(mouse));
-                       });
+      QObject::connect(
+          entry.Icon.get(), &QSystemTrayIcon::activated, entry.Icon.get(),
+          [window, id](QSystemTrayIcon::ActivationReason reason) {
+            unsigned mouse = MouseMessageFor(reason);
+            auto& list = TrayEntries();
+            auto found = std::find_if(list.begin(), list.end(), [&](const TrayEntry& e) {
+              return e.Window == window && e.Id == id;
+            });
+            if (mouse && found != list.end() && found->CallbackMessage)
+              SendMessage(window, found->CallbackMessage, id, static_cast<LPARAM>(mouse));
+          });
       // Without a display there is no tray to show it in (the icon still takes its calls).
       if (!Application().Headless()) entry.Icon->show();
       entries.push_back(std::move(entry));

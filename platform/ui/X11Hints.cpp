@@ -1,7 +1,7 @@
 // The X11 window-manager hint that keeps the forms out of the taskbar and the pager
-// (_NET_WM_STATE_SKIP_TASKBAR and _NET_WM_STATE_SKIP_PAGER of the EWMH). Tool windows alone are left
-// out by most taskbars; the explicit state makes it so for all of them, also after a minimize and
-// restore.
+// (_NET_WM_STATE_SKIP_TASKBAR and _NET_WM_STATE_SKIP_PAGER of the EWMH). Tool windows alone are
+// left out by most taskbars; the explicit state makes it so for all of them, also after a minimize
+// and restore.
 #include <QGuiApplication>
 #include <QWidget>
 

@@ -24,9 +24,7 @@ namespace ovelta {
 inline void PrintTo(TSessionState State, std::ostream* Out) {
   *Out << static_cast<unsigned>(State);
 }
-inline void PrintTo(TLoginStage Stage, std::ostream* Out) {
-  *Out << static_cast<unsigned>(Stage);
-}
+inline void PrintTo(TLoginStage Stage, std::ostream* Out) { *Out << static_cast<unsigned>(Stage); }
 
 }  // namespace ovelta
 
@@ -34,7 +32,8 @@ namespace ovelta::test {
 
 inline std::vector<AnsiString> LogLines(const TLogForm& Log) {
   std::vector<AnsiString> lines;
-  for (int i = 0; i < Log.LogMemo->Lines().Count(); ++i) lines.push_back(Log.LogMemo->Lines().Strings(i));
+  for (int i = 0; i < Log.LogMemo->Lines().Count(); ++i)
+    lines.push_back(Log.LogMemo->Lines().Strings(i));
   return lines;
 }
 

@@ -151,10 +151,10 @@ TEST_F(SessionTest, RealMailProgramReadsMailFromDovecotThroughTheProxy) {
          << "default_internal_user = " << users.Internal << "\n"
          << "first_valid_uid = 1\n"
          << "mail_location = maildir:" << (root / "mail").string() << "/%u\n"
-         << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN "
-         << (root / "passwd").string() << "\n}\n"
-         << "userdb {\n  driver = static\n  args = uid=" << users.Mail << " gid="
-         << users.MailGid << " home=" << (root / "home").string() << "/%u\n}\n"
+         << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << (root / "passwd").string()
+         << "\n}\n"
+         << "userdb {\n  driver = static\n  args = uid=" << users.Mail << " gid=" << users.MailGid
+         << " home=" << (root / "home").string() << "/%u\n}\n"
          << "service pop3-login {\n  inet_listener pop3 {\n    address = 127.0.0.1\n    port = "
          << port << "\n  }\n}\n";
   WriteFile(root / "dovecot.conf", config.str());
@@ -164,14 +164,16 @@ TEST_F(SessionTest, RealMailProgramReadsMailFromDovecotThroughTheProxy) {
   ChildProcess dovecot;
   ASSERT_TRUE(
       dovecot.Start({kDovecot, "-F", "-c", (root / "dovecot.conf").string()}, dovecotOutput));
-  bool listening = test::RunUntil([&] {
-    try {
-      test::Peer::Connect("127.0.0.1", port);
-      return true;
-    } catch (const std::exception&) {
-      return false;
-    }
-  }, kServerStartMs);
+  bool listening = test::RunUntil(
+      [&] {
+        try {
+          test::Peer::Connect("127.0.0.1", port);
+          return true;
+        } catch (const std::exception&) {
+          return false;
+        }
+      },
+      kServerStartMs);
   ASSERT_TRUE(listening) << "Dovecot did not start:\n"
                          << ReadFile(root / "dovecot.out") << ReadFile(root / "dovecot.log");
 
@@ -179,9 +181,9 @@ TEST_F(SessionTest, RealMailProgramReadsMailFromDovecotThroughTheProxy) {
   ChildProcess::Options mailOutput;
   mailOutput.OutputFile = mailOutput.ErrorFile = (root / "mail.out").string();
   ChildProcess mail;
-  ASSERT_TRUE(mail.Start({"python3", (root / "mail.py").string(), std::to_string(ProxyPort),
-                          maildir.string()},
-                         mailOutput));
+  ASSERT_TRUE(mail.Start(
+      {"python3", (root / "mail.py").string(), std::to_string(ProxyPort), maildir.string()},
+      mailOutput));
   const int status = mail.Wait(kMailProgramMs, test::RunUntil);
   const std::string transcript = ReadFile(root / "mail.out");
   EXPECT_EQ(status, 0) << transcript << ReadFile(root / "dovecot.log");

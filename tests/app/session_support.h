@@ -28,10 +28,12 @@ class Wire {
   bool Send(const std::string& Bytes) { return FPeer.Send(Bytes); }
   // The next Count bytes (fewer when they do not come within DeadlineMs).
   std::string Take(std::size_t Count, int DeadlineMs = kDeadlineMs) {
-    RunUntil([&] {
-      Pull();
-      return FIn.size() >= Count || FEnded;
-    }, DeadlineMs);
+    RunUntil(
+        [&] {
+          Pull();
+          return FIn.size() >= Count || FEnded;
+        },
+        DeadlineMs);
     std::string out = FIn.substr(0, Count);
     FIn.erase(0, out.size());
     return out;
@@ -41,18 +43,22 @@ class Wire {
   // True when the other side ends within DeadlineMs (whatever arrived before is kept). A short
   // DeadlineMs shows only that it does not end (EventLoop.h, rule 3).
   bool Ended(int DeadlineMs = kDeadlineMs) {
-    RunUntil([&] {
-      Pull();
-      return FEnded;
-    }, DeadlineMs);
+    RunUntil(
+        [&] {
+          Pull();
+          return FEnded;
+        },
+        DeadlineMs);
     return FEnded;
   }
   // Everything that arrived within Ms (the loop runs all that time): to show that nothing comes.
   std::string Drain(int Ms) {
-    RunUntil([&] {
-      Pull();
-      return false;
-    }, Ms);
+    RunUntil(
+        [&] {
+          Pull();
+          return false;
+        },
+        Ms);
     std::string out;
     out.swap(FIn);
     return out;

@@ -115,7 +115,9 @@ TEST_F(SessionTest, LoginPhaseCommandsAreAnsweredByTheProxy) {
       {"USER @pop.example", "-ERR hostname without existing"},
       {"USER bob@", "-ERR hostname without existing"},
       {"USER bob", "-ERR hostname without existing"},
-      {"USER ab\x83\x40" "cd", "-ERR hostname without existing"},  // 0x40 as a trail byte
+      {"USER ab\x83\x40"
+       "cd",
+       "-ERR hostname without existing"},  // 0x40 as a trail byte
       {"USER ", "-ERR unknown command"},
       {" USER bob@host", "-ERR unknown command"},
       {"APOP bob 0123456789abcdef0123456789abcdef", "-ERR permission denied"},
@@ -157,10 +159,10 @@ TEST_F(SessionTest, CommandsSplitOverReceiptsOrEndedByABareLineFeed) {
                         "-ERR permission denied\r\n"),
             "+OK tovik POP3 server signing off\r\n-ERR unknown command\r\n"
             "-ERR permission denied\r\n");
-  EXPECT_EQ(LogFrom(before), (Lines{"< user alice@127.0.0.1", "< +OK kvale is a real hoopy frood",
-                                    "< QUIT", "< +OK tovik POP3 server signing off", "< NOOP",
-                                    "< -ERR unknown command", "< APOP x y",
-                                    "< -ERR permission denied"}));
+  EXPECT_EQ(LogFrom(before),
+            (Lines{"< user alice@127.0.0.1", "< +OK kvale is a real hoopy frood", "< QUIT",
+                   "< +OK tovik POP3 server signing off", "< NOOP", "< -ERR unknown command",
+                   "< APOP x y", "< -ERR permission denied"}));
 }
 
 TEST_F(SessionTest, MissingParametersAtPassStartNoConnection) {
@@ -192,14 +194,11 @@ TEST_F(SessionTest, ServerLinesInOneReceiptAreEachHandledAndLinesAfterSuccessOnl
 
 TEST_F(SessionTest, GreetingsWithoutASafeTimestampAreRefused) {
   const std::vector<std::string> greetings = {
-      "+OK no timestamp here",
-      "+OK reversed >1@x<",
-      "+OK <with blank@x>",
-      "+OK <no-at-sign>",
+      "+OK no timestamp here", "+OK reversed >1@x<",
+      "+OK <with blank@x>",    "+OK <no-at-sign>",
       "+OK <a<b@x>",
       "+OK <1@x> and <2@y>",  // first "<" to last ">" holds blanks and brackets
-      "+OK <\x83\x40@x>",
-      "+OK <>",
+      "+OK <\x83\x40@x>",      "+OK <>",
   };
   for (const std::string& greeting : greetings) {
     Wire mail = MailProgram();
@@ -239,9 +238,8 @@ TEST_F(SessionTest, UpstreamThatCannotBeMadeAnswersPass) {
   mail.Send("USER alice@127.0.0.1\r\nPASS secret\r\n");
   EXPECT_EQ(mail.Expect("+OK kvale is a real hoopy frood\r\n-ERR server connection failed\r\n"),
             "+OK kvale is a real hoopy frood\r\n-ERR server connection failed\r\n");
-  EXPECT_EQ(LogFrom(before + 2),
-            (Lines{"< PASS secret", "* 接続開始 127.0.0.1", "* 接続エラー ",
-                   "< -ERR server connection failed"}));
+  EXPECT_EQ(LogFrom(before + 2), (Lines{"< PASS secret", "* 接続開始 127.0.0.1", "* 接続エラー ",
+                                        "< -ERR server connection failed"}));
   EXPECT_EQ(Main->LoginStage, TLoginStage::lsUserPass);
   EXPECT_TRUE(Boxes.Boxes().empty());  // the socket error was dropped, not shown
 }
@@ -272,7 +270,8 @@ TEST_F(SessionTest, ServerEndingWhileRelayingEndsTheMailProgramAfterItsBytes) {
   server.Close();
   EXPECT_TRUE(mail.Take(last.size()) == last);
   EXPECT_TRUE(mail.Ended());
-  EXPECT_EQ(LogFrom(LogSize() - 2), (Lines{"* 接続切断 " + kLocal, "* 接続切断 " + PeerText("::1")}));
+  EXPECT_EQ(LogFrom(LogSize() - 2),
+            (Lines{"* 接続切断 " + kLocal, "* 接続切断 " + PeerText("::1")}));
   EXPECT_EQ(Main->SessionState, TSessionState::ssListening);
   EXPECT_EQ(Main->ClientConnection, nullptr);
 }
@@ -346,9 +345,9 @@ TEST_F(SessionTest, ASecondMailProgramIsRefusedAndClosed) {
   EXPECT_EQ(second.Expect("-ERR already connection in use\r\n"),
             "-ERR already connection in use\r\n");
   EXPECT_TRUE(second.Ended());
-  EXPECT_EQ(LogFrom(before), (Lines{"* 接続要求 " + PeerText("::1"), "*   他ユーザー接続中につき拒否",
-                                    "< -ERR already connection in use",
-                                    "* 接続切断 " + PeerText("::1")}));
+  EXPECT_EQ(LogFrom(before),
+            (Lines{"* 接続要求 " + PeerText("::1"), "*   他ユーザー接続中につき拒否",
+                   "< -ERR already connection in use", "* 接続切断 " + PeerText("::1")}));
   // The first session goes on untouched.
   Wire server = LoginWithAnswer(first, "+OK\r\n");
   EXPECT_EQ(first.Expect("+OK\r\n"), "+OK\r\n");
@@ -356,8 +355,8 @@ TEST_F(SessionTest, ASecondMailProgramIsRefusedAndClosed) {
 
 TEST_F(SessionTest, OverlongLinesEndTheConnectionConcernedFinishedOrNot) {
   // The mail program's side: an unfinished line, and a finished one sent in one write.
-  for (const std::string& line : {"USER " + std::string(9000, 'a'),
-                                  "USER " + std::string(50000, 'a') + "@h\r\nQUIT\r\n"}) {
+  for (const std::string& line :
+       {"USER " + std::string(9000, 'a'), "USER " + std::string(50000, 'a') + "@h\r\nQUIT\r\n"}) {
     Wire mail = MailProgram();
     mail.Send(line);
     EXPECT_EQ(mail.Expect("-ERR line too long\r\n"), "-ERR line too long\r\n");
@@ -369,8 +368,8 @@ TEST_F(SessionTest, OverlongLinesEndTheConnectionConcernedFinishedOrNot) {
   }
 
   // The server's side while PASS waits: the mail program is told, and may log in again.
-  for (const std::string& line : {"+OK " + std::string(9000, 'g'),
-                                  "+OK <1@x> " + std::string(50040, 'g') + "\r\n"}) {
+  for (const std::string& line :
+       {"+OK " + std::string(9000, 'g'), "+OK <1@x> " + std::string(50040, 'g') + "\r\n"}) {
     Wire mail = MailProgram();
     Wire server = Login(mail);
     server.Send(line);
@@ -426,7 +425,8 @@ TEST_F(SessionTest, LoginCommandsWithControlBytesAreRefusedAndNeverTravel) {
   Byte digest[16];
   const std::string input = "<1896.697170952@dbc.mtview.ca.us>" + password;
   Md5Init(&context);
-  Md5Update(&context, reinterpret_cast<const Byte*>(input.data()), static_cast<DWord>(input.size()));
+  Md5Update(&context, reinterpret_cast<const Byte*>(input.data()),
+            static_cast<DWord>(input.size()));
   Md5Final(digest, &context);
   std::string hex;
   for (Byte b : digest) hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
@@ -443,7 +443,7 @@ TEST_F(SessionTest, PipelinedCommandsWaitForThePassAnswerAndKeepTheirOrder) {
     EXPECT_EQ(mail.Expect("+OK kvale is a real hoopy frood\r\n"),
               "+OK kvale is a real hoopy frood\r\n");
     EXPECT_EQ(mail.Drain(50), "");  // nothing is answered before PASS
-    mail.Send("UIDL\r\n");         // nor what comes later, on its own
+    mail.Send("UIDL\r\n");          // nor what comes later, on its own
     EXPECT_EQ(mail.Drain(50), "");
     server.Send(kGreeting);
     EXPECT_EQ(server.Expect(kApopLine), kApopLine);
@@ -466,8 +466,9 @@ TEST_F(SessionTest, PipelinedCommandsWaitForThePassAnswerAndKeepTheirOrder) {
     server.Send(kGreeting);
     server.Expect(kApopLine);
     server.Send("-ERR no\r\n");
-    const std::string answers = "+OK kvale is a real hoopy frood\r\n-ERR no\r\n"
-                                "-ERR unknown command\r\n+OK tovik POP3 server signing off\r\n";
+    const std::string answers =
+        "+OK kvale is a real hoopy frood\r\n-ERR no\r\n"
+        "-ERR unknown command\r\n+OK tovik POP3 server signing off\r\n";
     EXPECT_EQ(mail.Expect(answers), answers);
     EXPECT_EQ(server.Expect("QUIT\r\n"), "QUIT\r\n");
     EXPECT_EQ(server.Drain(50), "");
@@ -481,8 +482,8 @@ TEST_F(SessionTest, NobodyHoldsTheSessionForever) {
     Wire idle = MailProgram();
     EXPECT_EQ(idle.Expect("-ERR timeout\r\n"), "-ERR timeout\r\n");
     EXPECT_TRUE(idle.Ended());
-    EXPECT_EQ(LogFrom(LogSize() - 3), (Lines{"* 時間切れ " + kLocal, "< -ERR timeout",
-                                             "* 接続切断 " + kLocal}));
+    EXPECT_EQ(LogFrom(LogSize() - 3),
+              (Lines{"* 時間切れ " + kLocal, "< -ERR timeout", "* 接続切断 " + kLocal}));
     MailProgram();
   }
   ASSERT_TRUE(RunUntil([&] { return Main->SessionState == TSessionState::ssListening; }));
@@ -553,27 +554,33 @@ struct FloodResult {
   std::string Answers;
 };
 FloodResult FloodUntilHeldBack(Peer& Sender, const std::string& Unit, Wire& Mail,
-                               const std::function<bool()>& Held, const std::function<void()>& Watch,
+                               const std::function<bool()>& Held,
+                               const std::function<void()>& Watch,
                                std::size_t ExpectedAnswerBytes) {
   constexpr std::size_t kChunk = 1000, kMost = 200000;
   FloodResult result;
   std::string pending;
-  result.HeldBack = RunUntil([&] {
-    Watch();
-    if (pending.empty() && result.Sent < kMost) {
-      for (std::size_t i = 0; i < kChunk; ++i) pending += Unit;
-      result.Sent += kChunk;
-    }
-    Sender.SendSome(pending);
-    return Held();
-  }, 120000);
+  result.HeldBack = RunUntil(
+      [&] {
+        Watch();
+        if (pending.empty() && result.Sent < kMost) {
+          for (std::size_t i = 0; i < kChunk; ++i) pending += Unit;
+          result.Sent += kChunk;
+        }
+        Sender.SendSome(pending);
+        return Held();
+      },
+      120000);
   // The rest of the last chunk goes out while the mail program reads its answers at last.
-  RunUntil([&] {
-    Watch();
-    Sender.SendSome(pending);
-    result.Answers += Mail.Raw().ReadAvailable();
-    return pending.empty() && result.Answers.size() >= ExpectedAnswerBytes * result.Sent && !Held();
-  }, 120000);
+  RunUntil(
+      [&] {
+        Watch();
+        Sender.SendSome(pending);
+        result.Answers += Mail.Raw().ReadAvailable();
+        return pending.empty() && result.Answers.size() >= ExpectedAnswerBytes * result.Sent &&
+               !Held();
+      },
+      120000);
   return result;
 }
 

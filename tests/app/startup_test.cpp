@@ -109,7 +109,7 @@ TEST(StartUp, APortInUseShowsTheSocketErrorBoxAndEndsTheProgram) {
     EndLoopAfter(&scope, &deadline_hit);
     Main.OnClose = [&](TObject*, TCloseAction&) { log_at_exit = LogLines(Log); };
   });
-  EXPECT_EQ(code, 1);  // a service manager or shell sees the failure
+  EXPECT_EQ(code, 1);          // a service manager or shell sees the failure
   EXPECT_FALSE(deadline_hit);  // the program ended by itself
   ASSERT_EQ(boxes.Boxes().size(), 1u);
   EXPECT_EQ(boxes.Boxes()[0].Text, Sjis("ServerSocketがOpenできませんでした。"));

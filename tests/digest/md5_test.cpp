@@ -1,6 +1,6 @@
-// The MD5 unit: the RFC 1321 test suite fed whole and in pieces, the padding boundaries, the RFC 1939
-// APOP example, the bit count across its two words, the wiping, and OpenSSL's MD5 as an oracle on
-// random inputs split at random points.
+// The MD5 unit: the RFC 1321 test suite fed whole and in pieces, the padding boundaries, the RFC
+// 1939 APOP example, the bit count across its two words, the wiping, and OpenSSL's MD5 as an oracle
+// on random inputs split at random points.
 #include <openssl/evp.h>
 
 #include <gtest/gtest.h>

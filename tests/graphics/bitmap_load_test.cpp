@@ -161,8 +161,7 @@ TEST_P(BmpLoader, EightBitImagesExpandThroughTheirColourTable) {
   ASSERT_TRUE(Source.Bmp24(BuildBmp(layout), &out.Pixels24, &out.Width, &out.Height));
   for (int i = 0; i < 6; ++i) {
     const Byte index = layout.Pixels[static_cast<std::size_t>(i)];
-    const TOvRGB expected =
-        index < 4 ? TOvRGB(layout.Table[index]) : TOvRGB();
+    const TOvRGB expected = index < 4 ? TOvRGB(layout.Table[index]) : TOvRGB();
     EXPECT_EQ(out.Pixels24[i], expected) << i;
   }
   // Without a pixel output only the size is read.
@@ -187,8 +186,9 @@ TEST_P(BmpLoader, OtherBitCountsAreRefusedWithNothingAllocated) {
     SCOPED_TRACE(c.Name);
     Outputs out;
     const std::int64_t blocks = heap_testing::LiveBlocks();
-    const bool loaded = c.By8 ? Source.Bmp8(c.File, &out.Palette, &out.Pixels, &out.Width, &out.Height)
-                              : Source.Bmp24(c.File, &out.Pixels24, &out.Width, &out.Height);
+    const bool loaded =
+        c.By8 ? Source.Bmp8(c.File, &out.Palette, &out.Pixels, &out.Width, &out.Height)
+              : Source.Bmp24(c.File, &out.Pixels24, &out.Width, &out.Height);
     EXPECT_FALSE(loaded);
     EXPECT_EQ(heap_testing::LiveBlocks(), blocks);
     EXPECT_EQ(out.Palette, nullptr);
@@ -239,7 +239,8 @@ TEST_P(BmpLoader, DamagedImagesAreRefusedAndLeaveTheOutputsAlone) {
       damage.Apply(file, 14);
       Outputs out;
       RGBQUAD callersPalette[256];
-      std::fill(std::begin(callersPalette), std::end(callersPalette), RGBQUAD{0x33, 0x33, 0x33, 0x33});
+      std::fill(std::begin(callersPalette), std::end(callersPalette),
+                RGBQUAD{0x33, 0x33, 0x33, 0x33});
       out.Palette = nullptr;
       RGBQUAD* paletteOut = callersPalette;  // a caller's block must not be half-written either
       const std::int64_t blocks = heap_testing::LiveBlocks();
@@ -335,7 +336,8 @@ TEST(BmpFiles, MissingFilesAndFoldersAreNotImages) {
   EXPECT_FALSE(LoadBmp24File(dir.Path(), &out.Pixels24, nullptr, nullptr));
   EXPECT_FALSE(LoadActFile(dir.Path(), &out.Palette));
   const std::string good = dir.Write("a.bmp", BuildBmp(Image8(2, 2, 0, 256)));
-  EXPECT_FALSE(LoadBmpFile(good + std::string(1, '\0') + "x", &out.Palette, nullptr, nullptr, nullptr));
+  EXPECT_FALSE(
+      LoadBmpFile(good + std::string(1, '\0') + "x", &out.Palette, nullptr, nullptr, nullptr));
   EXPECT_EQ(out.Palette, nullptr);
 }
 
@@ -355,8 +357,8 @@ TEST(BmpResources, FoundByNameOrIdentifierInTheirModuleOnly) {
   Outputs out;
   EXPECT_TRUE(LoadBmpResource(MainInstance(), MAKEINTRESOURCE(101), nullptr, &out.Pixels, nullptr,
                               nullptr));
-  EXPECT_FALSE(LoadBmpResource(MainInstance(), MAKEINTRESOURCE(102), nullptr, nullptr, nullptr,
-                               nullptr));
+  EXPECT_FALSE(
+      LoadBmpResource(MainInstance(), MAKEINTRESOURCE(102), nullptr, nullptr, nullptr, nullptr));
   EXPECT_FALSE(LoadBmpResource(MainInstance(), "Other", nullptr, nullptr, nullptr, nullptr));
   // The library is another module: the program's resources are not its own.
   const HINSTANCE library = ModuleOfAddress(reinterpret_cast<const void*>(&LoadBmpFile));

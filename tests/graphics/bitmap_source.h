@@ -17,10 +17,14 @@ enum class Via { File, Resource, StoredMember, CompressedMember };
 
 inline std::string ViaName(Via Source) {
   switch (Source) {
-    case Via::File: return "File";
-    case Via::Resource: return "Resource";
-    case Via::StoredMember: return "StoredMember";
-    case Via::CompressedMember: return "CompressedMember";
+    case Via::File:
+      return "File";
+    case Via::Resource:
+      return "Resource";
+    case Via::StoredMember:
+      return "StoredMember";
+    case Via::CompressedMember:
+      return "CompressedMember";
   }
   return "?";
 }
@@ -87,7 +91,8 @@ class LoaderSource {
     } else if (FVia == Via::Resource) {
       FResource.assign(FileBytes.size() > 14 ? FileBytes.begin() + 14 : FileBytes.end(),
                        FileBytes.end());
-      RegisterResource(MainInstance(), RT_BITMAP, kResourceName, FResource.data(), FResource.size());
+      RegisterResource(MainInstance(), RT_BITMAP, kResourceName, FResource.data(),
+                       FResource.size());
       FRegistered = true;
     } else {
       FPath = FDir.Write("image.bmp", FileBytes);

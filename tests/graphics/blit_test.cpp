@@ -24,7 +24,8 @@ Row RowOf(const Canvas& C, int Y) {
 TEST(BlitClipping, NegativeXDrawsThePatternsRightColumns) {
   const Byte pattern[8] = {1, 2, 3, 4, 5, 6, 7, 8};  // 4 x 2
   Canvas canvas(6, 3);
-  EXPECT_TRUE(raster::OvPutPat(canvas.View(), -2, 0, 4, 2, pattern, 4, false, 0, raster::kOpSet, false));
+  EXPECT_TRUE(
+      raster::OvPutPat(canvas.View(), -2, 0, 4, 2, pattern, 4, false, 0, raster::kOpSet, false));
   EXPECT_EQ(RowOf(canvas, 0), (Row{3, 4, 0, 0, 0, 0}));
   EXPECT_EQ(RowOf(canvas, 1), (Row{7, 8, 0, 0, 0, 0}));
   EXPECT_EQ(RowOf(canvas, 2), (Row{0, 0, 0, 0, 0, 0}));
@@ -33,14 +34,19 @@ TEST(BlitClipping, NegativeXDrawsThePatternsRightColumns) {
 TEST(BlitClipping, WhollyOutsideDrawsNothingAndSucceeds) {
   const Byte pattern[4] = {1, 2, 3, 4};
   Canvas canvas(4, 4);
-  for (auto [x, y] : {std::pair{-2, 0}, {4, 0}, {0, -2}, {0, 4}, {INT32_MAX, 0}, {INT32_MIN, INT32_MIN}}) {
+  for (auto [x, y] :
+       {std::pair{-2, 0}, {4, 0}, {0, -2}, {0, 4}, {INT32_MAX, 0}, {INT32_MIN, INT32_MIN}}) {
     for (bool reverse : {false, true}) {
-      EXPECT_TRUE(raster::OvPutPat(canvas.View(), x, y, 2, 2, pattern, 2, false, 0, raster::kOpSet, reverse));
-      EXPECT_TRUE(raster::OvPutPatWappi(canvas.View(), x, y, 2, 2, pattern, 2, 9, reverse, raster::kOpXor));
+      EXPECT_TRUE(raster::OvPutPat(canvas.View(), x, y, 2, 2, pattern, 2, false, 0, raster::kOpSet,
+                                   reverse));
+      EXPECT_TRUE(
+          raster::OvPutPatWappi(canvas.View(), x, y, 2, 2, pattern, 2, 9, reverse, raster::kOpXor));
     }
   }
-  EXPECT_TRUE(raster::OvPutPat(canvas.View(), 0, 0, 0, 2, pattern, 0, false, 0, raster::kOpSet, false));
-  EXPECT_TRUE(raster::OvPutPat(canvas.View(), 0, 0, -3, 2, pattern, 0, false, 0, raster::kOpSet, false));
+  EXPECT_TRUE(
+      raster::OvPutPat(canvas.View(), 0, 0, 0, 2, pattern, 0, false, 0, raster::kOpSet, false));
+  EXPECT_TRUE(
+      raster::OvPutPat(canvas.View(), 0, 0, -3, 2, pattern, 0, false, 0, raster::kOpSet, false));
   EXPECT_EQ(canvas.Pixels, Row(16, 0));
 }
 
@@ -63,10 +69,13 @@ TEST(BlitRefusals, NoStorageNullPatternAndMirroredWorkersWithoutReverse) {
   EXPECT_FALSE(raster::OvPutPatWappi(none, 0, 0, 1, 1, pattern, 1, 0, false, raster::kOpSet));
   EXPECT_FALSE(raster::OvGetPat(none, 0, 0, 1, 1, buffer));
   Canvas canvas(2, 2);
-  EXPECT_FALSE(raster::OvPutPat(canvas.View(), 0, 0, 1, 1, nullptr, 1, false, 0, raster::kOpSet, false));
+  EXPECT_FALSE(
+      raster::OvPutPat(canvas.View(), 0, 0, 1, 1, nullptr, 1, false, 0, raster::kOpSet, false));
   EXPECT_FALSE(raster::OvGetPat(canvas.View(), 0, 0, 1, 1, nullptr));
-  EXPECT_FALSE(raster::OvPutPatR(canvas.View(), 0, 0, 1, 1, pattern, 1, false, 0, raster::kOpSet, false));
-  EXPECT_FALSE(raster::OvPutPatMR(canvas.View(), 0, 0, 1, 1, pattern, 1, mask, 1, 1, raster::kOpSet, false));
+  EXPECT_FALSE(
+      raster::OvPutPatR(canvas.View(), 0, 0, 1, 1, pattern, 1, false, 0, raster::kOpSet, false));
+  EXPECT_FALSE(
+      raster::OvPutPatMR(canvas.View(), 0, 0, 1, 1, pattern, 1, mask, 1, 1, raster::kOpSet, false));
   EXPECT_EQ(canvas.Pixels, Row(4, 0));
 }
 
@@ -78,7 +87,8 @@ TEST(BlitKey, KeyBytesLeaveThePixelAloneUnderEveryOperator) {
     for (bool reverse : {false, true}) {
       Canvas canvas(40, 1);
       for (int i = 0; i < 40; ++i) canvas.At(i, 0) = 0xC3;
-      EXPECT_TRUE(raster::OvPutPat(canvas.View(), 0, 0, 40, 1, pattern.data(), 40, true, 0, method, reverse));
+      EXPECT_TRUE(raster::OvPutPat(canvas.View(), 0, 0, 40, 1, pattern.data(), 40, true, 0, method,
+                                   reverse));
       for (int i = 0; i < 40; ++i) {
         const int column = reverse ? 39 - i : i;
         const Byte expected = pattern[i] == 0 ? 0xC3 : reference::Apply(method, 0xC3, pattern[i]);
@@ -98,7 +108,8 @@ TEST(BlitMirror, ReverseAtBothEdges) {
   for (const Case& c : cases) {
     for (int method : {raster::kOpSet, raster::kOpOr}) {  // the row copy and the kernel path
       Canvas canvas(6, 1);
-      EXPECT_TRUE(raster::OvPutPat(canvas.View(), c.x, 0, 3, 1, pattern, 3, false, 0, method, true));
+      EXPECT_TRUE(
+          raster::OvPutPat(canvas.View(), c.x, 0, 3, 1, pattern, 3, false, 0, method, true));
       EXPECT_EQ(RowOf(canvas, 0), c.expected) << "x " << c.x << " method " << method;
       Canvas wappi(6, 1);
       EXPECT_TRUE(raster::OvPutPatWappi(wappi.View(), c.x, 0, 3, 1, pattern, 3, 0, true, method));
@@ -131,13 +142,18 @@ TEST(BlitMask, FullEmptyAndNullMasks) {
   const Byte full[1] = {0x80}, empty[1] = {0x00};
   Canvas canvas(4, 3);
   for (Byte& b : canvas.Pixels) b = 9;
-  EXPECT_TRUE(raster::OvPutPatM(canvas.View(), 1, 1, 3, 2, pattern, 3, empty, 1, 1, raster::kOpSet, false));
+  EXPECT_TRUE(
+      raster::OvPutPatM(canvas.View(), 1, 1, 3, 2, pattern, 3, empty, 1, 1, raster::kOpSet, false));
   EXPECT_EQ(canvas.Pixels, Row(12, 9));
-  EXPECT_FALSE(raster::OvPutPatM(canvas.View(), 1, 1, 3, 2, pattern, 3, nullptr, 1, 1, raster::kOpSet, false));
-  EXPECT_FALSE(raster::OvPutPatM(canvas.View(), 1, 1, 3, 2, pattern, 3, full, 0, 1, raster::kOpSet, false));
-  EXPECT_FALSE(raster::OvPutPatM(canvas.View(), 1, 1, 3, 2, pattern, 3, full, 1, 0, raster::kOpSet, false));
+  EXPECT_FALSE(raster::OvPutPatM(canvas.View(), 1, 1, 3, 2, pattern, 3, nullptr, 1, 1,
+                                 raster::kOpSet, false));
+  EXPECT_FALSE(
+      raster::OvPutPatM(canvas.View(), 1, 1, 3, 2, pattern, 3, full, 0, 1, raster::kOpSet, false));
+  EXPECT_FALSE(
+      raster::OvPutPatM(canvas.View(), 1, 1, 3, 2, pattern, 3, full, 1, 0, raster::kOpSet, false));
   EXPECT_EQ(canvas.Pixels, Row(12, 9));
-  EXPECT_TRUE(raster::OvPutPatM(canvas.View(), 1, 1, 3, 2, pattern, 3, full, 1, 1, raster::kOpSet, false));
+  EXPECT_TRUE(
+      raster::OvPutPatM(canvas.View(), 1, 1, 3, 2, pattern, 3, full, 1, 1, raster::kOpSet, false));
   EXPECT_EQ(RowOf(canvas, 1), (Row{9, 0, 1, 2}));
   EXPECT_EQ(RowOf(canvas, 2), (Row{9, 3, 4, 255}));
 }
@@ -146,7 +162,8 @@ TEST(BlitMask, MirroredMaskTravelsWithThePattern) {
   const Byte pattern[4] = {1, 2, 3, 4};
   const Byte mask[1] = {0xA0};  // 4 wide: columns 0 and 2 drawn
   Canvas canvas(4, 1);
-  EXPECT_TRUE(raster::OvPutPatM(canvas.View(), 0, 0, 4, 1, pattern, 4, mask, 4, 1, raster::kOpSet, true));
+  EXPECT_TRUE(
+      raster::OvPutPatM(canvas.View(), 0, 0, 4, 1, pattern, 4, mask, 4, 1, raster::kOpSet, true));
   EXPECT_EQ(RowOf(canvas, 0), (Row{0, 3, 0, 1}));
 }
 
@@ -158,11 +175,13 @@ TEST(BlitGetPat, PartlyOffBlockFillsOnlyItsVisiblePartAndRoundTrips) {
   EXPECT_TRUE(raster::OvGetPat(canvas.View(), -5, -5, 10, 10, buffer.data()));
   for (int r = 0; r < 10; ++r)
     for (int i = 0; i < 10; ++i)
-      EXPECT_EQ(buffer[r * 10 + i], r >= 5 && i >= 5 ? canvas.At(i - 5, r - 5) : 0xEE) << i << "," << r;
+      EXPECT_EQ(buffer[r * 10 + i], r >= 5 && i >= 5 ? canvas.At(i - 5, r - 5) : 0xEE)
+          << i << "," << r;
   const Row original = canvas.Pixels;
   for (int y = 0; y < 5; ++y)
     for (int x = 0; x < 5; ++x) canvas.At(x, y) = 0;
-  EXPECT_TRUE(raster::OvPutPat(canvas.View(), -5, -5, 10, 10, buffer.data(), 10, false, 0, raster::kOpSet, false));
+  EXPECT_TRUE(raster::OvPutPat(canvas.View(), -5, -5, 10, 10, buffer.data(), 10, false, 0,
+                               raster::kOpSet, false));
   EXPECT_EQ(canvas.Pixels, original);
 }
 
@@ -199,7 +218,8 @@ TEST(BlitRandomised, EveryBlitMatchesThePerPixelModel) {
     a.Method = rng() % 9;
     a.Key = static_cast<Byte>(rng() % 4);
     const bool reverse = rng() % 2;
-    const auto pattern = reference::RandomPattern(rng, a.Width, a.Height, a.Stride, rng() % 2 ? 4 : 256);
+    const auto pattern =
+        reference::RandomPattern(rng, a.Width, a.Height, a.Stride, rng() % 2 ? 4 : 256);
     const int kind = rng() % 3;
     std::vector<Byte> mask;
     bool ok = false;
@@ -226,9 +246,9 @@ TEST(BlitRandomised, EveryBlitMatchesThePerPixelModel) {
     ASSERT_TRUE(ok);
     reference::Blit(model, pattern.data(), a);
     ASSERT_EQ(fast.Pixels, model.Pixels)
-        << "round " << round << " kind " << kind << " at " << a.X << "," << a.Y << " size " << a.Width
-        << "x" << a.Height << " stride " << a.Stride << " method " << a.Method << " mirrored "
-        << a.Mirrored << " on " << sw << "x" << sh;
+        << "round " << round << " kind " << kind << " at " << a.X << "," << a.Y << " size "
+        << a.Width << "x" << a.Height << " stride " << a.Stride << " method " << a.Method
+        << " mirrored " << a.Mirrored << " on " << sw << "x" << sh;
 
     // And the block read back from the same place.
     if (a.Width > 0 && a.Height > 0) {

@@ -1,6 +1,6 @@
-// Test helpers for the graphics tests: BMP and ACT files built byte by byte (so that every field, the
-// row padding and the bottom-up order are the test's own) and damaged on purpose; written to files
-// with test::TempDir (support/TempDir.h).
+// Test helpers for the graphics tests: BMP and ACT files built byte by byte (so that every field,
+// the row padding and the bottom-up order are the test's own) and damaged on purpose; written to
+// files with test::TempDir (support/TempDir.h).
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,8 @@ namespace ovelta::test {
 using Bytes = std::vector<Byte>;
 
 inline void PutLe(Bytes& Out, std::size_t Offset, std::uint32_t Value, int Size) {
-  for (int i = 0; i < Size; ++i) Out[Offset + static_cast<std::size_t>(i)] = static_cast<Byte>(Value >> (8 * i));
+  for (int i = 0; i < Size; ++i)
+    Out[Offset + static_cast<std::size_t>(i)] = static_cast<Byte>(Value >> (8 * i));
 }
 
 // The info-header fields a test may want to change after building.
@@ -25,20 +26,20 @@ struct BmpLayout {
   int Width = 0;
   int Height = 0;
   int BitCount = 8;
-  std::uint32_t ColoursUsed = 0;          // written as is; the table holds Table.size() entries
-  std::vector<RGBQUAD> Table;              // colour table (8-bit and 4-bit)
-  Bytes Pixels;                            // top row first: indices, or blue-green-red triples
-  bool FileHeader = true;                  // false: the resource form
-  Byte Padding = 0;                        // value of the row padding bytes
+  std::uint32_t ColoursUsed = 0;  // written as is; the table holds Table.size() entries
+  std::vector<RGBQUAD> Table;     // colour table (8-bit and 4-bit)
+  Bytes Pixels;                   // top row first: indices, or blue-green-red triples
+  bool FileHeader = true;         // false: the resource form
+  Byte Padding = 0;               // value of the row padding bytes
 };
 
 // The BMP bytes: file header (unless the resource form), 40-byte info header, colour table, rows
 // bottom row first, each padded to a multiple of 4 bytes.
 inline Bytes BuildBmp(const BmpLayout& Layout) {
   const int bytesPerPixel = Layout.BitCount == 24 ? 3 : 1;
-  const std::size_t rowIn =
-      Layout.BitCount == 4 ? static_cast<std::size_t>((Layout.Width + 1) / 2)
-                         : static_cast<std::size_t>(Layout.Width * bytesPerPixel);
+  const std::size_t rowIn = Layout.BitCount == 4
+                                ? static_cast<std::size_t>((Layout.Width + 1) / 2)
+                                : static_cast<std::size_t>(Layout.Width * bytesPerPixel);
   const std::size_t rowStored = (rowIn + 3) & ~std::size_t{3};
   Bytes out;
   const std::size_t header = Layout.FileHeader ? 14 : 0;
@@ -70,13 +71,13 @@ inline Bytes BuildBmp(const BmpLayout& Layout) {
   return out;
 }
 
-// A colour table whose entry i is (red i, green 255 - i, blue i / 2), reserved byte set to show that
-// loaders clear it.
+// A colour table whose entry i is (red i, green 255 - i, blue i / 2), reserved byte set to show
+// that loaders clear it.
 inline std::vector<RGBQUAD> RampTable(int Entries) {
   std::vector<RGBQUAD> table;
   for (int i = 0; i < Entries; ++i)
-    table.push_back(RGBQUAD{static_cast<Byte>(i / 2), static_cast<Byte>(255 - i), static_cast<Byte>(i),
-                            0x5A});
+    table.push_back(
+        RGBQUAD{static_cast<Byte>(i / 2), static_cast<Byte>(255 - i), static_cast<Byte>(i), 0x5A});
   return table;
 }
 
@@ -84,7 +85,8 @@ inline std::vector<RGBQUAD> RampTable(int Entries) {
 inline Bytes Numbered(int Width, int Height, int BytesPerPixel = 1) {
   Bytes pixels;
   for (int y = 0; y < Height; ++y)
-    for (int x = 0; x < Width * BytesPerPixel; ++x) pixels.push_back(static_cast<Byte>(y * 16 + x + 1));
+    for (int x = 0; x < Width * BytesPerPixel; ++x)
+      pixels.push_back(static_cast<Byte>(y * 16 + x + 1));
   return pixels;
 }
 

@@ -156,9 +156,7 @@ TEST(OvDibStorage, SectionsPalettesAndContextsAreAllGivenBack) {
     dib.SetPal1(3, &colour);
     dib.EndBitmap();
   }
-  {
-    TOvDib failed(nullptr, -1, 5);
-  }
+  { TOvDib failed(nullptr, -1, 5); }
   EXPECT_EQ(graphics_testing::LiveObjects(), objects);
   EXPECT_EQ(graphics_testing::LiveContexts(), contexts);
 }
@@ -177,7 +175,8 @@ TEST(OvDibPalette, BothFormsWriteAndReadTheColourTable) {
   EXPECT_EQ(quad.rgbBlue, 0);
 
   TOvRGB ramp[256];
-  for (int i = 0; i < 256; ++i) ramp[i] = TOvRGB(static_cast<Byte>(i), 0, static_cast<Byte>(255 - i));
+  for (int i = 0; i < 256; ++i)
+    ramp[i] = TOvRGB(static_cast<Byte>(i), 0, static_cast<Byte>(255 - i));
   dib.SetPal2(ramp);
   TOvRGB read[256];
   dib.AskPal2(read);
@@ -279,7 +278,7 @@ TEST(OvDibModified, ModifiedOffAndOnNest) {
   dib.Cls();
   dib.Cls();
   dib.ModifiedOn();
-  EXPECT_EQ(counted.BitmapChanges, 0);  // one ModifiedOff still open
+  EXPECT_EQ(counted.BitmapChanges, 0);   // one ModifiedOff still open
   EXPECT_EQ(counted.SurfaceChanges, 2);  // OnChange is not held back
   dib.ModifiedOn();
   EXPECT_EQ(counted.BitmapChanges, 1);  // the outermost ModifiedOn tells the bitmap once
@@ -359,7 +358,8 @@ TEST(OvDibImage, RemovingTheImageGivesFreshStorageWithTheDefaultPalette) {
     ASSERT_NE(dib.ImagePtr(), nullptr);
     EXPECT_EQ(dib.Width(), 12);
     EXPECT_EQ(dib.Height(), 5);
-    EXPECT_TRUE(std::all_of(dib.ImagePtr(), dib.ImagePtr() + 12 * 5, [](Byte b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(dib.ImagePtr(), dib.ImagePtr() + 12 * 5, [](Byte b) { return b == 0; }));
     RGBQUAD entry;
     dib.AskPal1(50, &entry);
     EXPECT_TRUE(SameColour(entry, SystemColours()[0]));
@@ -443,14 +443,14 @@ TEST(OvDibContexts, BlockCopiesClipNearTheEndsOfTheIntRange) {
   HDC source = from.GetBmpDC();
   const std::vector<Byte> blank(to.ImagePtr(), to.ImagePtr() + 64);
   for (const auto& [x, y, sx, sy, w, h] : {std::array<int, 6>{kMax - 1, 0, 0, 0, 4, 4},
-                                          {0, kMax - 2, 0, 0, 4, 4},
-                                          {kMin, 0, 0, 0, 4, 4},
-                                          {0, kMin + 1, 0, 0, kMax, kMax},
-                                          {0, 0, kMax - 1, 0, 4, 4},
-                                          {0, 0, kMin, kMin, kMax, kMax},
-                                          {kMax, kMax, kMax, kMax, kMax, kMax}}) {
-    SCOPED_TRACE(::testing::Message() << x << ", " << y << " from " << sx << ", " << sy << " size "
-                                    << w << " x " << h);
+                                           {0, kMax - 2, 0, 0, 4, 4},
+                                           {kMin, 0, 0, 0, 4, 4},
+                                           {0, kMin + 1, 0, 0, kMax, kMax},
+                                           {0, 0, kMax - 1, 0, 4, 4},
+                                           {0, 0, kMin, kMin, kMax, kMax},
+                                           {kMax, kMax, kMax, kMax, kMax, kMax}}) {
+    SCOPED_TRACE(::testing::Message()
+                 << x << ", " << y << " from " << sx << ", " << sy << " size " << w << " x " << h);
     EXPECT_TRUE(to.PutBitBlt(x, y, source, sx, sy, w, h));
     EXPECT_TRUE(std::equal(blank.begin(), blank.end(), to.ImagePtr()));
     EXPECT_TRUE(from.GetBitBlt(to.GetBmpDC(), x, y, sx, sy, w, h));

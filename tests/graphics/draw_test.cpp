@@ -33,18 +33,30 @@ TEST(DrawOperators, LimitsOfEachOperator) {
     int method;
     Byte d, s, expected;
   } cases[] = {
-      {raster::kOpSet, 9, 200, 200},  {raster::kOpNot, 9, 200, 200},  {raster::kOpAnd, 0xF0, 0x3C, 0x30},
-      {raster::kOpOr, 0xF0, 0x0F, 0xFF}, {raster::kOpXor, 0xFF, 0x0F, 0xF0}, {raster::kOpAdd, 200, 100, 255},
-      {raster::kOpAdd, 200, 55, 255}, {raster::kOpAdd, 200, 54, 254},  {raster::kOpSub, 50, 60, 0},
-      {raster::kOpSub, 60, 60, 0},    {raster::kOpSub, 61, 60, 1},     {raster::kOpMed, 3, 4, 3},
-      {raster::kOpMed, 255, 255, 255}, {raster::kOpMed, 255, 0, 127},  {8, 9, 7, 7},
-      {255, 9, 7, 7},                 {-1, 9, 7, 7},
+      {raster::kOpSet, 9, 200, 200},
+      {raster::kOpNot, 9, 200, 200},
+      {raster::kOpAnd, 0xF0, 0x3C, 0x30},
+      {raster::kOpOr, 0xF0, 0x0F, 0xFF},
+      {raster::kOpXor, 0xFF, 0x0F, 0xF0},
+      {raster::kOpAdd, 200, 100, 255},
+      {raster::kOpAdd, 200, 55, 255},
+      {raster::kOpAdd, 200, 54, 254},
+      {raster::kOpSub, 50, 60, 0},
+      {raster::kOpSub, 60, 60, 0},
+      {raster::kOpSub, 61, 60, 1},
+      {raster::kOpMed, 3, 4, 3},
+      {raster::kOpMed, 255, 255, 255},
+      {raster::kOpMed, 255, 0, 127},
+      {8, 9, 7, 7},
+      {255, 9, 7, 7},
+      {-1, 9, 7, 7},
   };
   for (const Case& c : cases) {
     Canvas canvas(1, 1);
     canvas.At(0, 0) = c.d;
     EXPECT_TRUE(raster::PSet(canvas.View(), 0, 0, c.s, c.method));
-    EXPECT_EQ(canvas.At(0, 0), c.expected) << "method " << c.method << " d " << int(c.d) << " s " << int(c.s);
+    EXPECT_EQ(canvas.At(0, 0), c.expected)
+        << "method " << c.method << " d " << int(c.d) << " s " << int(c.s);
     EXPECT_EQ(raster::OperatorOf(c.method)(c.d, c.s), c.expected);
   }
 }
@@ -57,10 +69,12 @@ TEST(DrawOperators, RowKernelsAgreeWithTheOperatorOnEveryPair) {
     for (int y = 0; y < 256; ++y)
       for (int x = 0; x < 256; ++x) canvas.At(x, y) = static_cast<Byte>(x);
     for (int s = 0; s < 256; ++s)
-      ASSERT_TRUE(raster::OvBoxFill(canvas.View(), 0, s, 255, s, static_cast<Byte>(s), nullptr, 0, 0, method));
+      ASSERT_TRUE(raster::OvBoxFill(canvas.View(), 0, s, 255, s, static_cast<Byte>(s), nullptr, 0,
+                                    0, method));
     for (int s = 0; s < 256; ++s)
       for (int d = 0; d < 256; ++d)
-        ASSERT_EQ(canvas.At(d, s), reference::Apply(method, static_cast<Byte>(d), static_cast<Byte>(s)))
+        ASSERT_EQ(canvas.At(d, s),
+                  reference::Apply(method, static_cast<Byte>(d), static_cast<Byte>(s)))
             << "method " << method << " d " << d << " s " << s;
   }
 }
@@ -106,11 +120,13 @@ TEST(DrawLine, KnownAnswersForwardAndReversed) {
   for (const LineCase& c : cases) {
     for (bool reversed : {false, true}) {
       Canvas canvas(8, 8);
-      if (reversed) raster::OvLine(canvas.View(), c.x2, c.y2, c.x1, c.y1, 1, false, raster::kOpXor);
-      else raster::OvLine(canvas.View(), c.x1, c.y1, c.x2, c.y2, 1, false, raster::kOpXor);
+      if (reversed)
+        raster::OvLine(canvas.View(), c.x2, c.y2, c.x1, c.y1, 1, false, raster::kOpXor);
+      else
+        raster::OvLine(canvas.View(), c.x1, c.y1, c.x2, c.y2, 1, false, raster::kOpXor);
       // Under XOR a pixel drawn twice would vanish: equality also proves each is drawn once.
-      EXPECT_EQ(Drawn(canvas), c.expected) << c.x1 << "," << c.y1 << "-" << c.x2 << "," << c.y2
-                                           << (reversed ? " reversed" : "");
+      EXPECT_EQ(Drawn(canvas), c.expected)
+          << c.x1 << "," << c.y1 << "-" << c.x2 << "," << c.y2 << (reversed ? " reversed" : "");
     }
   }
 }
@@ -131,7 +147,8 @@ TEST(DrawLine, CoincidingEndsDrawThePixelOnce) {
   EXPECT_EQ(canvas.At(2, 2), 0xF0);
   EXPECT_TRUE(raster::OvLine(canvas.View(), 2, 2, 2, 2, 10, false, raster::kOpAdd));
   EXPECT_EQ(canvas.At(2, 2), 0xFA);
-  EXPECT_TRUE(raster::OvLine(canvas.View(), 2, 2, 2, 2, 10, true, raster::kOpSet));  // ends left out
+  EXPECT_TRUE(
+      raster::OvLine(canvas.View(), 2, 2, 2, 2, 10, true, raster::kOpSet));  // ends left out
   EXPECT_EQ(canvas.At(2, 2), 0xFA);
 }
 
@@ -153,8 +170,13 @@ TEST(DrawLine, ClippedAndClampedLines) {
 }
 
 TEST(DrawBox, XorTwiceRestoresTheSurface) {
-  for (auto [x1, y1, x2, y2] : {std::tuple{0, 0, 3, 2}, {3, 2, 0, 0}, {1, 1, 1, 5}, {1, 1, 6, 1},
-                                {2, 2, 2, 2}, {-1, -1, 4, 3}, {0, 0, 1, 1}}) {
+  for (auto [x1, y1, x2, y2] : {std::tuple{0, 0, 3, 2},
+                                {3, 2, 0, 0},
+                                {1, 1, 1, 5},
+                                {1, 1, 6, 1},
+                                {2, 2, 2, 2},
+                                {-1, -1, 4, 3},
+                                {0, 0, 1, 1}}) {
     Canvas canvas(8, 8);
     std::mt19937 rng(7);
     canvas.Randomise(rng);
@@ -169,8 +191,9 @@ TEST(DrawBox, XorTwiceRestoresTheSurface) {
 TEST(DrawBox, OutlineOfTheBox) {
   Canvas canvas(6, 5);
   raster::Box(canvas.View(), 0, 0, 3, 2, 1, raster::kOpXor);
-  EXPECT_EQ(Drawn(canvas), (Pixels{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {0, 1}, {3, 1}, {0, 2}, {1, 2},
-                                   {2, 2}, {3, 2}}));
+  EXPECT_EQ(
+      Drawn(canvas),
+      (Pixels{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {0, 1}, {3, 1}, {0, 2}, {1, 2}, {2, 2}, {3, 2}}));
 }
 
 TEST(DrawFill, CornersInAnyOrderAndSinglePixel) {
@@ -187,9 +210,11 @@ TEST(DrawFill, WholeSurfaceAndNothingElse) {
   for (int method : {raster::kOpSet, raster::kOpOr}) {
     for (int stride : {13, 16}) {  // rows without and with padding
       Canvas canvas(13, 7, stride);
-      EXPECT_TRUE(raster::OvBoxFill(canvas.View(), -5, -5, 13 + 5, 7 + 5, 7, nullptr, 0, 0, method));
+      EXPECT_TRUE(
+          raster::OvBoxFill(canvas.View(), -5, -5, 13 + 5, 7 + 5, 7, nullptr, 0, 0, method));
       for (int y = 0; y < 7; ++y)
-        for (int x = 0; x < stride; ++x) EXPECT_EQ(canvas.At(x, y), x < 13 ? 7 : 0) << x << "," << y;
+        for (int x = 0; x < stride; ++x)
+          EXPECT_EQ(canvas.At(x, y), x < 13 ? 7 : 0) << x << "," << y;
     }
   }
 }
@@ -240,12 +265,13 @@ TEST(DrawRandomised, EveryPrimitiveMatchesThePerPixelModel) {
       const int mw = 1 + rng() % 19, mh = 1 + rng() % 5;
       std::vector<Byte> mask(static_cast<size_t>((mw + 7) / 8) * mh);
       for (Byte& b : mask) b = static_cast<Byte>(rng());
-      ASSERT_TRUE(raster::OvBoxFill(fast.View(), x1, y1, x2, y2, colour, mask.data(), mw, mh, method));
+      ASSERT_TRUE(
+          raster::OvBoxFill(fast.View(), x1, y1, x2, y2, colour, mask.data(), mw, mh, method));
       reference::BoxFill(model, x1, y1, x2, y2, colour, mask.data(), mw, mh, method);
     }
-    ASSERT_EQ(fast.Pixels, model.Pixels) << "round " << round << " kind " << kind << " method "
-                                         << method << " " << x1 << "," << y1 << "-" << x2 << "," << y2
-                                         << " on " << w << "x" << h;
+    ASSERT_EQ(fast.Pixels, model.Pixels)
+        << "round " << round << " kind " << kind << " method " << method << " " << x1 << "," << y1
+        << "-" << x2 << "," << y2 << " on " << w << "x" << h;
   }
 }
 

@@ -29,7 +29,8 @@ class FontPatTest : public ::testing::Test {
     return Bytes(pat.Pattern, pat.Pattern + static_cast<size_t>(pat.Size()) * pat.Size());
   }
   long Count(Byte Value) const {
-    return std::count(pat.Pattern, pat.Pattern + static_cast<size_t>(pat.Size()) * pat.Size(), Value);
+    return std::count(pat.Pattern, pat.Pattern + static_cast<size_t>(pat.Size()) * pat.Size(),
+                      Value);
   }
   // Every byte is the foreground or the background, and both occur (a glyph was drawn).
   void ExpectGlyph() const {

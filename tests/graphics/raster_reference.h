@@ -23,7 +23,9 @@ struct Canvas {
   Canvas(int W, int H, int S = -1) : Width(W), Height(H), Stride(S < 0 ? W : S) {
     Pixels.assign(static_cast<size_t>(Stride) * Height, 0);
   }
-  Surface View() { return Surface{Pixels.empty() ? nullptr : Pixels.data(), Stride, Width, Height}; }
+  Surface View() {
+    return Surface{Pixels.empty() ? nullptr : Pixels.data(), Stride, Width, Height};
+  }
   Byte& At(int X, int Y) { return Pixels[static_cast<size_t>(Y) * Stride + X]; }
   Byte At(int X, int Y) const { return Pixels[static_cast<size_t>(Y) * Stride + X]; }
   void Randomise(std::mt19937& Rng) {
@@ -33,13 +35,20 @@ struct Canvas {
 
 inline Byte Apply(int Method, Byte D, Byte S) {
   switch (Method) {
-    case 2: return D & S;
-    case 3: return D | S;
-    case 4: return D ^ S;
-    case 5: return static_cast<Byte>(std::min(255, D + S));
-    case 6: return S < D ? static_cast<Byte>(D - S) : 0;
-    case 7: return static_cast<Byte>((D + S) / 2);
-    default: return S;
+    case 2:
+      return D & S;
+    case 3:
+      return D | S;
+    case 4:
+      return D ^ S;
+    case 5:
+      return static_cast<Byte>(std::min(255, D + S));
+    case 6:
+      return S < D ? static_cast<Byte>(D - S) : 0;
+    case 7:
+      return static_cast<Byte>((D + S) / 2);
+    default:
+      return S;
   }
 }
 
@@ -66,7 +75,8 @@ inline std::vector<std::pair<int, int>> LinePixels(int X1, int Y1, int X2, int Y
   return out;
 }
 
-inline void Line(Canvas& C, int X1, int Y1, int X2, int Y2, Byte Colour, bool LeaveEnds, int Method) {
+inline void Line(Canvas& C, int X1, int Y1, int X2, int Y2, Byte Colour, bool LeaveEnds,
+                 int Method) {
   auto pixels = LinePixels(X1, Y1, X2, Y2);
   for (size_t k = 0; k < pixels.size(); ++k) {
     if (LeaveEnds && (k == 0 || k + 1 == pixels.size())) continue;

@@ -29,12 +29,16 @@ inline Bytes RandomBytes(std::size_t Size, unsigned Seed) {
 // Word salad with a skewed word frequency, punctuation and line breaks: compresses like prose.
 inline Bytes Text(std::size_t Size, unsigned Seed) {
   static const char* const kWords[] = {
-      "the", "of", "and", "to", "in", "a", "is", "that", "for", "it", "as", "was", "with", "be", "by",
-      "on", "not", "he", "this", "are", "or", "his", "from", "at", "which", "but", "have", "an",
-      "had", "they", "you", "were", "their", "one", "all", "we", "can", "her", "has", "there",
-      "been", "if", "more", "when", "will", "would", "who", "so", "no", "mailbox", "server",
-      "password", "compression", "archive", "window", "distance", "length", "literal", "message",
-      "connection", "timestamp", "greeting", "member", "directory", "palette", "pattern"};
+      "the",       "of",      "and",      "to",          "in",        "a",        "is",
+      "that",      "for",     "it",       "as",          "was",       "with",     "be",
+      "by",        "on",      "not",      "he",          "this",      "are",      "or",
+      "his",       "from",    "at",       "which",       "but",       "have",     "an",
+      "had",       "they",    "you",      "were",        "their",     "one",      "all",
+      "we",        "can",     "her",      "has",         "there",     "been",     "if",
+      "more",      "when",    "will",     "would",       "who",       "so",       "no",
+      "mailbox",   "server",  "password", "compression", "archive",   "window",   "distance",
+      "length",    "literal", "message",  "connection",  "timestamp", "greeting", "member",
+      "directory", "palette", "pattern"};
   constexpr std::size_t kCount = sizeof(kWords) / sizeof(kWords[0]);
   std::mt19937 rng(Seed);
   std::string text;
@@ -62,7 +66,8 @@ inline Bytes SourceCode(std::size_t Size) {
   std::vector<std::filesystem::path> files;
   for (const char* dir : {"pack", "platform", "tests/pack", "tests/platform"}) {
     std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(MERLIG_SOURCE_DIR) / dir, ec))
+    for (const auto& e :
+         std::filesystem::directory_iterator(std::filesystem::path(MERLIG_SOURCE_DIR) / dir, ec))
       if (e.path().extension() == ".cpp" || e.path().extension() == ".h") files.push_back(e.path());
   }
   std::sort(files.begin(), files.end());
@@ -73,7 +78,9 @@ inline Bytes SourceCode(std::size_t Size) {
   }
   if (all.empty()) all = Text(4096, 99);
   Bytes out;
-  while (out.size() < Size) out.insert(out.end(), all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(all.size(), Size - out.size())));
+  while (out.size() < Size)
+    out.insert(out.end(), all.begin(),
+               all.begin() + static_cast<std::ptrdiff_t>(std::min(all.size(), Size - out.size())));
   return out;
 }
 
@@ -94,7 +101,9 @@ inline Bytes Runs(std::size_t Size, unsigned Seed) {
   while (out.size() < Size) {
     std::size_t length = 1 + rng() % (rng() % 4 == 0 ? 20000 : 300);
     switch (rng() % 3) {
-      case 0: out.insert(out.end(), length, static_cast<std::uint8_t>(rng())); break;
+      case 0:
+        out.insert(out.end(), length, static_cast<std::uint8_t>(rng()));
+        break;
       case 1: {
         std::size_t period = 2 + rng() % 40;
         Bytes pattern = RandomBytes(period, static_cast<unsigned>(rng()));
@@ -163,7 +172,8 @@ struct DecodeRun {
   std::int64_t Consumed = 0;
 };
 
-inline DecodeRun DecodeAll(const Bytes& Stream, std::int32_t DecodedSize, std::int32_t StoredSize = -1) {
+inline DecodeRun DecodeAll(const Bytes& Stream, std::int32_t DecodedSize,
+                           std::int32_t StoredSize = -1) {
   DecodeRun run;
   if (StoredSize < 0) StoredSize = static_cast<std::int32_t>(Stream.size());
   Bytes slice;

@@ -92,7 +92,9 @@ inline Bytes Encode(const std::uint8_t* Data, int Size) {
   return out;
 }
 
-inline Bytes Encode(const Bytes& Data) { return Encode(Data.data(), static_cast<int>(Data.size())); }
+inline Bytes Encode(const Bytes& Data) {
+  return Encode(Data.data(), static_cast<int>(Data.size()));
+}
 
 // Expands a well-formed stream; returns false on anything outside the format. Consumed tells how
 // many stream bytes the items took (bytes after the last item are not read); LongestMatch the
@@ -111,7 +113,8 @@ inline bool Decode(const Bytes& Stream, int Size, Bytes& Out, std::size_t* Consu
     int b[4];
     for (int& v : b)
       if (!next(v)) return false;
-    std::uint32_t flags = static_cast<std::uint32_t>(b[0] | b[1] << 8 | b[2] << 16) | static_cast<std::uint32_t>(b[3]) << 24;
+    std::uint32_t flags = static_cast<std::uint32_t>(b[0] | b[1] << 8 | b[2] << 16) |
+                          static_cast<std::uint32_t>(b[3]) << 24;
     for (int i = 0; i < 32 && static_cast<int>(Out.size()) < Size; ++i) {
       int token;
       if (!next(token)) return false;
@@ -138,7 +141,8 @@ inline bool Decode(const Bytes& Stream, int Size, Bytes& Out, std::size_t* Consu
           static_cast<int>(Out.size()) + length > Size)
         return false;
       if (LongestMatch && length > *LongestMatch) *LongestMatch = length;
-      for (int k = 0; k < length; ++k) Out.push_back(Out[Out.size() - static_cast<std::size_t>(distance)]);
+      for (int k = 0; k < length; ++k)
+        Out.push_back(Out[Out.size() - static_cast<std::size_t>(distance)]);
     }
   }
   if (Consumed) *Consumed = at;

@@ -24,7 +24,8 @@ Encoded EncodeToBytes(const Bytes& Data) {
   TOvCompBuffer comp;
   Encoded e;
   void* block = nullptr;
-  e.Ok = comp.EncodeBuffer(Data.data(), static_cast<std::int32_t>(Data.size()), block, e.Size, e.Crc);
+  e.Ok =
+      comp.EncodeBuffer(Data.data(), static_cast<std::int32_t>(Data.size()), block, e.Size, e.Crc);
   if (e.Ok) {
     const auto* bytes = static_cast<const Byte*>(block);
     e.Block.assign(bytes, bytes + e.Size);
@@ -39,10 +40,12 @@ Encoded EncodeToBytes(const Bytes& Data) {
 bool DecodeFromBytes(const Bytes& Block, std::int32_t DecodeSize, Word Crc, Bytes* Out = nullptr) {
   TOvCompBuffer comp;
   void* dest = reinterpret_cast<void*>(0x1);  // must be replaced or left alone, never read
-  bool ok = comp.DecodeBuffer(Block.data(), static_cast<std::int32_t>(Block.size()), DecodeSize, Crc, dest);
+  bool ok = comp.DecodeBuffer(Block.data(), static_cast<std::int32_t>(Block.size()), DecodeSize,
+                              Crc, dest);
   if (ok) {
     EXPECT_EQ(GlobalSize(dest), static_cast<std::size_t>(DecodeSize));
-    if (Out) Out->assign(static_cast<const Byte*>(dest), static_cast<const Byte*>(dest) + DecodeSize);
+    if (Out)
+      Out->assign(static_cast<const Byte*>(dest), static_cast<const Byte*>(dest) + DecodeSize);
     GlobalFree(dest);
   } else {
     EXPECT_TRUE(dest == nullptr || dest == reinterpret_cast<void*>(0x1));
@@ -79,7 +82,8 @@ TEST(CompBuffer, RoundTripsOfEveryKindAndSize) {
     ASSERT_TRUE(e.Ok) << c.Name;
     EXPECT_EQ(e.Block, codec_test::Encode(c.Data)) << c.Name;
     Bytes back;
-    ASSERT_TRUE(DecodeFromBytes(e.Block, static_cast<std::int32_t>(c.Data.size()), e.Crc, &back)) << c.Name;
+    ASSERT_TRUE(DecodeFromBytes(e.Block, static_cast<std::int32_t>(c.Data.size()), e.Crc, &back))
+        << c.Name;
     EXPECT_TRUE(back == c.Data) << c.Name;
   }
   // Random bytes do not compress: the block is about an eighth larger and still fits.
@@ -133,11 +137,13 @@ TEST(CompBuffer, MatchingCheckWordWithWrongSizesIsRefused) {
   TCrcCheck crc;
   for (std::size_t cut : {std::size_t{1}, std::size_t{7}, e.Block.size() / 2}) {
     Bytes shorter(e.Block.begin(), e.Block.end() - static_cast<std::ptrdiff_t>(cut));
-    EXPECT_FALSE(DecodeFromBytes(shorter, size, crc.Crc(shorter.data(), static_cast<std::int32_t>(shorter.size()))));
+    EXPECT_FALSE(DecodeFromBytes(
+        shorter, size, crc.Crc(shorter.data(), static_cast<std::int32_t>(shorter.size()))));
   }
   Bytes longer = e.Block;
   longer.insert(longer.end(), {0x00, 0x00, 0x00, 0x00, 0x41});
-  EXPECT_FALSE(DecodeFromBytes(longer, size, crc.Crc(longer.data(), static_cast<std::int32_t>(longer.size()))));
+  EXPECT_FALSE(DecodeFromBytes(longer, size,
+                               crc.Crc(longer.data(), static_cast<std::int32_t>(longer.size()))));
   EXPECT_EQ(heap_testing::LiveBlocks(), before);
 }
 
@@ -148,10 +154,12 @@ TEST(CompBuffer, ForeignBytesWithTheirCheckWordNeverOverrun) {
   int accepted = 0;
   for (int trial = 0; trial < 400; ++trial) {
     Bytes block = codec_test::RandomBytes(1 + rng() % 3000, static_cast<unsigned>(rng()));
-    if (trial % 2 && block.size() > 3) block[3] = 0;  // literals first: more of these get far before failing
+    if (trial % 2 && block.size() > 3)
+      block[3] = 0;  // literals first: more of these get far before failing
     auto told = static_cast<std::int32_t>(1 + rng() % 5000);
     Bytes out;
-    if (DecodeFromBytes(block, told, crc.Crc(block.data(), static_cast<std::int32_t>(block.size())), &out)) {
+    if (DecodeFromBytes(block, told, crc.Crc(block.data(), static_cast<std::int32_t>(block.size())),
+                        &out)) {
       ++accepted;
       EXPECT_EQ(out.size(), static_cast<std::size_t>(told));
     }
@@ -171,14 +179,16 @@ TEST(CompBuffer, AllocationFailuresLeaveNothingBehind) {
     std::int32_t size = 0;
     Word crc = 0;
     heap_testing::FailAfter(failAfter);
-    bool encoded = comp.EncodeBuffer(data.data(), static_cast<std::int32_t>(data.size()), dest, size, crc);
+    bool encoded =
+        comp.EncodeBuffer(data.data(), static_cast<std::int32_t>(data.size()), dest, size, crc);
     heap_testing::FailAfter(-1);
     EXPECT_FALSE(encoded) << failAfter;
     EXPECT_EQ(dest, nullptr) << failAfter;
 
     dest = reinterpret_cast<void*>(0x1);
     heap_testing::FailAfter(failAfter);
-    bool decoded = comp.DecodeBuffer(e.Block.data(), e.Size, static_cast<std::int32_t>(data.size()), e.Crc, dest);
+    bool decoded = comp.DecodeBuffer(e.Block.data(), e.Size, static_cast<std::int32_t>(data.size()),
+                                     e.Crc, dest);
     heap_testing::FailAfter(-1);
     EXPECT_FALSE(decoded) << failAfter;
     EXPECT_EQ(dest, nullptr) << failAfter;

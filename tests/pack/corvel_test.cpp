@@ -36,7 +36,8 @@ Bytes Unrepeated(std::size_t Size, unsigned Seed) {
   while (out.size() < Size) {
     std::uint8_t b = static_cast<std::uint8_t>(rng());
     bool near = false;
-    for (std::size_t k = 1; k <= 10 && k <= out.size(); ++k) near = near || out[out.size() - k] == b;
+    for (std::size_t k = 1; k <= 10 && k <= out.size(); ++k)
+      near = near || out[out.size() - k] == b;
     if (near || (!out.empty() && seen[out.back() << 8 | b])) continue;
     if (!out.empty()) seen[out.back() << 8 | b] = true;
     out.push_back(b);
@@ -64,18 +65,22 @@ TEST(CorvelStream, WorkedExamples) {
       {"abc", Of("abc"), {0x00, 0x00, 0x00, 0x00, 0x61, 0x62, 0x63}},
       {"ten a", Bytes(10, 0x61), {0x00, 0x00, 0x00, 0x40, 0x61, 0x80}},
       {"300 x", Bytes(300, 0x78), {0x00, 0x00, 0x00, 0x40, 0x78, 0xF0, 0x2B, 0x01}},
-      {"abc six times", Of("abcabcabcabcabcabc"), {0x00, 0x00, 0x00, 0x10, 0x61, 0x62, 0x63, 0xE2, 0x0F}},
-      {"a to l twice", Concat({aToL, aToL}), Concat({{0x00, 0x00, 0x08, 0x00}, aToL, {0xBA, 0x0C}})},
+      {"abc six times",
+       Of("abcabcabcabcabcabc"),
+       {0x00, 0x00, 0x00, 0x10, 0x61, 0x62, 0x63, 0xE2, 0x0F}},
+      {"a to l twice", Concat({aToL, aToL}),
+       Concat({{0x00, 0x00, 0x08, 0x00}, aToL, {0xBA, 0x0C}})},
       {"one byte", {0x41}, {0x00, 0x00, 0x00, 0x00, 0x41}},
       // A literal and five matches at distance 1: four of 8192 and one of 7231.
-      {"40000 zero bytes", Bytes(40000, 0),
-       {0x00, 0x00, 0x00, 0x7C, 0x00, 0xF0, 0x00, 0x20, 0xF0, 0x00, 0x20, 0xF0, 0x00, 0x20, 0xF0, 0x00, 0x20,
-        0xF0, 0x3F, 0x1C}},
+      {"40000 zero bytes", Bytes(40000, 0), {0x00, 0x00, 0x00, 0x7C, 0x00, 0xF0, 0x00,
+                                             0x20, 0xF0, 0x00, 0x20, 0xF0, 0x00, 0x20,
+                                             0xF0, 0x00, 0x20, 0xF0, 0x3F, 0x1C}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(codec_test::Encode(c.Input), c.Stream) << c.Name;
     EXPECT_EQ(ref::Encode(c.Input), c.Stream) << c.Name << " (plain search)";
-    codec_test::DecodeRun run = codec_test::DecodeAll(c.Stream, static_cast<std::int32_t>(c.Input.size()));
+    codec_test::DecodeRun run =
+        codec_test::DecodeAll(c.Stream, static_cast<std::int32_t>(c.Input.size()));
     EXPECT_FALSE(run.Failed) << c.Name;
     EXPECT_EQ(run.Out, c.Input) << c.Name;
   }
@@ -87,9 +92,14 @@ TEST(CorvelStream, LengthCodeBoundaries) {
     int Length;
     Bytes Match;
   };
-  const Case cases[] = {{1, {0x00}},         {2, {0x10}},         {14, {0xD0}},
-                        {15, {0xE0, 0x0F}},  {255, {0xE0, 0xFF}}, {256, {0xF0, 0x00, 0x01}},
-                        {8191, {0xF0, 0xFF, 0x1F}}, {8192, {0xF0, 0x00, 0x20}}};
+  const Case cases[] = {{1, {0x00}},
+                        {2, {0x10}},
+                        {14, {0xD0}},
+                        {15, {0xE0, 0x0F}},
+                        {255, {0xE0, 0xFF}},
+                        {256, {0xF0, 0x00, 0x01}},
+                        {8191, {0xF0, 0xFF, 0x1F}},
+                        {8192, {0xF0, 0x00, 0x20}}};
   for (const Case& c : cases) {
     Bytes input(static_cast<std::size_t>(c.Length) + 1, 0x5A);
     Bytes expected = Concat({{0x00, 0x00, 0x00, 0x40, 0x5A}, c.Match});
@@ -107,17 +117,20 @@ TEST(CorvelStream, DistanceCodeBoundaries) {
     int Distance;
     Bytes Tail;
   };
-  const Case cases[] = {{1, {0x30}},         {10, {0x39}},         {11, {0x3A, 0x0B}},
-                        {255, {0x3A, 0xFF}}, {256, {0x3B, 0x00}},  {511, {0x3B, 0xFF}},
-                        {512, {0x3C, 0x00}}, {1024, {0x3E, 0x00}}, {1279, {0x3E, 0xFF}},
+  const Case cases[] = {{1, {0x30}},          {10, {0x39}},         {11, {0x3A, 0x0B}},
+                        {255, {0x3A, 0xFF}},  {256, {0x3B, 0x00}},  {511, {0x3B, 0xFF}},
+                        {512, {0x3C, 0x00}},  {1024, {0x3E, 0x00}}, {1279, {0x3E, 0xFF}},
                         {1280, {0x3F, 0x00}}, {1535, {0x3F, 0xFF}}};
   for (const Case& c : cases) {
-    Bytes prefix = c.Distance == 1 ? Bytes{0x77} : Unrepeated(static_cast<std::size_t>(c.Distance), 3);
+    Bytes prefix =
+        c.Distance == 1 ? Bytes{0x77} : Unrepeated(static_cast<std::size_t>(c.Distance), 3);
     Bytes input = prefix;
-    for (int i = 0; i < 4; ++i) input.push_back(input[input.size() - static_cast<std::size_t>(c.Distance)]);
+    for (int i = 0; i < 4; ++i)
+      input.push_back(input[input.size() - static_cast<std::size_t>(c.Distance)]);
     Bytes stream = codec_test::Encode(input);
     ASSERT_GE(stream.size(), c.Tail.size());
-    EXPECT_EQ(Bytes(stream.end() - static_cast<std::ptrdiff_t>(c.Tail.size()), stream.end()), c.Tail)
+    EXPECT_EQ(Bytes(stream.end() - static_cast<std::ptrdiff_t>(c.Tail.size()), stream.end()),
+              c.Tail)
         << "distance " << c.Distance;
     EXPECT_EQ(stream, ref::Encode(input)) << "distance " << c.Distance;
   }
@@ -210,7 +223,8 @@ TEST(CorvelEncoder, SameStreamsAsThePlainSearch) {
     Bytes Data;
   };
   std::vector<Input> inputs;
-  for (std::size_t size : {std::size_t{2}, std::size_t{3}, std::size_t{33}, std::size_t{1536}, std::size_t{16383}, std::size_t{16385}})
+  for (std::size_t size : {std::size_t{2}, std::size_t{3}, std::size_t{33}, std::size_t{1536},
+                           std::size_t{16383}, std::size_t{16385}})
     inputs.push_back({"text " + std::to_string(size), codec_test::Text(size, 17)});
   inputs.push_back({"source code", codec_test::SourceCode(70000)});
   inputs.push_back({"program bytes", codec_test::ProgramBytes(40000, 4096)});
@@ -258,8 +272,12 @@ TEST(CorvelEncoder, NewSearchMatchesThePlainSearch) {
     ASSERT_EQ(length, m.Length) << pos;
     ASSERT_EQ(distance, m.Distance) << pos;
   }
-  EXPECT_EQ(TCorvelEncode::Search(reinterpret_cast<const Byte*>("abcdefghij"), reinterpret_cast<const Byte*>("abcdefgXij"), 10), 7);
-  EXPECT_EQ(TCorvelEncode::Search(reinterpret_cast<const Byte*>("abc"), reinterpret_cast<const Byte*>("abc"), 2), 2);
+  EXPECT_EQ(TCorvelEncode::Search(reinterpret_cast<const Byte*>("abcdefghij"),
+                                  reinterpret_cast<const Byte*>("abcdefgXij"), 10),
+            7);
+  EXPECT_EQ(TCorvelEncode::Search(reinterpret_cast<const Byte*>("abc"),
+                                  reinterpret_cast<const Byte*>("abc"), 2),
+            2);
 }
 
 TEST(CorvelRoundTrip, LargeInputsOfEveryKind) {
@@ -297,7 +315,8 @@ TEST(CorvelMemory, BuffersAreFixedWhateverTheSize) {
 
 TEST(CorvelEncoder, EncodersOnSeveralThreadsDoNotDisturbEachOther) {
   std::vector<Bytes> inputs = {codec_test::Text(120000, 20), codec_test::Runs(120000, 21),
-                               codec_test::ProgramBytes(120000, 1000), codec_test::SourceCode(120000)};
+                               codec_test::ProgramBytes(120000, 1000),
+                               codec_test::SourceCode(120000)};
   std::vector<Bytes> alone;
   for (const Bytes& in : inputs) alone.push_back(codec_test::Encode(in));
   std::vector<Bytes> together(inputs.size());
@@ -310,7 +329,8 @@ TEST(CorvelEncoder, EncodersOnSeveralThreadsDoNotDisturbEachOther) {
   for (std::size_t i = 0; i < inputs.size(); ++i) EXPECT_TRUE(together[i] == alone[i]) << i;
 }
 
-// ---- Whole-stream drivers --------------------------------------------------------------------------
+// ---- Whole-stream drivers
+// --------------------------------------------------------------------------
 
 // A source that gives out or a sink that refuses ends the run at once, with its own status, the
 // codec closed and nothing asked of the source or handed to the sink afterwards.
@@ -361,7 +381,8 @@ TEST(CorvelDrivers, RunsEndWhereTheSourceOrTheSinkFails) {
   // Sizes the codec refuses: neither source nor sink is called.
   asked = handed = 0;
   EXPECT_EQ(CorvelEncodeAll(encoder, 0, source(data), keep).Status, TCorvelStatus::NotOpened);
-  EXPECT_EQ(CorvelDecodeAll(decoder, size, 0, source(stream), keep).Status, TCorvelStatus::NotOpened);
+  EXPECT_EQ(CorvelDecodeAll(decoder, size, 0, source(stream), keep).Status,
+            TCorvelStatus::NotOpened);
   EXPECT_EQ(asked + handed, 0);
 }
 
@@ -378,7 +399,8 @@ TEST(CorvelDecoder, SmallStreamsAreLoadedOnceAndLargeOnesAsked) {
   data = codec_test::RandomBytes(100000, 31);
   stream = codec_test::Encode(data);
   codec_test::DecodeRun large = codec_test::DecodeAll(stream, 100000);
-  EXPECT_EQ(large.InputCalls, static_cast<int>((stream.size() + kCorvelSliceSize - 1) / kCorvelSliceSize));
+  EXPECT_EQ(large.InputCalls,
+            static_cast<int>((stream.size() + kCorvelSliceSize - 1) / kCorvelSliceSize));
   EXPECT_TRUE(large.Out == data);
 }
 
@@ -420,7 +442,9 @@ TEST(CorvelDecoder, RefusesStreamsOutsideTheFormat) {
       {"distance 0 from a far code", {0x00, 0x00, 0x00, 0x40, 0x61, 0x0A, 0x00}, 2},
       {"far distance before the first byte", {0x00, 0x00, 0x00, 0x40, 0x61, 0x0F, 0xFF}, 2},
       {"length past the decoded size", {0x00, 0x00, 0x00, 0x40, 0x61, 0x80}, 5},
-      {"long length past the decoded size", {0x00, 0x00, 0x00, 0x40, 0x61, 0xF0, 0xFF, 0xFF}, 60000},
+      {"long length past the decoded size",
+       {0x00, 0x00, 0x00, 0x40, 0x61, 0xF0, 0xFF, 0xFF},
+       60000},
       {"length 0", {0x00, 0x00, 0x00, 0x40, 0x61, 0xE0, 0x00}, 5},
       {"two-byte length 0", {0x00, 0x00, 0x00, 0x40, 0x61, 0xF0, 0x00, 0x00}, 5},
       {"items past the stored size", {0x00, 0x00, 0x00, 0x00, 0x61, 0x62}, 3},
@@ -480,7 +504,8 @@ TEST(CorvelDecoder, FailureEndsTheDecoderAndReturnsNothing) {
 TEST(CorvelDecoder, RefusesSizesThatDoNotFit) {
   std::int64_t before = heap_testing::LiveBlocks();
   TCorvelDecode decoder;
-  for (auto [decoded, stored] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{-1, 5}, std::pair{5, -1}}) {
+  for (auto [decoded, stored] :
+       {std::pair{0, 5}, std::pair{5, 0}, std::pair{-1, 5}, std::pair{5, -1}}) {
     EXPECT_EQ(decoder.Open(decoded, stored), nullptr);
     EXPECT_TRUE(decoder.Failed());
     EXPECT_TRUE(decoder.Finished());
@@ -521,7 +546,8 @@ TEST(CorvelDecoder, TruncatedAndDamagedStreamsNeverOverrun) {
   std::mt19937 rng(52);
   for (int trial = 0; trial < 300; ++trial) {
     Bytes damaged = stream;
-    for (int k = 0; k < 1 + trial % 4; ++k) damaged[rng() % damaged.size()] = static_cast<Byte>(rng());
+    for (int k = 0; k < 1 + trial % 4; ++k)
+      damaged[rng() % damaged.size()] = static_cast<Byte>(rng());
     std::int32_t told = trial % 3 == 0 ? static_cast<std::int32_t>(rng() % 80000) + 1 : size;
     codec_test::DecodeRun run = codec_test::DecodeAll(damaged, told);
     ASSERT_LE(run.Out.size(), static_cast<std::size_t>(told));
@@ -535,15 +561,16 @@ TEST(CorvelDecoder, AgreesWithThePlainDecoderOnDamagedLongStreams) {
   // Damage deep inside long streams, where the decoder runs its quick loop over whole groups:
   // wherever the plain decoder accepts (with matches the encoder could write), the sliced decoder
   // gives the same bytes from the same stream bytes; wherever it refuses, so does the sliced one.
-  Bytes data = Concat({codec_test::Text(60000, 70), codec_test::Runs(30000, 71), codec_test::RandomBytes(20000, 72),
-                       codec_test::Text(40000, 73)});
+  Bytes data = Concat({codec_test::Text(60000, 70), codec_test::Runs(30000, 71),
+                       codec_test::RandomBytes(20000, 72), codec_test::Text(40000, 73)});
   Bytes stream = codec_test::Encode(data);
   const auto size = static_cast<std::int32_t>(data.size());
   std::mt19937 rng(74);
   int accepted = 0, refused = 0;
   for (int trial = 0; trial < 200; ++trial) {
     Bytes damaged = stream;
-    for (int k = 0; k < 1 + trial % 3; ++k) damaged[rng() % damaged.size()] = static_cast<Byte>(rng());
+    for (int k = 0; k < 1 + trial % 3; ++k)
+      damaged[rng() % damaged.size()] = static_cast<Byte>(rng());
     Bytes expected;
     std::size_t consumed = 0;
     int longest = 0;
@@ -567,7 +594,16 @@ TEST(CorvelDecoder, MatchesLongerThanTheEncoderWritesFillTheWindowAndNoMore) {
   // A literal, a run of 16383 (a whole slice decoded), then a run that starts at the last
   // position a call can reach: 16384 bytes end exactly at the window's end; one more is refused.
   auto stream = [](int Second) {
-    return Bytes{0x00, 0x00, 0x00, 0x60, 0x61, 0xF0, 0xFF, 0x3F, 0xF0, static_cast<Byte>(Second),
+    return Bytes{0x00,
+                 0x00,
+                 0x00,
+                 0x60,
+                 0x61,
+                 0xF0,
+                 0xFF,
+                 0x3F,
+                 0xF0,
+                 static_cast<Byte>(Second),
                  static_cast<Byte>(Second >> 8)};
   };
   codec_test::DecodeRun fits = codec_test::DecodeAll(stream(16384), 1 + 16383 + 16384);

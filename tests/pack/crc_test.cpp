@@ -16,7 +16,8 @@ namespace {
 Word ReferenceCrc(Word Constant, Word Crc, const Byte* Data, std::size_t Length) {
   for (std::size_t i = 0; i < Length; ++i) {
     Crc ^= Data[i];
-    for (int bit = 0; bit < 8; ++bit) Crc = (Crc & 1) ? static_cast<Word>((Crc >> 1) ^ Constant) : static_cast<Word>(Crc >> 1);
+    for (int bit = 0; bit < 8; ++bit)
+      Crc = (Crc & 1) ? static_cast<Word>((Crc >> 1) ^ Constant) : static_cast<Word>(Crc >> 1);
   }
   return Crc;
 }
@@ -90,7 +91,8 @@ TEST(CrcCheck, BothFastPathsMatchTheDefinitionAtEveryLengthAndAlignment) {
   std::mt19937 rng(11);
   std::vector<Byte> data(3000);
   for (auto& b : data) b = static_cast<Byte>(rng());
-  std::cout << "carry-less multiplication: " << (TCrcCheck::CarrylessAvailable() ? "used" : "not available") << "\n";
+  std::cout << "carry-less multiplication: "
+            << (TCrcCheck::CarrylessAvailable() ? "used" : "not available") << "\n";
   for (TCrcType type : {ctPoly1021, ctPoly8003}) {
     TCrcCheck crc;
     crc.SetCrcType(type);
@@ -99,8 +101,10 @@ TEST(CrcCheck, BothFastPathsMatchTheDefinitionAtEveryLengthAndAlignment) {
       Word expected = ReferenceCrc(constant, Start, data.data() + Offset, Length);
       const Byte* at = data.data() + Offset;
       auto length = static_cast<std::int32_t>(Length);
-      ASSERT_EQ(crc.UpDateCrc(Start, at, length), expected) << "type " << int(type) << " offset " << Offset << " length " << Length;
-      ASSERT_EQ(crc.UpDateCrcTables(Start, at, length), expected) << "type " << int(type) << " offset " << Offset << " length " << Length;
+      ASSERT_EQ(crc.UpDateCrc(Start, at, length), expected)
+          << "type " << int(type) << " offset " << Offset << " length " << Length;
+      ASSERT_EQ(crc.UpDateCrcTables(Start, at, length), expected)
+          << "type " << int(type) << " offset " << Offset << " length " << Length;
       ASSERT_EQ(crc.UpDateCrcBytewise(Start, at, length), expected);
     };
     for (std::size_t offset = 0; offset < 17; ++offset)
@@ -109,7 +113,8 @@ TEST(CrcCheck, BothFastPathsMatchTheDefinitionAtEveryLengthAndAlignment) {
         if (::testing::Test::HasFatalFailure()) return;
       }
     // Long inputs read ahead; their end falls at every place in a step.
-    for (std::size_t length = 2000; length < 2040 && !::testing::Test::HasFatalFailure(); ++length) check(0xFFFF, 3, length);
+    for (std::size_t length = 2000; length < 2040 && !::testing::Test::HasFatalFailure(); ++length)
+      check(0xFFFF, 3, length);
   }
 }
 

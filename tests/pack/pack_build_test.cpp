@@ -82,18 +82,18 @@ TEST_F(PackBuild, MembersArePaddedToSixteenAndEntriesRecordEveryField) {
 
   const std::string file = ReadAll(Dir.File("p.pak"));
   ASSERT_EQ(file.size(), 16u + 16 + 32 + 2 * 48 + 2);
-  EXPECT_EQ(GetLE(file, 8, 4), 48u);   // data size, padding included
-  EXPECT_EQ(GetLE(file, 12, 4), 2u);   // count
+  EXPECT_EQ(GetLE(file, 8, 4), 48u);  // data size, padding included
+  EXPECT_EQ(GetLE(file, 12, 4), 2u);  // count
   EXPECT_EQ(file.substr(16, 16), std::string("Z") + std::string(15, '\0'));
   EXPECT_EQ(file.substr(32, 32), thirty_two);
 
   const std::string first = EntryBytes(file, 0);
   EXPECT_EQ(first.substr(0, 24), std::string("one", 3) + std::string(18, '\0') + "bin");
-  EXPECT_EQ(GetLE(first, 24, 4), 0u);    // offset
-  EXPECT_EQ(GetLE(first, 28, 4), 1u);    // size
-  EXPECT_EQ(GetLE(first, 32, 4), 1u);    // stored size
-  EXPECT_EQ(first[36], 0);               // not compressed
-  EXPECT_EQ(first[37], 1);               // check flag
+  EXPECT_EQ(GetLE(first, 24, 4), 0u);  // offset
+  EXPECT_EQ(GetLE(first, 28, 4), 1u);  // size
+  EXPECT_EQ(GetLE(first, 32, 4), 1u);  // stored size
+  EXPECT_EQ(first[36], 0);             // not compressed
+  EXPECT_EQ(first[37], 1);             // check flag
   EXPECT_EQ(GetLE(first, 38, 2), Crc(one));
   EXPECT_EQ(GetLE(first, 40, 4), stamp.dwLowDateTime);
   EXPECT_EQ(GetLE(first, 44, 4), stamp.dwHighDateTime);
@@ -327,7 +327,7 @@ TEST_F(PackBuild, AddPackCopiesStoredBytesBetweenPacks) {
   EXPECT_TRUE(Pack.AddPack("raw.bin", &source, "raw.bin"));
   EXPECT_FALSE(Pack.AddPack("COPY.TXT", &source, "raw.bin"));  // name taken
   EXPECT_FALSE(Pack.AddPack("x", &source, "absent"));
-  EXPECT_FALSE(Pack.AddPack("y", &Pack, "raw.bin"));           // a pack cannot copy from itself
+  EXPECT_FALSE(Pack.AddPack("y", &Pack, "raw.bin"));  // a pack cannot copy from itself
   EXPECT_FALSE(Pack.AddPack("z", nullptr, "raw.bin"));
   EXPECT_TRUE(Boxes.Boxes().empty());
   ASSERT_TRUE(Pack.EndPack());
@@ -388,7 +388,8 @@ TEST_F(PackBuild, TemporaryNamesAreTheFirstFree) {
   EXPECT_EQ(name, "OvTmp001.Corvel");
   // Tools that clean up after an interrupted addition know the names by the same rule.
   EXPECT_TRUE(pack_names::IsTempFileName(name.c_str()));
-  for (const char* other : {"OvTmp01.Corvel", "OvTmp0001.Corvel", "OvTmp001.Corvel~", "ovtmp001.corvel", "OvTmp00x.Corvel"})
+  for (const char* other : {"OvTmp01.Corvel", "OvTmp0001.Corvel", "OvTmp001.Corvel~",
+                            "ovtmp001.corvel", "OvTmp00x.Corvel"})
     EXPECT_FALSE(pack_names::IsTempFileName(other)) << other;
 }
 
@@ -399,8 +400,8 @@ TEST_F(PackBuild, PacksAddingAtOnceInOneDirectoryKeepEveryMember) {
   constexpr int kMembers = 60;
   std::mutex lock;
   std::vector<std::string> shown;
-  MessageBoxHandler previous = SetMessageBoxHandler(
-      [&](const AnsiString& Text, const AnsiString&, unsigned) {
+  MessageBoxHandler previous =
+      SetMessageBoxHandler([&](const AnsiString& Text, const AnsiString&, unsigned) {
         std::lock_guard<std::mutex> guard(lock);
         shown.push_back(Text);
         return 1;
@@ -409,7 +410,9 @@ TEST_F(PackBuild, PacksAddingAtOnceInOneDirectoryKeepEveryMember) {
     return "pack " + std::to_string(P) + " member " + std::to_string(M) + "\n" +
            TextBytes(static_cast<std::size_t>(300 + 37 * M + P));
   };
-  auto source = [&](int P, int M) { return Dir.File("in_" + std::to_string(P) + "_" + std::to_string(M)); };
+  auto source = [&](int P, int M) {
+    return Dir.File("in_" + std::to_string(P) + "_" + std::to_string(M));
+  };
   for (int p = 0; p < kPacks; ++p)
     for (int m = 0; m < kMembers; ++m) WriteAll(source(p, m), content(p, m));
 
@@ -421,7 +424,8 @@ TEST_F(PackBuild, PacksAddingAtOnceInOneDirectoryKeepEveryMember) {
       pack.SetReadOnly(false);
       if (!pack.NewPack(Dir.File("p" + std::to_string(p) + ".pak"))) return;
       for (int m = 0; m < kMembers; ++m) {
-        added[static_cast<std::size_t>(p)] += pack.AddFile("m" + std::to_string(m), source(p, m), true);
+        added[static_cast<std::size_t>(p)] +=
+            pack.AddFile("m" + std::to_string(m), source(p, m), true);
       }
       pack.EndPack();
     });
@@ -440,8 +444,9 @@ TEST_F(PackBuild, PacksAddingAtOnceInOneDirectoryKeepEveryMember) {
     int intact = 0;
     for (int m = 0; m < kMembers; ++m) {
       std::unique_ptr<TMemoryStream> back = reader.OvMakeStream("m" + std::to_string(m));
-      intact += back && back->Size() == static_cast<std::int64_t>(content(p, m).size()) &&
-                std::string(static_cast<char*>(back->Memory()), content(p, m).size()) == content(p, m);
+      intact +=
+          back && back->Size() == static_cast<std::int64_t>(content(p, m).size()) &&
+          std::string(static_cast<char*>(back->Memory()), content(p, m).size()) == content(p, m);
     }
     EXPECT_EQ(intact, kMembers);
   }
@@ -558,14 +563,17 @@ TEST(PackTransfers, CopiesAndEncodingGiveTheirCheckWordsAndStreams) {
   EXPECT_EQ(pack.FileEncode(&encoded, &source, 70000), static_cast<std::int32_t>(stream.size()));
   EXPECT_EQ(std::string(static_cast<char*>(encoded.Memory()), stream.size()), stream);
 
-  // FileDecode needs exactly the stream: one byte missing fails, and nothing beyond Size is written.
+  // FileDecode needs exactly the stream: one byte missing fails, and nothing beyond Size is
+  // written.
   std::string back(70000 + 16, '#');
   encoded.SetPosition(0);
-  EXPECT_TRUE(pack.FileDecode(back.data(), &encoded, 70000, static_cast<std::int32_t>(stream.size())));
+  EXPECT_TRUE(
+      pack.FileDecode(back.data(), &encoded, 70000, static_cast<std::int32_t>(stream.size())));
   EXPECT_EQ(back.substr(0, 70000), text);
   EXPECT_EQ(back.substr(70000), std::string(16, '#'));
   encoded.SetPosition(0);
-  EXPECT_FALSE(pack.FileDecode(back.data(), &encoded, 70000, static_cast<std::int32_t>(stream.size()) - 1));
+  EXPECT_FALSE(
+      pack.FileDecode(back.data(), &encoded, 70000, static_cast<std::int32_t>(stream.size()) - 1));
 
   // Exceptions of a stream stop at StreamRead / StreamWrite.
   BrokenStream broken;

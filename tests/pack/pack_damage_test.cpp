@@ -79,7 +79,8 @@ TEST_F(PackDamage, RefusedLoadsSayWhy) {
       {"text", "Dear reader, this is a letter and no pack at all.", TPackReason::NotAPack},
       {"a header not marked as a pack's that does not fit", unmarked, TPackReason::NotAPack},
       {"a changed byte", changed, TPackReason::CheckWordMismatch},
-      {"no whole-pack check word", sound.substr(0, sound.size() - 2), TPackReason::CheckWordMismatch},
+      {"no whole-pack check word", sound.substr(0, sound.size() - 2),
+       TPackReason::CheckWordMismatch},
   };
   for (const auto& c : cases) {
     EXPECT_FALSE(Load(c.Bytes, cmPackAll)) << c.What;
@@ -190,7 +191,8 @@ TEST_F(PackDamage, InvalidCompressedStreamsFailTheOpenCleanly) {
   } cases[] = {
       // A match before the first byte: flag bit set, token of length 3 at distance 5.
       {"match before the start", std::string("\0\0\0\x80\x24", 5), 10},
-      {"stream one byte short", stream.substr(0, stream.size() - 1), static_cast<std::int32_t>(text.size())},
+      {"stream one byte short", stream.substr(0, stream.size() - 1),
+       static_cast<std::int32_t>(text.size())},
       {"stream with a byte left over", stream + "x", static_cast<std::int32_t>(text.size())},
       {"size one too large", stream, static_cast<std::int32_t>(text.size()) + 1},
       {"size one too small", stream, static_cast<std::int32_t>(text.size()) - 1},
@@ -232,7 +234,8 @@ TEST_F(PackDamage, OutOfMemoryOnOpenGivesNullAndLeavesNothingAllocated) {
         heap_testing::FailAfter(-1);
         if (!f) {
           EXPECT_EQ(heap_testing::LiveBlocks(), blocks) << name << " failing allocation " << n;
-          EXPECT_EQ(Pack.LastError().Reason, TPackReason::OutOfMemory) << name << " failing allocation " << n;
+          EXPECT_EQ(Pack.LastError().Reason, TPackReason::OutOfMemory)
+              << name << " failing allocation " << n;
           continue;
         }
         opened = true;

@@ -72,7 +72,8 @@ TEST_F(PackRead, VersionOneIsReadAsUncompressedMembersWithTheOldTimeStamp) {
 }
 
 TEST_F(PackRead, VersionOnePackChangedIsWrittenBackAsVersionThree) {
-  WriteAll(Dir.File("old.pak"), HandPack(kPackVersion1, {{"alpha", "txt", "first"}, {"beta", "", "second!"}}));
+  WriteAll(Dir.File("old.pak"),
+           HandPack(kPackVersion1, {{"alpha", "txt", "first"}, {"beta", "", "second!"}}));
   Pack.SetReadOnly(false);
   ASSERT_TRUE(Pack.LoadPack(Dir.File("old.pak")));
   ASSERT_TRUE(Pack.DelFile("alpha.txt"));
@@ -137,7 +138,8 @@ TEST_F(PackRead, AChangedByteUnderEachCheckMode) {
 
   Boxes.Clear();
   ASSERT_TRUE(Load(damaged, cmNon));
-  EXPECT_EQ(ReadMember("plain.txt"), std::string("plai") + static_cast<char>('n' ^ 0x40) + " member bytes");
+  EXPECT_EQ(ReadMember("plain.txt"),
+            std::string("plai") + static_cast<char>('n' ^ 0x40) + " member bytes");
   EXPECT_TRUE(Boxes.Boxes().empty());
 
   ASSERT_TRUE(Load(damaged, cmEachFile));
@@ -200,8 +202,9 @@ TEST_F(PackRead, SeeksAndPositionsStayInsideTheMember) {
   EXPECT_EQ(at, 0);
   const struct {
     std::int32_t Offset, Origin, Expected;
-  } cases[] = {{-1, 2, 9}, {5, 2, 10}, {-3, 0, 0}, {4, 0, 4}, {3, 1, 7}, {-100, 1, 0},
-               {0x7FFFFFFF, 1, 10}, {2, 7, 10}};  // an unknown origin leaves the position
+  } cases[] = {
+      {-1, 2, 9},   {5, 2, 10},          {-3, 0, 0}, {4, 0, 4}, {3, 1, 7},
+      {-100, 1, 0}, {0x7FFFFFFF, 1, 10}, {2, 7, 10}};  // an unknown origin leaves the position
   for (const auto& c : cases) {
     EXPECT_TRUE(Pack.Ovfseek(f, c.Offset, c.Origin));
     Pack.Ovfgetpos(f, &at);

@@ -55,8 +55,8 @@ inline std::string RandomBytes(std::size_t Count, unsigned Seed) {
 
 // Text that compresses well but not trivially.
 inline std::string TextBytes(std::size_t Count) {
-  static const char* kWords[] = {"pack ", "member ", "corvel ", "stream ", "window ", "check ",
-                                 "word\n", "directory ", "entry ", "offset "};
+  static const char* kWords[] = {"pack ",  "member ", "corvel ",    "stream ", "window ",
+                                 "check ", "word\n",  "directory ", "entry ",  "offset "};
   std::string s;
   std::mt19937 gen(7);
   while (s.size() < Count) s += kWords[gen() % 10];
@@ -83,12 +83,12 @@ inline std::uint32_t GetLE(const std::string& In, std::size_t At, int Bytes) {
 inline std::string CorvelStream(const std::string& Bytes) {
   TCorvelEncode encoder;
   std::string stream;
-  const TCorvelRun run = CorvelEncodeAll(encoder, Bytes.data(), static_cast<std::int32_t>(Bytes.size()),
-                                         [&](const Byte* Out, std::int32_t Count) {
-                                           stream.append(reinterpret_cast<const char*>(Out),
-                                                         static_cast<std::size_t>(Count));
-                                           return true;
-                                         });
+  const TCorvelRun run = CorvelEncodeAll(
+      encoder, Bytes.data(), static_cast<std::int32_t>(Bytes.size()),
+      [&](const Byte* Out, std::int32_t Count) {
+        stream.append(reinterpret_cast<const char*>(Out), static_cast<std::size_t>(Count));
+        return true;
+      });
   EXPECT_TRUE(run.Ok());
   return stream;
 }
@@ -97,11 +97,11 @@ inline std::string CorvelStream(const std::string& Bytes) {
 struct HandMember {
   std::string Name;
   std::string Ext;
-  std::string Stored;        // the bytes in the data area
+  std::string Stored;                               // the bytes in the data area
   std::optional<std::int32_t> Size = std::nullopt;  // uncompressed size; none: Stored's size
   bool Comp = false;
   // Overrides for damaged entries.
-  std::optional<std::uint32_t> Offset = std::nullopt;  // none: where the member was placed
+  std::optional<std::uint32_t> Offset = std::nullopt;   // none: where the member was placed
   std::optional<std::int32_t> CompSize = std::nullopt;  // none: Stored's size
   std::uint64_t Time = 0x01D0000012345678ull;
 };
@@ -119,8 +119,14 @@ inline std::string HandPack(Word Version, const std::vector<HandMember>& Members
   }
   std::string file = "OvPack";
   PutLE(file, Version, 2);
-  PutLE(file, static_cast<std::uint64_t>(DataSizeOverride >= 0 ? DataSizeOverride : static_cast<std::int64_t>(data.size())), 4);
-  PutLE(file, static_cast<std::uint64_t>(CountOverride >= 0 ? CountOverride : static_cast<std::int64_t>(Members.size())), 4);
+  PutLE(file,
+        static_cast<std::uint64_t>(DataSizeOverride >= 0 ? DataSizeOverride
+                                                         : static_cast<std::int64_t>(data.size())),
+        4);
+  PutLE(file,
+        static_cast<std::uint64_t>(CountOverride >= 0 ? CountOverride
+                                                      : static_cast<std::int64_t>(Members.size())),
+        4);
   file += data;
   for (std::size_t i = 0; i < Members.size(); ++i) {
     const HandMember& m = Members[i];

@@ -78,7 +78,8 @@ std::vector<std::string> Listing(const std::string& Dir) {
   std::vector<std::string> names;
   if (DIR* d = ::opendir(Dir.c_str())) {
     while (const dirent* e = ::readdir(d))
-      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        names.push_back(e->d_name);
     ::closedir(d);
   }
   std::sort(names.begin(), names.end());
@@ -109,7 +110,8 @@ class OvpackTool : public ::testing::Test {
     WriteAll(Dir.File("empty"), "");
     WriteAll(Dir.File("データ.txt"), "kana");
     for (const char* f : {"text.txt", "noise.bin", "empty", "データ.txt"})
-      SetFileLastWriteTime(Dir.File(f), UnixTimeToFileTime(1600000000, 0));  // 2020-09-13 12:26:40 UTC
+      SetFileLastWriteTime(Dir.File(f),
+                           UnixTimeToFileTime(1600000000, 0));  // 2020-09-13 12:26:40 UTC
     ::mkdir(Dir.File("out").c_str(), 0700);
   }
   Result Run(const std::vector<std::string>& Args) { return Ovpack(Args, Dir.Path()); }
@@ -128,7 +130,7 @@ TEST_F(OvpackTool, CreateListExtractRoundTrip) {
   ASSERT_EQ(pack.GetFileNum(), 4);
   EXPECT_EQ(pack.GetFileName(0), "text.txt");
   EXPECT_TRUE(pack.GetFileIsComp(0));
-  EXPECT_FALSE(pack.GetFileIsComp(1));  // random bytes do not get smaller
+  EXPECT_FALSE(pack.GetFileIsComp(1));                 // random bytes do not get smaller
   EXPECT_EQ(pack.GetFileName(3), Sjis("データ.txt"));  // Shift-JIS inside the pack
   FILETIME t;
   ASSERT_TRUE(pack.GetFileTime(0, t));
@@ -210,7 +212,9 @@ TEST_F(OvpackTool, BadInputGivesMessagesAndLosesNothing) {
       {{"add", "k.pak", "abcdefghijklmnopqrstuvwxyz.txt"}, 1, "longer than 25 bytes"},
       {{"add", "k.pak", ".hidden"}, 1, "starts with a dot"},
       {{"add", "k.pak", "k.pak"}, 1, "k.pak: skipped: it is the pack itself"},
-      {{"add", "k.pak", "empty=a_name_longer_than_21x.md"}, 1, "at most 21 bytes before the first dot"},
+      {{"add", "k.pak", "empty=a_name_longer_than_21x.md"},
+       1,
+       "at most 21 bytes before the first dot"},
       {{"delete", "k.pak", "absent"}, 1, "k.pak: no member named 'absent'"},
       {{"extract", "k.pak", "absent", "-C", "out"}, 1, "no member named 'absent'"},
       {{"list", "nothing.pak"}, 1, "nothing.pak: cannot open: No such file or directory"},
@@ -254,16 +258,21 @@ TEST_F(OvpackTool, BadFilesAreSkippedAndTheRunGoesOn) {
   WriteAll(Dir.File("b/quarterly_report_2023b.md"), "second");  // the same 21 bytes
   WriteAll(Dir.File("line\nbreak"), "nl");
   WriteAll(Dir.File("notes.md.gz"), "gz");
-  Result r = Run({"create", "n.pak", "a/quarterly_report_2023a.md", "missing.txt",
-                  "b/quarterly_report_2023b.md", "line\nbreak", "noise.bin=renamed.dat", "notes.md.gz"});
+  Result r =
+      Run({"create", "n.pak", "a/quarterly_report_2023a.md", "missing.txt",
+           "b/quarterly_report_2023b.md", "line\nbreak", "noise.bin=renamed.dat", "notes.md.gz"});
   EXPECT_EQ(r.Status, 1);
   EXPECT_NE(r.Err.find("ovpack: note: a/quarterly_report_2023a.md is stored as "
-                       "'quarterly_report_2023.md'\n"), std::string::npos) << r.Err;
+                       "'quarterly_report_2023.md'\n"),
+            std::string::npos)
+      << r.Err;
   EXPECT_NE(r.Err.find("ovpack: b/quarterly_report_2023b.md: skipped: the member name "
                        "'quarterly_report_2023.md' is already taken by "
                        "a/quarterly_report_2023a.md (choose another with FILE=NAME)\n"),
-            std::string::npos) << r.Err;
-  const std::string refusal = "'line\\x0Abreak' cannot be a member name: it has a control character";
+            std::string::npos)
+      << r.Err;
+  const std::string refusal =
+      "'line\\x0Abreak' cannot be a member name: it has a control character";
   EXPECT_NE(r.Err.find("ovpack: line\\x0Abreak: skipped: " + refusal), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("missing.txt: skipped"), std::string::npos) << r.Err;
 
@@ -289,13 +298,16 @@ TEST_F(OvpackTool, BadFilesAreSkippedAndTheRunGoesOn) {
 }
 
 TEST_F(OvpackTool, HostileMemberNamesAreNotWrittenOutsideTheDirectory) {
-  WriteAll(Dir.File("h.pak"), HandPack(kPackVersion3, {{"/tmp/x", "", "evil"}, {"ok", "", "fine"},
+  WriteAll(Dir.File("h.pak"), HandPack(kPackVersion3, {{"/tmp/x", "", "evil"},
+                                                       {"ok", "", "fine"},
                                                        {"bad\x81", "", "half a character"}}));
   Result r = Run({"extract", "h.pak", "-C", "out"});
   EXPECT_EQ(r.Status, 1);
-  EXPECT_NE(r.Err.find("member '/tmp/x' cannot be a member name: it has a '/'"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("member '/tmp/x' cannot be a member name: it has a '/'"), std::string::npos)
+      << r.Err;
   EXPECT_NE(r.Err.find("member 'bad\\x81' cannot be a member name: its bytes are not Shift-JIS"),
-            std::string::npos) << r.Err;
+            std::string::npos)
+      << r.Err;
   EXPECT_EQ(ReadAll(Dir.File("out/ok")), "fine");
   EXPECT_EQ(Listing(Dir.File("out")), std::vector<std::string>{"ok"});
 }
@@ -309,8 +321,9 @@ TEST_F(OvpackTool, NamesDoNotDependOnTheLocale) {
     std::system(("rm -f '" + Dir.File("j.pak") + "' '" + Dir.File("out/データ.txt") + "'").c_str());
     Result created = Ovpack({"create", "j.pak", "データ.txt", "café.txt"}, Dir.Path(), locale);
     EXPECT_EQ(created.Status, 1);
-    EXPECT_EQ(created.Err, "ovpack: café.txt: skipped: 'café.txt' cannot be a member name: "
-                           "it is not UTF-8 with a Shift-JIS form\n");
+    EXPECT_EQ(created.Err,
+              "ovpack: café.txt: skipped: 'café.txt' cannot be a member name: "
+              "it is not UTF-8 with a Shift-JIS form\n");
     TOvPack pack;
     ASSERT_TRUE(pack.LoadPack(Dir.File("j.pak")));
     EXPECT_EQ(pack.GetFileName(0), Sjis("データ.txt"));

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 
-
 namespace ovelta::test {
 
 namespace {

@@ -187,7 +187,7 @@ inline std::string Peer::ReadAvailable(bool* Ended) {
 }
 
 inline std::string Peer::ReadToEnd(int DeadlineMs, bool* Ended, std::size_t ChunkDelayBytes,
-                            int ChunkDelayMs) {
+                                   int ChunkDelayMs) {
   std::string out;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(DeadlineMs);
   std::string buffer(loopback::kReadPiece, '\0');
@@ -273,10 +273,12 @@ inline Peer Listener::TryAccept() {
 
 inline Peer Listener::Accept(int DeadlineMs) {
   Peer got;
-  RunUntil([&] {
-    got = TryAccept();
-    return got.Open();
-  }, DeadlineMs);
+  RunUntil(
+      [&] {
+        got = TryAccept();
+        return got.Open();
+      },
+      DeadlineMs);
   return got;
 }
 

@@ -3,11 +3,11 @@
 namespace ovelta {
 
 MessageBoxRecorder::MessageBoxRecorder() {
-  FPrevious = SetMessageBoxHandler([this](const AnsiString& Text, const AnsiString& Caption,
-                                          unsigned Flags) {
-    FBoxes.push_back({Text, Caption, Flags});
-    return 1;
-  });
+  FPrevious = SetMessageBoxHandler(
+      [this](const AnsiString& Text, const AnsiString& Caption, unsigned Flags) {
+        FBoxes.push_back({Text, Caption, Flags});
+        return 1;
+      });
 }
 
 MessageBoxRecorder::~MessageBoxRecorder() { SetMessageBoxHandler(std::move(FPrevious)); }

@@ -32,9 +32,7 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(FPath, ignored);
 }
 
-std::string TempDir::File(std::string_view Name) const {
-  return FPath + "/" + std::string(Name);
-}
+std::string TempDir::File(std::string_view Name) const { return FPath + "/" + std::string(Name); }
 
 std::string TempDir::Write(std::string_view Name, std::string_view Bytes) const {
   const std::filesystem::path file = File(Name);

@@ -31,9 +31,7 @@ class NotifyIconTest : public ::testing::Test {
   TOvNotifyIcon* Icon = new TOvNotifyIcon(&Owner);
 
   const std::vector<NotifyAreaRecorder::Call>& Calls() { return Shell.Calls(); }
-  bool Mouse(unsigned Message) {
-    return Shell.Mouse(Icon->NotifyWin()->Handle(), 0, Message);
-  }
+  bool Mouse(unsigned Message) { return Shell.Mouse(Icon->NotifyWin()->Handle(), 0, Message); }
 };
 
 TEST_F(NotifyIconTest, StartsHiddenWithItsNotifyWindowAndMakesNoShellCall) {
@@ -173,8 +171,8 @@ TEST_F(NotifyIconTest, MouseReportsRaiseTheEventsWithTheNotifyWindowAsSender) {
   for (unsigned message : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
     ASSERT_TRUE(Mouse(message));
   // Moves and the middle button raise nothing; without a menu the right button does nothing.
-  for (unsigned message : {WM_MOUSEMOVE, WM_MBUTTONDOWN, WM_RBUTTONDOWN, WM_RBUTTONUP,
-                           WM_RBUTTONDBLCLK})
+  for (unsigned message :
+       {WM_MOUSEMOVE, WM_MBUTTONDOWN, WM_RBUTTONDOWN, WM_RBUTTONUP, WM_RBUTTONDBLCLK})
     ASSERT_TRUE(Mouse(message));
   std::vector<std::string> expected = {"click", "dblclick"};
   EXPECT_EQ(events, expected);

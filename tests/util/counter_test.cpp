@@ -120,7 +120,8 @@ TEST(TRandom, FreshGeneratorsGiveTheKnownSequences) {
   EXPECT_EQ(Draw(8, [&] { return raw.Rnd(); }),
             (std::vector<int>{41491, 65347, 55669, 55480, 45613, 35557, 15634, 41512}));
   TRandom uniform;
-  EXPECT_EQ(Draw(8, [&] { return uniform.Random(10); }), (std::vector<int>{3, 3, 5, 8, 5, 2, 8, 5}));
+  EXPECT_EQ(Draw(8, [&] { return uniform.Random(10); }),
+            (std::vector<int>{3, 3, 5, 8, 5, 2, 8, 5}));
   TRandom normal;
   EXPECT_EQ(Draw(8, [&] { return normal.NormalDistribution(100); }),
             (std::vector<int>{66, 39, 25, 60, -4, 18, 22, 30}));
@@ -129,9 +130,9 @@ TEST(TRandom, FreshGeneratorsGiveTheKnownSequences) {
 // x(n) = x(n - 32) + x(n - 7) modulo 65536, well past the first turn of the table.
 TEST(TRandom, SequenceFollowsTheLaggedFibonacciRecurrence) {
   TRandom generator;
-  std::vector<int> x = {51170, 15621, 35549, 45608, 55477, 55667, 65346, 55857, 9489,  46368, 28657,
-                        17711, 10946, 6765,  4181,  2584,  1597,  987,   610,   377,   233,   144,
-                        89,    55,    34,    21,    13,    8,     5,     3,     2,     1};
+  std::vector<int> x = {51170, 15621, 35549, 45608, 55477, 55667, 65346, 55857, 9489, 46368, 28657,
+                        17711, 10946, 6765,  4181,  2584,  1597,  987,   610,   377,  233,   144,
+                        89,    55,    34,    21,    13,    8,     5,     3,     2,    1};
   // The table is consumed from index 0 downwards (wrapping to 31), so in time order the lags refer
   // to that order: x(n - 32) is the word being replaced, x(n - 7) the one seven places above it.
   std::vector<int> history;

@@ -139,11 +139,10 @@ TEST_F(FakeLauncher, MissingFileOrDirectoryIsReportedWithoutLaunching) {
 TEST_F(FakeLauncher, LauncherFailuresMapToTheirMessages) {
   const std::string doc = FScratch.Write("doc.xyz", "x");
   const std::vector<std::pair<std::string, Boxes>> cases = {
-      {"exit 3", Boxes{kNoAssociation}},   // no handler
-      {"exit 2", Boxes{kFileNotFound}},    // gone before the launcher looked
-      {"exit 4", Boxes{kUnknown}},         // the handler failed
-      {"exit 1", Boxes{kUnknown}},
-      {"kill -9 $$", Boxes{kUnknown}},
+      {"exit 3", Boxes{kNoAssociation}},  // no handler
+      {"exit 2", Boxes{kFileNotFound}},   // gone before the launcher looked
+      {"exit 4", Boxes{kUnknown}},        // the handler failed
+      {"exit 1", Boxes{kUnknown}},       {"kill -9 $$", Boxes{kUnknown}},
   };
   for (const auto& [tail, boxes] : cases) {
     SCOPED_TRACE(tail);
@@ -184,9 +183,14 @@ TEST_F(FakeLauncher, EmptyPathDoesNothing) {
 
 TEST(FileExecPaths, WorkingDirectoryIsTheDirectoryPartWithRootsKept) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"/home/user/doc.txt", "/home/user"}, {"/doc.txt", "/"},    {"doc.txt", ""},
-      {"dir/sub/", "dir/sub"},              {"//share", "//"},    {"a//b", "a//"},
-      {"./x", "."},                         {"../up/x.txt", "../up"},
+      {"/home/user/doc.txt", "/home/user"},
+      {"/doc.txt", "/"},
+      {"doc.txt", ""},
+      {"dir/sub/", "dir/sub"},
+      {"//share", "//"},
+      {"a//b", "a//"},
+      {"./x", "."},
+      {"../up/x.txt", "../up"},
   };
   for (const auto& [path, directory] : cases)
     EXPECT_EQ(file_exec::WorkingDirectory(path), directory) << path;

@@ -21,7 +21,8 @@ std::string Copy(const char* Source, unsigned Len, bool StopAtComma) {
   EXPECT_EQ(hstrncpy(buffer, Source, Len, StopAtComma), buffer);
   const std::size_t copied = std::strlen(buffer);
   EXPECT_LE(copied, Len);
-  for (std::size_t i = Len + 1; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], kMarker) << "byte " << i;
+  for (std::size_t i = Len + 1; i < sizeof buffer; ++i)
+    EXPECT_EQ(buffer[i], kMarker) << "byte " << i;
   return std::string(buffer, copied);
 }
 
@@ -101,14 +102,10 @@ struct SeparateCase {
 
 TEST(SeparateString, SplitsAtLineFeedsOnly) {
   const std::vector<SeparateCase> cases = {
-      {"a\nb\n", 3, {"a", "b", ""}},
-      {"\nx", 2, {"", "x"}},
-      {"a\nb\nc", 2, {"a", "b"}},
-      {"a\r\nb\r\n", 3, {"a\r", "b\r", ""}},
-      {"a\rb", 2, {"a\rb", ""}},
-      {"", 2, {"", ""}},
-      {"\n\n\n", 4, {"", "", "", ""}},
-      {"only", 1, {"only"}},
+      {"a\nb\n", 3, {"a", "b", ""}},   {"\nx", 2, {"", "x"}},
+      {"a\nb\nc", 2, {"a", "b"}},      {"a\r\nb\r\n", 3, {"a\r", "b\r", ""}},
+      {"a\rb", 2, {"a\rb", ""}},       {"", 2, {"", ""}},
+      {"\n\n\n", 4, {"", "", "", ""}}, {"only", 1, {"only"}},
       {"x\n\ny", 3, {"x", "", "y"}},
   };
   for (const SeparateCase& test : cases) {

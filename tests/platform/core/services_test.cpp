@@ -55,7 +55,9 @@ TEST(Cp932Text, LeadBytesAndRoundTrip) {
 
 TEST(Cp932Text, InvalidInputIsReplacedNotDropped) {
   EXPECT_EQ(Cp932ToUtf8("a\x81"), "a\xEF\xBF\xBD");
-  EXPECT_EQ(Utf8ToCp932("a\xF0\x9F\x98\x80" "b"), "a?b");  // an emoji has no CP932 form
+  EXPECT_EQ(Utf8ToCp932("a\xF0\x9F\x98\x80"
+                        "b"),
+            "a?b");  // an emoji has no CP932 form
 }
 
 TEST(MessageBoxes, RecorderSeesTextCaptionFlagsAndExceptionDisplayUsesTheTitle) {

@@ -195,8 +195,7 @@ TEST(FileTime, KnownInstantsConvertBothWays) {
   EXPECT_EQ(nanoseconds, 123456700);  // FILETIME keeps 100 ns
   // Before 1601 clamps to 0, negative nanoseconds normalise.
   EXPECT_EQ(FileTimeTicks(UnixTimeToFileTime(-20000000000LL, 0)), 0u);
-  EXPECT_EQ(FileTimeTicks(UnixTimeToFileTime(1, -500000000)),
-            116444736000000000ull + 5000000ull);
+  EXPECT_EQ(FileTimeTicks(UnixTimeToFileTime(1, -500000000)), 116444736000000000ull + 5000000ull);
 }
 
 TEST(FileTime, FileStampsAreReadAndSet) {

@@ -1,6 +1,7 @@
-// The graphics layer: bitmap sections and their shared views, handle checking, palettes, contexts and
-// BitBlt, the canvas (fills and text, with and without smoothing, onto 8-bit and 32-bit bitmaps),
-// fonts, TBitmap's ownership of handles, the image control's painting, and module resources.
+// The graphics layer: bitmap sections and their shared views, handle checking, palettes, contexts
+// and BitBlt, the canvas (fills and text, with and without smoothing, onto 8-bit and 32-bit
+// bitmaps), fonts, TBitmap's ownership of handles, the image control's painting, and module
+// resources.
 #include <gtest/gtest.h>
 
 #include <QFontInfo>
@@ -65,8 +66,8 @@ TEST(BitmapSections, DescriptionsTheLayerCannotHoldAreRefused) {
     int Width, Height, BitCount, Planes;
     DWord Compression;
   } cases[] = {
-      {"bottom-up", 4, 4, 8, 1, BI_RGB},  {"4-bit", 4, -4, 4, 1, BI_RGB},
-      {"24-bit", 4, -4, 24, 1, BI_RGB},   {"zero width", 0, -4, 8, 1, BI_RGB},
+      {"bottom-up", 4, 4, 8, 1, BI_RGB},     {"4-bit", 4, -4, 4, 1, BI_RGB},
+      {"24-bit", 4, -4, 24, 1, BI_RGB},      {"zero width", 0, -4, 8, 1, BI_RGB},
       {"too wide", 40000, -1, 8, 1, BI_RGB}, {"two planes", 4, -4, 8, 2, BI_RGB},
       {"compressed", 4, -4, 8, 1, 1},
   };
@@ -79,7 +80,8 @@ TEST(BitmapSections, DescriptionsTheLayerCannotHoldAreRefused) {
     info.bmiHeader.biPlanes = static_cast<Word>(c.Planes);
     info.bmiHeader.biCompression = c.Compression;
     void* bits = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr) << c.Name;
+    EXPECT_EQ(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr)
+        << c.Name;
     EXPECT_EQ(bits, nullptr) << c.Name;
   }
   EXPECT_EQ(graphics_testing::LiveObjects(), objects);
@@ -127,7 +129,7 @@ TEST(GraphicsHandles, StaleStockAndForeignHandlesAreRefused) {
   EXPECT_FALSE(GetBitmapFacts(bitmap, &facts));
   EXPECT_EQ(GetPixel(context, 0, 0), CLR_INVALID);  // the context's bitmap is gone
   EXPECT_EQ(SelectObject(context, bitmap), nullptr);
-  EXPECT_FALSE(DeleteObject(placeholder));          // stock
+  EXPECT_FALSE(DeleteObject(placeholder));  // stock
   EXPECT_EQ(SelectObject(context, placeholder), bitmap);
   EXPECT_TRUE(DeleteDC(context));
   EXPECT_FALSE(DeleteDC(context));
@@ -335,8 +337,10 @@ TEST(Fonts, WindowsJapaneseFacesAndHeightsMapToTheIpaFonts) {
   font.SetName(Sjis("ＭＳ Ｐゴシック"));
   EXPECT_EQ(QFontInfo(gdi::QFontOf(font)).family(), "IPAPGothic");
   // The Mincho faces are installed Mincho faces (fonts-ipafont-mincho), as on the forms.
-  for (const auto& [face, family] : {std::pair{"ＭＳ 明朝", "IPAMincho"}, {"ＭＳ Ｐ明朝", "IPAPMincho"},
-                                     {"MS Mincho", "IPAMincho"}, {"MS UI Gothic", "IPAPGothic"}}) {
+  for (const auto& [face, family] : {std::pair{"ＭＳ 明朝", "IPAMincho"},
+                                     {"ＭＳ Ｐ明朝", "IPAPMincho"},
+                                     {"MS Mincho", "IPAMincho"},
+                                     {"MS UI Gothic", "IPAPGothic"}}) {
     font.SetName(Sjis(face));
     EXPECT_EQ(QFontInfo(gdi::QFontOf(font)).family(), family) << face;
     EXPECT_EQ(FontFamilyFor(Sjis(face)), family) << face;

@@ -249,8 +249,8 @@ TEST_F(ServerFixture, EventsRunOneAtATimeEvenAcrossAModalLoop) {
   ASSERT_TRUE(a.Send("slow"));
   ASSERT_TRUE(RunUntil([&] { return order.size() == 4; }));
   EXPECT_EQ(deepest, 1);
-  EXPECT_EQ(order, (std::vector<std::string>{"slow begins", "slow ends", "quick begins",
-                                             "quick ends"}));
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"slow begins", "slow ends", "quick begins", "quick ends"}));
 }
 
 TEST_F(ServerFixture, OutputThatWaitsIsSentInOrderAndTheDrainIsReported) {
@@ -364,10 +364,12 @@ TEST_F(ServerFixture, RefusedNewcomersNeverCutTheTailOfAFinishedSession) {
   EXPECT_LE(sockets::SocketService::Instance().LingeringCount(), sockets::kMaxLingering);
   std::string got;
   bool ended = false;
-  ASSERT_TRUE(RunUntil([&] {
-    got += reader.ReadAvailable(&ended);
-    return ended;
-  }, 60000));
+  ASSERT_TRUE(RunUntil(
+      [&] {
+        got += reader.ReadAvailable(&ended);
+        return ended;
+      },
+      60000));
   EXPECT_TRUE(got == tail) << got.size();
   // The newcomers cut first still had their line.
   EXPECT_EQ(flood.front().ReadAvailable(), "-ERR already connection in use\r\n");
@@ -518,8 +520,7 @@ TEST_F(ClientFixture, RefusedConnectIsAnErrorThenESocketErrorAndNothingElse) {
   Client->Open();
   ASSERT_TRUE(RunUntil([&] { return Events.size() >= 2; }));
   RunFor(100);
-  EXPECT_EQ(Events, (std::vector<std::string>{"error " + std::to_string(eeConnect),
-                                              "exception"}));
+  EXPECT_EQ(Events, (std::vector<std::string>{"error " + std::to_string(eeConnect), "exception"}));
   EXPECT_EQ(ErrorCodes, (std::vector<int>{ECONNREFUSED}));
   EXPECT_EQ(Hooked, (std::vector<std::string>{"ESocketError"}));
   EXPECT_FALSE(Client->Active());

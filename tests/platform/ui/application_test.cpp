@@ -42,7 +42,8 @@ TEST(ApplicationLoop, IdleComesAfterTheWaitingWorkAndIsNeverReentered) {
   HookGuard guard;
   std::vector<std::string> order;
   int depth = 0, deepest = 0, calls = 0;
-  QMetaObject::invokeMethod(qApp, [&] { order.push_back("posted"); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      qApp, [&] { order.push_back("posted"); }, Qt::QueuedConnection);
   Application().OnIdle = [&](TObject* Sender) {
     EXPECT_EQ(Sender, &Application());
     ++calls;
@@ -86,7 +87,8 @@ TEST(ApplicationLoop, ClosingTheMainFormEndsRun) {
   TForm* previous = Application().MainForm();
   Application().SetMainForm(form);
   Application().SetShowMainForm(false);
-  QMetaObject::invokeMethod(qApp, [form] { form->Close(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      qApp, [form] { form->Close(); }, Qt::QueuedConnection);
   Application().Run();
   EXPECT_FALSE(form->Visible());  // never shown, and closing the main form does not hide it
   delete form;
@@ -228,7 +230,8 @@ TEST(ExceptionRouting, WindowMessagesMenuCommandsAndIdleHandlersAreGuarded) {
   // An exception in the idle hook leaves the loop running.
   Application().OnIdle = [](TObject*) {
     Application().OnIdle = nullptr;
-    QMetaObject::invokeMethod(qApp, [] { Application().Terminate(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [] { Application().Terminate(); }, Qt::QueuedConnection);
     throw Exception("from idle");
   };
   Application().Run();

@@ -37,7 +37,8 @@ std::vector<AnsiString> ShownLines(TMemo& Memo) {
   QString text = static_cast<QPlainTextEdit*>(Memo.Widget())->toPlainText();
   std::vector<AnsiString> lines;
   if (Memo.Lines().Count() == 0 && text.isEmpty()) return lines;
-  for (const QString& line : text.split(QChar('\n'))) lines.push_back(Utf8ToCp932(line.toStdString()));
+  for (const QString& line : text.split(QChar('\n')))
+    lines.push_back(Utf8ToCp932(line.toStdString()));
   return lines;
 }
 
