@@ -68,8 +68,8 @@ bool ChildProcess::Collect(bool Block) {
 
 bool ChildProcess::Running() { return !Collect(false); }
 
-int ChildProcess::Wait(int DeadlineMs, Waiter Wait) {
-  if (!Wait([this] { return Collect(false); }, DeadlineMs)) return -1;
+int ChildProcess::Wait(int DeadlineMs, Waiter Waiting) {
+  if (!Waiting([this] { return Collect(false); }, DeadlineMs)) return -1;
   return FStatus;
 }
 

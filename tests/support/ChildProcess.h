@@ -38,9 +38,9 @@ class ChildProcess {
   // True while the process has not ended (an ended one is collected, its status kept).
   bool Running();
   // The exit status once the process has ended: its exit code, or 128 + the signal that ended it;
-  // -1 when it has not ended within DeadlineMs (it keeps running). Waits with Wait: pass RunUntil
+  // -1 when it has not ended within DeadlineMs (it keeps running). Waits with Waiting: pass RunUntil
   // (EventLoop.h) for a process that talks to code under test in this process's event loop.
-  int Wait(int DeadlineMs, Waiter Wait = PollUntil);
+  int Wait(int DeadlineMs, Waiter Waiting = PollUntil);
   // Sends Signal; false when the process has ended or was never started.
   bool Signal(int Signal);
   // Ends the process: SIGTERM, then SIGKILL if it has not ended within kStopMs; collects it.

@@ -26,7 +26,9 @@ TempDir::TempDir(Use AUse) {
 }
 
 TempDir::~TempDir() {
-  if (!FPrevious.empty()) EXPECT_EQ(::chdir(FPrevious.c_str()), 0) << FPrevious;
+  if (!FPrevious.empty()) {
+    EXPECT_EQ(::chdir(FPrevious.c_str()), 0) << FPrevious;
+  }
   if (FPath.empty()) return;
   std::error_code ignored;
   std::filesystem::remove_all(FPath, ignored);
