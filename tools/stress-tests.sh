@@ -13,6 +13,9 @@ if [ ${#builds[@]} -eq 0 ]; then
   for dir in build-test build-asan; do [ -d "$root/$dir/tests" ] && builds+=("$root/$dir"); done
 fi
 [ ${#builds[@]} -gt 0 ] || { echo "no build with tests found (build-test, build-asan)" >&2; exit 2; }
+for i in "${!builds[@]}"; do  # absolute: each run changes into the build's test folder
+  builds[$i]=$(cd "${builds[$i]}" && pwd) || { echo "no build folder ${builds[$i]}" >&2; exit 2; }
+done
 programs=(test_platform_net_sockets test_app_session test_app_startup test_app_mainf
           test_trayicon_ovnotifyicon test_platform_ui_application)
 per_run_limit=900     # seconds one test program may take
