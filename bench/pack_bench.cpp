@@ -167,7 +167,7 @@ void Report(benchmark::State& State, const Corpus& C, double Build, double Extra
 
 void BM_TOvPack(benchmark::State& State, bool Compress) {
   const Corpus& c = TheCorpus();
-  MessageBoxRecorder boxes;
+  test::MessageBoxRecorder boxes;
   const std::string pack_path = c.Root + (Compress ? "/c.pak" : "/s.pak");
   const std::string out = c.Root + "/out-pack";
   for (auto _ : State) {

@@ -55,8 +55,8 @@ class WindowsTest : public ::testing::Test {
     return Tray.Mouse(Main->APOPNotifyIcon->NotifyWin()->Handle(), 0, Message);
   }
 
-  NotifyAreaRecorder Tray;
-  MessageBoxRecorder Boxes;
+  test::NotifyAreaRecorder Tray;
+  test::MessageBoxRecorder Boxes;
   AnsiString PreviousTitle;
   TMainForm* Main = nullptr;
   TLogForm* Log = nullptr;

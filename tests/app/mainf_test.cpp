@@ -28,7 +28,7 @@ using test::RunUntil;
 using test::WindowsTest;
 
 TEST(MainWindowPorts, BothSidesUsePort110UnlessATestSaysOtherwise) {
-  NotifyAreaRecorder tray;
+  test::NotifyAreaRecorder tray;
   TMainForm main(nullptr);
   EXPECT_EQ(main.APOPServerSocket->Port(), 110);
   EXPECT_EQ(main.APOPUpstreamSocket->Port(), 110);

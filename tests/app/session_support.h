@@ -143,8 +143,8 @@ class SessionTest : public ::testing::Test {
   // RFC 1939's example: that timestamp with the password "tanstaaf".
   static inline const std::string kApopLine = "APOP alice c4c9334bac560ecc979e58001b3e22fb\r\n";
 
-  MessageBoxRecorder Boxes;
-  NotifyAreaRecorder Tray;
+  test::MessageBoxRecorder Boxes;
+  test::NotifyAreaRecorder Tray;
   std::unique_ptr<Listener> Server;
   TMainForm* Main = nullptr;
   TLogForm* Log = nullptr;

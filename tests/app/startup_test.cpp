@@ -47,8 +47,8 @@ int CountOf(const std::vector<AnsiString>& Lines, const AnsiString& Line) {
 }
 
 TEST(StartUp, ReachesTheStartLineAndListensThenExitsFromTheMenu) {
-  NotifyAreaRecorder tray;
-  MessageBoxRecorder boxes;
+  test::NotifyAreaRecorder tray;
+  test::MessageBoxRecorder boxes;
   int port = test::FreePort();
   ASSERT_NE(port, 0);
   const AnsiString started = Sjis("* Merlig 開始");
@@ -97,8 +97,8 @@ TEST(StartUp, ReachesTheStartLineAndListensThenExitsFromTheMenu) {
 }
 
 TEST(StartUp, APortInUseShowsTheSocketErrorBoxAndEndsTheProgram) {
-  NotifyAreaRecorder tray;
-  MessageBoxRecorder boxes;
+  test::NotifyAreaRecorder tray;
+  test::MessageBoxRecorder boxes;
   test::Listener occupant;
   int port = occupant.Port();
   ASSERT_NE(port, 0);
@@ -123,8 +123,8 @@ TEST(StartUp, APortInUseShowsTheSocketErrorBoxAndEndsTheProgram) {
 }
 
 TEST(ShutDown, TheLogWindowGoesFirstSoTheSocketsClosingLogsNothing) {
-  NotifyAreaRecorder tray;
-  MessageBoxRecorder boxes;
+  test::NotifyAreaRecorder tray;
+  test::MessageBoxRecorder boxes;
   int port = test::FreePort();
   ASSERT_NE(port, 0);
   bool connected = false;

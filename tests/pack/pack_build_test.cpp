@@ -50,7 +50,7 @@ class PackBuild : public ::testing::Test {
 
   ScratchDir Dir;
   TOvPack Pack;
-  MessageBoxRecorder Boxes;
+  test::MessageBoxRecorder Boxes;
 
  private:
   int FSources = 0;
@@ -630,7 +630,7 @@ TEST(PackTransfers, EncodingAndDecodingReportProgressPerSlice) {
 TEST(PackTransfers, WriteFailuresAreReportedNotHidden) {
   ScratchDir dir;
   WriteAll(dir.File("m"), TextBytes(5000));
-  MessageBoxRecorder boxes;
+  test::MessageBoxRecorder boxes;
   TOvPack pack;
   pack.SetReadOnly(false);
   // A device that is always full: the pack opens, but nothing reaches it.

@@ -29,7 +29,7 @@ class PackDamage : public ::testing::Test {
 
   TOvPack Pack;
   std::unique_ptr<TMemoryStream> Stream;
-  MessageBoxRecorder Boxes;
+  test::MessageBoxRecorder Boxes;
 };
 
 constexpr std::size_t kSmallRequest = 1 << 20;

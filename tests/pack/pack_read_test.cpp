@@ -37,7 +37,7 @@ class PackRead : public ::testing::Test {
 
   ScratchDir Dir;
   TOvPack Pack;
-  MessageBoxRecorder Boxes;
+  test::MessageBoxRecorder Boxes;
 };
 
 const std::string kText = TextBytes(30000);

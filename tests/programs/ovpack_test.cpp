@@ -117,7 +117,7 @@ class OvpackTool : public ::testing::Test {
   Result Run(const std::vector<std::string>& Args) { return Ovpack(Args, Dir.Path()); }
 
   ScratchDir Dir;
-  MessageBoxRecorder Boxes;  // for the library reading the packs back
+  test::MessageBoxRecorder Boxes;  // for the library reading the packs back
 };
 
 TEST_F(OvpackTool, CreateListExtractRoundTrip) {

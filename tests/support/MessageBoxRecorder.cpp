@@ -1,6 +1,6 @@
 #include "support/MessageBoxRecorder.h"
 
-namespace ovelta {
+namespace ovelta::test {
 
 MessageBoxRecorder::MessageBoxRecorder() {
   FPrevious = SetMessageBoxHandler(
@@ -12,4 +12,4 @@ MessageBoxRecorder::MessageBoxRecorder() {
 
 MessageBoxRecorder::~MessageBoxRecorder() { SetMessageBoxHandler(std::move(FPrevious)); }
 
-}  // namespace ovelta
+}  // namespace ovelta::test

@@ -6,7 +6,7 @@
 
 #include "platform/core/Dialogs.h"
 
-namespace ovelta {
+namespace ovelta::test {
 
 class MessageBoxRecorder {
  public:
@@ -28,4 +28,4 @@ class MessageBoxRecorder {
   MessageBoxHandler FPrevious;
 };
 
-}  // namespace ovelta
+}  // namespace ovelta::test

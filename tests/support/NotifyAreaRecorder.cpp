@@ -5,7 +5,7 @@
 
 #include "platform/ui/Controls.h"
 
-namespace ovelta {
+namespace ovelta::test {
 
 NotifyAreaRecorder::NotifyAreaRecorder() {
   FPrevious = SetNotifyAreaHandler(
@@ -48,4 +48,4 @@ bool NotifyAreaRecorder::Mouse(HWND Window, unsigned Id, unsigned MouseMessage) 
   return true;
 }
 
-}  // namespace ovelta
+}  // namespace ovelta::test

@@ -6,7 +6,7 @@
 
 #include "platform/ui/NotifyArea.h"
 
-namespace ovelta {
+namespace ovelta::test {
 
 class NotifyAreaRecorder {
  public:
@@ -35,4 +35,4 @@ class NotifyAreaRecorder {
   NotifyAreaHandler FPrevious;
 };
 
-}  // namespace ovelta
+}  // namespace ovelta::test

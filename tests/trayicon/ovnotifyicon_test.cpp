@@ -26,11 +26,11 @@ HICON OtherIcon() { return reinterpret_cast<HICON>(std::uintptr_t{0x4321}); }
 
 class NotifyIconTest : public ::testing::Test {
  protected:
-  NotifyAreaRecorder Shell;
+  test::NotifyAreaRecorder Shell;
   TComponent Owner{nullptr};
   TOvNotifyIcon* Icon = new TOvNotifyIcon(&Owner);
 
-  const std::vector<NotifyAreaRecorder::Call>& Calls() { return Shell.Calls(); }
+  const std::vector<test::NotifyAreaRecorder::Call>& Calls() { return Shell.Calls(); }
   bool Mouse(unsigned Message) { return Shell.Mouse(Icon->NotifyWin()->Handle(), 0, Message); }
 };
 
@@ -48,7 +48,7 @@ TEST_F(NotifyIconTest, AddFillsTheRecordAndAddsOnce) {
   Icon->SetCaption("Merlig");
   EXPECT_TRUE(Icon->NIMAdd());
   ASSERT_EQ(Calls().size(), 1u);
-  const NotifyAreaRecorder::Call& add = Calls()[0];
+  const test::NotifyAreaRecorder::Call& add = Calls()[0];
   EXPECT_EQ(add.Message, NIM_ADD);
   EXPECT_EQ(add.Data.cbSize, 488u);
   EXPECT_EQ(add.Data.hWnd, Icon->NotifyWin()->Handle());

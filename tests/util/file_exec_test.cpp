@@ -74,7 +74,7 @@ class FakeLauncher : public ::testing::Test {
   // Runs OvFileExec and returns the texts of the boxes it showed (UTF-8), checking their caption
   // and icon.
   std::vector<std::string> Open(const AnsiString& Path) {
-    MessageBoxRecorder recorder;
+    test::MessageBoxRecorder recorder;
     OvFileExec(Path);
     std::vector<std::string> texts;
     for (const auto& box : recorder.Boxes()) {

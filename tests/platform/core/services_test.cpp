@@ -61,7 +61,7 @@ TEST(Cp932Text, InvalidInputIsReplacedNotDropped) {
 }
 
 TEST(MessageBoxes, RecorderSeesTextCaptionFlagsAndExceptionDisplayUsesTheTitle) {
-  MessageBoxRecorder recorder;
+  test::MessageBoxRecorder recorder;
   SetApplicationTitle("MERLIG");
   MessageBox("text", "caption", MB_ICONSTOP);
   ShowExceptionMessage("oops");

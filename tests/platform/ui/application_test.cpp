@@ -145,7 +145,7 @@ TEST(ApplicationHooks, TitleCaptionsTheExceptionDisplay) {
   AnsiString before = Application().Title();
   Application().SetTitle("MERLIG");
   EXPECT_EQ(ApplicationTitle(), "MERLIG");
-  MessageBoxRecorder boxes;
+  test::MessageBoxRecorder boxes;
   Application().ShowException(Exception(Sjis("エラー")));
   ASSERT_EQ(boxes.Boxes().size(), 1u);
   EXPECT_EQ(boxes.Boxes()[0].Text, Sjis("エラー"));
@@ -192,7 +192,7 @@ TEST(ExceptionRouting, GuardedCallsHandTheExceptionAndItsClassToTheHook) {
 
 TEST(ExceptionRouting, WithoutAHookTheExceptionIsShownAndAFailingHookIsShownToo) {
   HookGuard guard;
-  MessageBoxRecorder boxes;
+  test::MessageBoxRecorder boxes;
   GuardedCall(nullptr, [] { throw Exception("first"); });
   Application().OnException = [](TObject*, const Exception&) { throw std::runtime_error("hook"); };
   GuardedCall(nullptr, [] { throw Exception("second"); });

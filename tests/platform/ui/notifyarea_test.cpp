@@ -40,7 +40,7 @@ NOTIFYICONDATAA IconRecord(HWND Window, unsigned Id, const AnsiString& Tip) {
 QList<QSystemTrayIcon*> TrayIcons() { return qApp->findChildren<QSystemTrayIcon*>(); }
 
 TEST(NotifyAreaRecorder, FollowsTheShellsRulesAndDeliversMouseActivity) {
-  NotifyAreaRecorder recorder;
+  test::NotifyAreaRecorder recorder;
   MessageSink sink(nullptr);
   NOTIFYICONDATAA data = IconRecord(sink.Handle(), 3, "tip");
   EXPECT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &data));  // not there yet
