@@ -19,6 +19,7 @@
 namespace ovelta {
 
 class TCrcCheck;
+struct TPreparedMember;
 
 // ---- File layout ------------------------------------------------------------------------------
 //
@@ -218,6 +219,11 @@ class TOvPack : public TComponent {
   // On failure shows the reason through the exception display and returns false; the directory
   // is unchanged.
   bool AddFile(const AnsiString& Name, const AnsiString& Path, bool Compress);
+  // Adds a member made ahead by PrepareMember (pack/PackPrepare.h) as Name: the pack, the entry,
+  // LastError and any message are exactly what AddFile(Name, Member.Path, Member.Compress) gives
+  // for the file as it was read. A member that is not Ready, a bad name, or one that would pass
+  // kPackMaxDataSize goes through AddFile itself. The member's bytes are released either way.
+  bool AddPrepared(const AnsiString& Name, TPreparedMember& Member);
   // Copies the member SourceName of the other open pack Source as Name, stored bytes unchanged.
   // False (no message) for the same cases as AddFile, when Source is this pack, or when the member
   // cannot be opened or copied.
@@ -349,6 +355,11 @@ class TOvPack : public TComponent {
                          std::int32_t Count, Word& Crc);
   TPackError CopyFailure(TCopyResult Result, const TOvPack* Source) const;
   bool PadToBoundary(std::int32_t StoredSize);
+  // AddFile's last step: writes Stored bytes of From at the end of the data area with Entry's
+  // check word and appends Entry. Raises AddFile's failures; ReadName names From in a read failure.
+  void AppendMember(TOvFileTable3& Entry, TStream* From, const AnsiString& ReadName);
+  // Records and shows one of AddFile's failures; returns false.
+  bool AddFailed(const Exception& Raised);
   bool CheckSum(std::int64_t Length, Word& Crc);
   bool ReadDirectory(std::int32_t EntrySize);
   std::int32_t Readable(const OvFILE* Handle) const;

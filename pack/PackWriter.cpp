@@ -11,6 +11,7 @@
 #include "pack/Crc.h"
 #include "pack/Pack.h"
 #include "pack/PackNames.h"
+#include "pack/PackPrepare.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/Text.h"
 
@@ -292,30 +293,11 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
       if (RoundUp(stored) > kPackMaxDataSize - FHeader.DataSize)
         throw EAddFailed(TooLargeText(Path), TPackReason::TooLarge);
       entry.Comp = compressed ? 1 : 0;
-      entry.CrcFlag = 1;
       entry.CompSize = stored;
-
-      // From here the old directory on disk is overwritten: the pack must be rewritten on close.
-      FModified = true;
-      if (!PackSeek(std::int64_t{kPackHeaderSize} + FHeader.DataSize))
-        throw EAddFailed(CannotWriteText(FPackName), TPackReason::WriteFailed, FStreamError);
-      TStream* from = compressed ? static_cast<TStream*>(temp.get()) : source.get();
-      switch (CopyBlocks(FPack, from, nullptr, nullptr, stored, entry.Crc)) {
-        case TCopyResult::Ok:
-          break;
-        case TCopyResult::NoMemory:
-          throw EAddFailed(NoMemoryText(), TPackReason::OutOfMemory);
-        case TCopyResult::ReadFailed:
-          throw EAddFailed(CannotReadText(compressed ? tempName : Path), TPackReason::ReadFailed,
-                           FStreamError);
-        case TCopyResult::WriteFailed:
-          throw EAddFailed(CannotWriteText(FPackName), TPackReason::WriteFailed, FStreamError);
-      }
-      if (!PadToBoundary(stored))
-        throw EAddFailed(CannotWriteText(FPackName), TPackReason::WriteFailed, FStreamError);
-      FTable.push_back(entry);
-      FHeader.DataSize = static_cast<std::int32_t>(FHeader.DataSize + RoundUp(stored));
-      FHeader.Count = static_cast<std::int32_t>(FTable.size());
+      if (compressed)
+        AppendMember(entry, temp.get(), tempName);
+      else
+        AppendMember(entry, source.get(), Path);
     } catch (const std::bad_alloc&) {
       throw EAddFailed(NoMemoryText(), TPackReason::OutOfMemory);
     }
@@ -323,14 +305,71 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
     source.reset();
     temp.reset();
     if (!tempName.empty()) ::unlink(tempName.c_str());
-    const auto* failed = dynamic_cast<const EAddFailed*>(&e);
-    Fail(failed ? failed->Error : TPackError{TPackReason::WriteFailed, 0});
-    ShowException(e);
-    return false;
+    return AddFailed(e);
   }
   source.reset();
   temp.reset();
   if (!tempName.empty()) ::unlink(tempName.c_str());
+  Succeed();
+  return true;
+}
+
+void TOvPack::AppendMember(TOvFileTable3& Entry, TStream* From, const AnsiString& ReadName) {
+  Entry.CrcFlag = 1;
+  // From here the old directory on disk is overwritten: the pack must be rewritten on close.
+  FModified = true;
+  if (!PackSeek(std::int64_t{kPackHeaderSize} + FHeader.DataSize))
+    throw EAddFailed(CannotWriteText(FPackName), TPackReason::WriteFailed, FStreamError);
+  switch (CopyBlocks(FPack, From, nullptr, nullptr, Entry.CompSize, Entry.Crc)) {
+    case TCopyResult::Ok:
+      break;
+    case TCopyResult::NoMemory:
+      throw EAddFailed(NoMemoryText(), TPackReason::OutOfMemory);
+    case TCopyResult::ReadFailed:
+      throw EAddFailed(CannotReadText(ReadName), TPackReason::ReadFailed, FStreamError);
+    case TCopyResult::WriteFailed:
+      throw EAddFailed(CannotWriteText(FPackName), TPackReason::WriteFailed, FStreamError);
+  }
+  if (!PadToBoundary(Entry.CompSize))
+    throw EAddFailed(CannotWriteText(FPackName), TPackReason::WriteFailed, FStreamError);
+  FTable.push_back(Entry);
+  FHeader.DataSize = static_cast<std::int32_t>(FHeader.DataSize + RoundUp(Entry.CompSize));
+  FHeader.Count = static_cast<std::int32_t>(FTable.size());
+}
+
+bool TOvPack::AddFailed(const Exception& Raised) {
+  const auto* failed = dynamic_cast<const EAddFailed*>(&Raised);
+  Fail(failed ? failed->Error : TPackError{TPackReason::WriteFailed, 0});
+  ShowException(Raised);
+  return false;
+}
+
+bool TOvPack::AddPrepared(const AnsiString& Name, TPreparedMember& Member) {
+  TPreparedMember member = std::move(Member);
+  Member = TPreparedMember{};
+  if (!member.Ready || !member.Stored || !Writable() ||
+      NameProblem(Name) != TPackReason::None ||
+      RoundUp(member.Stored->Size()) > kPackMaxDataSize - FHeader.DataSize) {
+    member.Stored.reset();
+    return AddFile(Name, member.Path, member.Compress);
+  }
+  try {
+    try {
+      TOvFileTable3 entry{};
+      MakeFTName(entry, Name);
+      entry.Offset = FHeader.DataSize;
+      entry.Size = member.Size;
+      entry.Time = member.Time;
+      entry.Comp = member.Comp ? 1 : 0;
+      entry.CompSize = static_cast<std::int32_t>(member.Stored->Size());
+      member.Stored->Seek(0, TSeekOrigin::soBeginning);
+      AppendMember(entry, member.Stored.get(), member.Path);
+    } catch (const std::bad_alloc&) {
+      throw EAddFailed(NoMemoryText(), TPackReason::OutOfMemory);
+    }
+  } catch (const Exception& e) {
+    return AddFailed(e);
+  }
   Succeed();
   return true;
 }

@@ -36,9 +36,10 @@ struct Result {
 constexpr int kRunMs = 60000;
 constexpr const char* kOvpack = MERLIG_BINARY_DIR "/programs/ovpack";
 
-// Starts ovpack with Args in Dir, in Locale and UTC, its output going to files in Dir.
+// Starts ovpack with Args in Dir, in Locale and UTC (and with Threads as OVPACK_THREADS when not
+// empty), its output going to files in Dir.
 bool Start(test::ChildProcess& Child, const std::vector<std::string>& Args, const std::string& Dir,
-           const char* Locale = "C.UTF-8") {
+           const char* Locale = "C.UTF-8", const std::string& Threads = "") {
   std::vector<std::string> argv = {kOvpack};
   argv.insert(argv.end(), Args.begin(), Args.end());
   test::ChildProcess::Options options;
@@ -46,6 +47,7 @@ bool Start(test::ChildProcess& Child, const std::vector<std::string>& Args, cons
   options.OutputFile = ".stdout";
   options.ErrorFile = ".stderr";
   options.Environment = {{"LC_ALL", Locale}, {"TZ", "UTC"}};
+  if (!Threads.empty()) options.Environment.emplace_back("OVPACK_THREADS", Threads);
   return Child.Start(argv, options);
 }
 
@@ -64,9 +66,9 @@ Result Finish(test::ChildProcess& Child, const std::string& Dir) {
 }
 
 Result Ovpack(const std::vector<std::string>& Args, const std::string& Dir,
-              const char* Locale = "C.UTF-8") {
+              const char* Locale = "C.UTF-8", const std::string& Threads = "") {
   test::ChildProcess child;
-  if (!Start(child, Args, Dir, Locale)) {
+  if (!Start(child, Args, Dir, Locale, Threads)) {
     ADD_FAILURE() << "ovpack could not be started";
     return Result();
   }
@@ -297,6 +299,38 @@ TEST_F(OvpackTool, BadFilesAreSkippedAndTheRunGoesOn) {
   }
 }
 
+// OVPACK_THREADS=1 adds every file with AddFile on the main thread, as before workers existed.
+TEST_F(OvpackTool, WorkerThreadsWriteTheOneThreadPack) {
+  WriteAll(Dir.File("long.txt"), TextBytes(200000));
+  WriteAll(Dir.File("mixed.bin"), RandomBytes(20000, 4) + TextBytes(20000));
+  for (int i = 0; i < 6; ++i) WriteAll(Dir.File("n" + std::to_string(i)), TextBytes(1000 + i));
+  const std::vector<std::string> files = {"text.txt", "noise.bin", "missing.txt", "empty",
+                                          "long.txt", "mixed.bin", "n0", "n1", "n2", "n3",
+                                          "n4", "n5", "データ.txt"};
+  for (const bool store : {false, true}) {
+    SCOPED_TRACE(store);
+    std::string oneErr;
+    for (const char* threads : {"1", "3", ""}) {
+      const std::string pack = std::string("t") + threads + ".pak";
+      std::vector<std::string> args = {"create", pack};
+      if (store) args.insert(args.begin() + 1, "--store");
+      args.insert(args.end(), files.begin(), files.end());
+      const Result r = Ovpack(args, Dir.Path(), "C.UTF-8", threads);
+      EXPECT_EQ(r.Status, 1);  // missing.txt
+      EXPECT_NE(r.Err.find("missing.txt: skipped"), std::string::npos) << r.Err;
+      if (oneErr.empty()) oneErr = r.Err;
+      EXPECT_EQ(r.Err, oneErr);
+      ASSERT_EQ(Ovpack({"add", pack, "long.txt=again.txt", "noise.bin=b", "n0=c"}, Dir.Path(),
+                       "C.UTF-8", threads)
+                    .Status,
+                0);
+    }
+    const std::string one = ReadAll(Dir.File("t1.pak"));
+    EXPECT_TRUE(ReadAll(Dir.File("t3.pak")) == one);
+    EXPECT_TRUE(ReadAll(Dir.File("t.pak")) == one);
+  }
+}
+
 TEST_F(OvpackTool, HostileMemberNamesAreNotWrittenOutsideTheDirectory) {
   WriteAll(Dir.File("h.pak"), HandPack(kPackVersion3, {{"/tmp/x", "", "evil"},
                                                        {"ok", "", "fine"},
@@ -353,6 +387,12 @@ TEST_F(OvpackTool, ExtractKeepsExistingFilesUnlessForced) {
 // A run killed while it writes leaves the old pack as it was and none of its files behind.
 TEST_F(OvpackTool, InterruptedRunsLeaveThePackAndNothingElse) {
   WriteAll(Dir.File("big.txt"), TextBytes(48 << 20));
+  // Members small enough to be compressed ahead in memory by the worker threads.
+  std::vector<std::string> parts = {"create", "p.pak"};
+  for (int i = 0; i < 5; ++i) {
+    parts.push_back("part" + std::to_string(i));
+    WriteAll(Dir.File(parts.back()), TextBytes(8 << 20));
+  }
   ASSERT_EQ(Run({"create", "--store", "p.pak", "big.txt", "text.txt"}).Status, 0);
   const std::string before = ReadAll(Dir.File("p.pak"));
   const std::vector<std::string> files = Listing(Dir.Path());
@@ -365,6 +405,7 @@ TEST_F(OvpackTool, InterruptedRunsLeaveThePackAndNothingElse) {
       {{"add", "p.pak", "big.txt=again.txt"}, "OvTmp", true, SIGINT},
       {{"create", "p.pak", "big.txt"}, "OvTmp", true, SIGTERM},
       {{"delete", "p.pak", "text.txt"}, "p.pak.ovpack-", false, SIGTERM},
+      {parts, "p.pak.ovpack-", true, SIGINT},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Args[0]);
