@@ -189,8 +189,8 @@ void BM_TOvPack(benchmark::State& State, bool Compress, int Workers) {
       std::vector<TPrepareJob> jobs;
       if (Workers >= 0)
         for (const auto& name : c.Names) jobs.push_back({c.Input + "/" + name, Compress});
-      const int threads = Workers > 0 ? Workers
-                                      : static_cast<int>(std::thread::hardware_concurrency());
+      const int threads =
+          Workers > 0 ? Workers : static_cast<int>(std::thread::hardware_concurrency());
       TMemberPreparer preparer(std::move(jobs), Workers < 0 ? 0 : threads);
       for (const auto& name : c.Names) {
         if (Workers < 0) {

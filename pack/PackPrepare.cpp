@@ -35,8 +35,8 @@ TPreparedMember PrepareMember(const AnsiString& Path, bool Compress, std::int64_
       auto* out = static_cast<Byte*>(packed->Memory());
       std::int64_t produced = 0;
       TCorvelEncode encoder;
-      const TCorvelRun run =
-          CorvelEncodeAll(encoder, raw->Memory(), member.Size, [&](const Byte* Data, std::int32_t Count) {
+      const TCorvelRun run = CorvelEncodeAll(
+          encoder, raw->Memory(), member.Size, [&](const Byte* Data, std::int32_t Count) {
             if (produced + Count >= size) return false;
             std::memcpy(out + produced, Data, static_cast<std::size_t>(Count));
             produced += Count;

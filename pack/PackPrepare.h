@@ -57,8 +57,7 @@ struct TPrepareJob {
 // One thread calls Take; destruction stops the workers after their current member.
 class TMemberPreparer {
  public:
-  TMemberPreparer(std::vector<TPrepareJob> Jobs, int Workers,
-                  std::int64_t Budget = kPrepareBudget);
+  TMemberPreparer(std::vector<TPrepareJob> Jobs, int Workers, std::int64_t Budget = kPrepareBudget);
   ~TMemberPreparer();
   TMemberPreparer(const TMemberPreparer&) = delete;
   TMemberPreparer& operator=(const TMemberPreparer&) = delete;

@@ -347,8 +347,7 @@ bool TOvPack::AddFailed(const Exception& Raised) {
 bool TOvPack::AddPrepared(const AnsiString& Name, TPreparedMember& Member) {
   TPreparedMember member = std::move(Member);
   Member = TPreparedMember{};
-  if (!member.Ready || !member.Stored || !Writable() ||
-      NameProblem(Name) != TPackReason::None ||
+  if (!member.Ready || !member.Stored || !Writable() || NameProblem(Name) != TPackReason::None ||
       RoundUp(member.Stored->Size()) > kPackMaxDataSize - FHeader.DataSize) {
     member.Stored.reset();
     return AddFile(Name, member.Path, member.Compress);

@@ -56,7 +56,7 @@ Outcome Build(const ScratchDir& Dir, const std::string& Pack, const std::vector<
     jobs.push_back({path, Compress});
   }
   Outcome out;
-  MessageBoxRecorder boxes;
+  test::MessageBoxRecorder boxes;
   {
     TOvPack pack;
     pack.SetReadOnly(false);
@@ -92,7 +92,8 @@ TEST(PackPrepare, PreparedMembersGiveTheBytesAndFailuresOfAddFile) {
     for (int workers : {0, 1, 3}) {
       SCOPED_TRACE(workers);
       std::int64_t peak = 0;
-      const Outcome ahead = Build(dir, "ahead.pak", files, compress, workers, kPrepareBudget, &peak);
+      const Outcome ahead =
+          Build(dir, "ahead.pak", files, compress, workers, kPrepareBudget, &peak);
       EXPECT_TRUE(ahead.Pack == plain.Pack);
       EXPECT_EQ(ahead.Reasons, plain.Reasons);
       EXPECT_EQ(ahead.Boxes, plain.Boxes);
@@ -104,7 +105,8 @@ TEST(PackPrepare, PreparedMembersGiveTheBytesAndFailuresOfAddFile) {
 TEST(PackPrepare, BytesHeldStayWithinTheBudget) {
   ScratchDir dir;
   std::vector<File> files;
-  for (int i = 0; i < 8; ++i) files.push_back({"m" + std::to_string(i) + ".txt", TextBytes(100000)});
+  for (int i = 0; i < 8; ++i)
+    files.push_back({"m" + std::to_string(i) + ".txt", TextBytes(100000)});
   files.push_back({"huge.txt", TextBytes(400000)});  // alone above the budget: added by AddFile
   files.push_back({"after.bin", RandomBytes(100000, 9)});
   const Outcome plain = Build(dir, "plain.pak", files, true, -1, 0);

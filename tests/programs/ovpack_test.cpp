@@ -304,9 +304,9 @@ TEST_F(OvpackTool, WorkerThreadsWriteTheOneThreadPack) {
   WriteAll(Dir.File("long.txt"), TextBytes(200000));
   WriteAll(Dir.File("mixed.bin"), RandomBytes(20000, 4) + TextBytes(20000));
   for (int i = 0; i < 6; ++i) WriteAll(Dir.File("n" + std::to_string(i)), TextBytes(1000 + i));
-  const std::vector<std::string> files = {"text.txt", "noise.bin", "missing.txt", "empty",
-                                          "long.txt", "mixed.bin", "n0", "n1", "n2", "n3",
-                                          "n4", "n5", "データ.txt"};
+  const std::vector<std::string> files = {
+      "text.txt", "noise.bin", "missing.txt", "empty", "long.txt", "mixed.bin", "n0",
+      "n1",       "n2",        "n3",          "n4",    "n5",       "データ.txt"};
   for (const bool store : {false, true}) {
     SCOPED_TRACE(store);
     std::string oneErr;
