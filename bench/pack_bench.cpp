@@ -5,7 +5,8 @@
 // (MB = 10^6 bytes of the original files) in wall time and in CPU time, the packed size over the
 // original size, and for the library the growth of the peak resident set and the largest single
 // heap block while building. The library builds with one thread (AddFile) and with members
-// compressed ahead on one worker thread per hardware thread (compressed_workers).
+// compressed ahead on one worker thread per hardware thread (compressed_workers), and extracts
+// with one thread and with members decoded ahead on as many workers.
 //
 //   bench_pack [--benchmark_filter=...]     MERLIG_PACK_BENCH_MB=300 sets the corpus size
 #include <benchmark/benchmark.h>
@@ -25,6 +26,7 @@
 
 #include "pack/Ovpack.h"
 #include "pack/PackPrepare.h"
+#include "pack/PackReadAhead.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/FileTime.h"
 #include "platform/core/Heap.h"
@@ -168,8 +170,14 @@ void Report(benchmark::State& State, const Corpus& C, double Build, double Extra
   State.counters["ratio"] = static_cast<double>(Packed) / static_cast<double>(C.Bytes);
 }
 
-// Workers < 0: every file through AddFile; otherwise members prepared ahead by that many worker
-// threads (0: one per hardware thread) and appended with AddPrepared, as ovpack does.
+// Worker threads asked for: Workers, or one per hardware thread for 0.
+int Threads(int Workers) {
+  return Workers > 0 ? Workers : static_cast<int>(std::thread::hardware_concurrency());
+}
+
+// Workers < 0: every file through AddFile and back through Ovfopen on one thread; otherwise
+// members prepared ahead by that many worker threads (0: one per hardware thread) and appended
+// with AddPrepared, and on extraction decoded ahead by as many (TMemberReadAhead), as ovpack does.
 void BM_TOvPack(benchmark::State& State, bool Compress, int Workers) {
   const Corpus& c = TheCorpus();
   test::MessageBoxRecorder boxes;
@@ -189,9 +197,7 @@ void BM_TOvPack(benchmark::State& State, bool Compress, int Workers) {
       std::vector<TPrepareJob> jobs;
       if (Workers >= 0)
         for (const auto& name : c.Names) jobs.push_back({c.Input + "/" + name, Compress});
-      const int threads =
-          Workers > 0 ? Workers : static_cast<int>(std::thread::hardware_concurrency());
-      TMemberPreparer preparer(std::move(jobs), Workers < 0 ? 0 : threads);
+      TMemberPreparer preparer(std::move(jobs), Workers < 0 ? 0 : Threads(Workers));
       for (const auto& name : c.Names) {
         if (Workers < 0) {
           if (!pack.AddFile(name, c.Input + "/" + name, Compress)) State.SkipWithError("AddFile");
@@ -215,14 +221,28 @@ void BM_TOvPack(benchmark::State& State, bool Compress, int Workers) {
       TOvPack pack;
       if (!pack.LoadPack(pack_path)) State.SkipWithError("LoadPack");
       std::vector<char> block(kBlock);
+      std::vector<int> all;
+      for (int i = 0; Workers >= 0 && i < pack.GetFileNum(); ++i) all.push_back(i);
+      TMemberReadAhead ahead(pack, std::move(all), Workers < 0 ? 0 : Threads(Workers));
       for (int i = 0; i < pack.GetFileNum(); ++i) {
         const AnsiString name = pack.GetFileName(i);
+        TFileStream file(out + "/" + name, fmCreate);
+        if (Workers >= 0) {
+          // Decoded ahead on the workers; a member they left is read here.
+          TReadMember member = ahead.Take();
+          if (member.Ready) {
+            if (member.Size > 0) file.WriteBuffer(member.Data.Get(), member.Size);
+            FILETIME t{};
+            pack.GetFileTime(i, t);
+            SetFileLastWriteTime(out + "/" + name, t);
+            continue;
+          }
+        }
         OvFILE* f = pack.Ovfopen(name);
         if (!f) {
           State.SkipWithError("Ovfopen");
           break;
         }
-        TFileStream file(out + "/" + name, fmCreate);
         for (std::int32_t left = pack.Ovfsize(f); left > 0;) {
           const std::int32_t piece = std::min(left, kBlock);
           pack.Ovfread(block.data(), static_cast<unsigned>(piece), 1, f);

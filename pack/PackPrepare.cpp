@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <system_error>
 
 #include "pack/Corvel.h"
+#include "pack/OrderedWork_p.h"
 #include "pack/Pack.h"
 
 namespace ovelta {
@@ -60,91 +60,38 @@ TPreparedMember PrepareMember(const AnsiString& Path, bool Compress, std::int64_
 TMemberPreparer::TMemberPreparer(std::vector<TPrepareJob> Jobs, int Workers, std::int64_t Budget)
     : FJobs(std::move(Jobs)),
       FDone(FJobs.size()),
-      FCharge(FJobs.size(), 0),
-      FReady(FJobs.size(), false),
-      FBudget(Budget) {
-  const int count = std::clamp<int>(Workers, 0, static_cast<int>(FJobs.size()));
-  for (int i = 0; i < count; ++i) {
-    try {
-      FThreads.emplace_back([this] { Work(); });
-    } catch (const std::system_error&) {
-      break;  // run with the workers there are
-    }
-  }
-}
+      FSize(FJobs.size(), -1),
+      FWork(std::make_unique<TOrderedWork>(
+          FJobs.size(), Workers, Budget,
+          [this](std::size_t Job) -> std::int64_t {
+            // The size decides the share; a file that cannot be looked at is left to AddFile.
+            try {
+              TFileStream probe(FJobs[Job].Path, fmOpenRead);
+              FSize[Job] = probe.Size();
+            } catch (...) {
+              return -1;
+            }
+            return FSize[Job] < 0 ? -1 : PreparedFootprint(FSize[Job]);
+          },
+          [this](std::size_t Job, int) {
+            FDone[Job] = PrepareMember(FJobs[Job].Path, FJobs[Job].Compress, FSize[Job]);
+          })) {}
 
-TMemberPreparer::~TMemberPreparer() {
-  {
-    std::lock_guard<std::mutex> lock(FLock);
-    FStop = true;
-  }
-  FChanged.notify_all();
-  for (auto& t : FThreads) t.join();
-}
-
-void TMemberPreparer::Work() {
-  std::unique_lock<std::mutex> lock(FLock);
-  while (!FStop && FNext < FJobs.size()) {
-    const std::size_t index = FNext++;
-    std::int64_t size = -1;
-    {
-      // The size decides the share; a file that cannot be looked at is left to AddFile.
-      lock.unlock();
-      try {
-        TFileStream probe(FJobs[index].Path, fmOpenRead);
-        size = probe.Size();
-      } catch (...) {
-        size = -1;
-      }
-      lock.lock();
-    }
-    const std::int64_t want = size < 0 ? 0 : PreparedFootprint(size);
-    const std::int64_t charge = want > FBudget ? 0 : want;
-    // Shares are granted in job order, so the member Take waits for is never starved by later ones.
-    FChanged.wait(lock, [&] { return FStop || (FGrant == index && FHeld + charge <= FBudget); });
-    if (FStop) break;
-    FHeld += charge;
-    FPeak = std::max(FPeak, FHeld);
-    ++FGrant;
-    FChanged.notify_all();
-    lock.unlock();
-    TPreparedMember member;
-    if (charge > 0) {
-      member = PrepareMember(FJobs[index].Path, FJobs[index].Compress, size);
-    } else {
-      member.Path = FJobs[index].Path;
-      member.Compress = FJobs[index].Compress;
-    }
-    lock.lock();
-    FDone[index] = std::move(member);
-    FCharge[index] = charge;
-    FReady[index] = true;
-    FChanged.notify_all();
-  }
-}
+TMemberPreparer::~TMemberPreparer() = default;
 
 TPreparedMember TMemberPreparer::Take() {
-  std::unique_lock<std::mutex> lock(FLock);
-  if (FTaken > 0 && FCharge[FTaken - 1] > 0) {
-    FHeld -= FCharge[FTaken - 1];
-    FCharge[FTaken - 1] = 0;
-    FChanged.notify_all();
+  std::size_t job = 0;
+  if (!FWork->Next(job)) return {};
+  TPreparedMember member = std::move(FDone[job]);
+  if (member.Path.empty()) {
+    member.Path = FJobs[job].Path;  // not prepared ahead
+    member.Compress = FJobs[job].Compress;
   }
-  if (FTaken >= FJobs.size()) return {};
-  const std::size_t index = FTaken++;
-  if (FThreads.empty()) {
-    TPreparedMember member;
-    member.Path = FJobs[index].Path;
-    member.Compress = FJobs[index].Compress;
-    return member;
-  }
-  FChanged.wait(lock, [&] { return FReady[index]; });
-  return std::move(FDone[index]);
+  return member;
 }
 
-std::int64_t TMemberPreparer::PeakHeld() const {
-  std::lock_guard<std::mutex> lock(FLock);
-  return FPeak;
-}
+std::int64_t TMemberPreparer::PeakHeld() const { return FWork->PeakHeld(); }
+
+int TMemberPreparer::Workers() const { return FWork->Workers(); }
 
 }  // namespace ovelta

@@ -3,17 +3,16 @@
 // thread that appends, in order, with a bound on the bytes held.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "platform/core/Streams.h"
 #include "platform/core/Types.h"
 
 namespace ovelta {
+
+class TOrderedWork;
 
 // The bytes held while members are prepared ahead, all members together.
 inline constexpr std::int64_t kPrepareBudget = std::int64_t{64} << 20;
@@ -58,6 +57,7 @@ struct TPrepareJob {
 class TMemberPreparer {
  public:
   TMemberPreparer(std::vector<TPrepareJob> Jobs, int Workers, std::int64_t Budget = kPrepareBudget);
+  // Stops the workers after their current member.
   ~TMemberPreparer();
   TMemberPreparer(const TMemberPreparer&) = delete;
   TMemberPreparer& operator=(const TMemberPreparer&) = delete;
@@ -68,25 +68,13 @@ class TMemberPreparer {
   // The most bytes (footprints) held at once so far.
   std::int64_t PeakHeld() const;
   // Worker threads running (fewer than asked when the system refused a thread).
-  int Workers() const { return static_cast<int>(FThreads.size()); }
+  int Workers() const;
 
  private:
-  void Work();
-
   std::vector<TPrepareJob> FJobs;
-  std::vector<TPreparedMember> FDone;
-  std::vector<std::int64_t> FCharge;
-  std::vector<bool> FReady;
-  std::int64_t FBudget;
-  mutable std::mutex FLock;
-  std::condition_variable FChanged;
-  std::size_t FNext = 0;   // the next job a worker claims
-  std::size_t FGrant = 0;  // the next job allowed its share of the budget
-  std::size_t FTaken = 0;  // the next job Take returns
-  std::int64_t FHeld = 0;
-  std::int64_t FPeak = 0;
-  bool FStop = false;
-  std::vector<std::thread> FThreads;
+  std::vector<TPreparedMember> FDone;   // not Ready (path only) until a worker prepares it
+  std::vector<std::int64_t> FSize;      // each file's size as the worker saw it
+  std::unique_ptr<TOrderedWork> FWork;  // last: its workers stop before the vectors go
 };
 
 }  // namespace ovelta

@@ -27,6 +27,7 @@
 #include "pack/Pack.h"
 #include "pack/PackNames.h"
 #include "pack/PackPrepare.h"
+#include "pack/PackReadAhead.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/FileTime.h"
 #include "platform/core/Text.h"
@@ -558,8 +559,9 @@ std::vector<Source> CheckSources(const std::vector<std::string>& Args, const TOv
   return sources;
 }
 
-// Worker threads that prepare members ahead: OVPACK_THREADS when set (1 or less: none, every file
-// is added by AddFile on this thread), otherwise one per hardware thread.
+// Worker threads that prepare members ahead (create, add) or read them ahead (extract):
+// OVPACK_THREADS when set (1 or less: none, every member is done on this thread), otherwise one
+// per hardware thread.
 int PrepareWorkers() {
   constexpr int kMostWorkers = 64;
   if (const char* given = std::getenv("OVPACK_THREADS"); given && *given) {
@@ -901,9 +903,10 @@ int Verify(const std::string& PackShown) {
 // ---- extracting ---------------------------------------------------------------------------------
 
 // Writes the member at Index into Dir (as given) under its UTF-8 name, through a temporary file
-// beside it that is renamed at the end; an existing file is kept unless Force. False after saying
-// why.
-bool ExtractMember(TOvPack& Pack, int Index, const std::string& Dir, bool Force, ProgressBar& Bar) {
+// beside it that is renamed at the end; an existing file is kept unless Force. Ahead, when Ready,
+// holds the member read ahead; otherwise it is read here. False after saying why.
+bool ExtractMember(TOvPack& Pack, int Index, TReadMember& Ahead, const std::string& Dir, bool Force,
+                   ProgressBar& Bar) {
   const AnsiString name = Pack.GetFileName(Index);
   const std::string problem = NameProblem(name);
   if (!problem.empty()) {
@@ -919,13 +922,13 @@ bool ExtractMember(TOvPack& Pack, int Index, const std::string& Dir, bool Force,
     return false;
   }
   const TOvFileTable3* entry = Pack.GetFileEntry(Index);
-  const bool compressed = entry && entry->Comp && entry->Size > 0;
+  const bool compressed = !Ahead.Ready && entry && entry->Comp && entry->Size > 0;
   if (compressed)
     Bar.Begin("extracting " + Shown(name), {kCodecShare, 100});  // decoded, then written
   else
     Bar.Begin("extracting " + Shown(name));
-  OvFILE* f = Pack.Ovfopen(name);
-  if (!f) {
+  OvFILE* f = Ahead.Ready ? nullptr : Pack.Ovfopen(name);
+  if (!Ahead.Ready && !f) {
     Bar.Done();
     const TPackError& failure = Pack.LastError();
     const bool damaged = failure.Reason == TPackReason::CheckWordMismatch ||
@@ -940,14 +943,16 @@ bool ExtractMember(TOvPack& Pack, int Index, const std::string& Dir, bool Force,
   const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   bool ok = out >= 0;
   std::string failure = ok ? std::string() : "cannot create: " + SystemReason(errno);
-  const std::int32_t size = Pack.Ovfsize(f);
-  std::vector<char> block(static_cast<std::size_t>(std::clamp(size, 1, kExtractBlock)));
+  const std::int32_t size = Ahead.Ready ? Ahead.Size : Pack.Ovfsize(f);
+  std::vector<char> block(
+      Ahead.Ready ? 0 : static_cast<std::size_t>(std::clamp(size, 1, kExtractBlock)));
   for (std::int32_t done = 0; ok && done < size;) {
-    const std::int32_t piece = std::min(static_cast<std::int32_t>(block.size()), size - done);
-    if (Pack.Ovfread(block.data(), static_cast<unsigned>(piece), 1, f) != 1) {
+    const std::int32_t piece = std::min(kExtractBlock, size - done);
+    const char* bytes = Ahead.Ready ? Ahead.Data.As<char>() + done : block.data();
+    if (!Ahead.Ready && Pack.Ovfread(block.data(), static_cast<unsigned>(piece), 1, f) != 1) {
       failure = "the member could not be read (" + Pack.LastError().Text() + ")";
       ok = false;
-    } else if (!WriteAll(out, block.data(), static_cast<std::size_t>(piece))) {
+    } else if (!WriteAll(out, bytes, static_cast<std::size_t>(piece))) {
       failure = "cannot write: " + SystemReason(errno);
       ok = false;
     }
@@ -960,9 +965,10 @@ bool ExtractMember(TOvPack& Pack, int Index, const std::string& Dir, bool Force,
     ok = false;
   }
   FILETIME time{};
-  if (ok && Pack.OvGetFileTime(f, time) && !SetFileLastWriteTime(temp, time))
+  if (ok && Pack.GetFileTime(Index, time) && !SetFileLastWriteTime(temp, time))
     Error(path, "the time stamp could not be set");
   Pack.Ovfclose(f);
+  Ahead.Data.Reset();
   if (ok) {
     int moved = Force
                     ? std::rename(temp.c_str(), path.c_str())
@@ -1025,7 +1031,13 @@ int Extract(const std::string& PackShown, const std::vector<std::string>& Member
     }
   }
   CatchInterrupts();
-  for (int index : wanted) ok = ExtractMember(pack, index, Dir, Force, bar) && ok;
+  // Members are read and decoded ahead on worker threads (at most kReadAheadBudget bytes held)
+  // and written here in order, so messages and the files made are those of one thread.
+  TMemberReadAhead ahead(pack, wanted, PrepareWorkers());
+  for (int index : wanted) {
+    TReadMember member = ahead.Take();
+    ok = ExtractMember(pack, index, member, Dir, Force, bar) && ok;
+  }
   return ok ? kExitOk : kExitFailure;
 }
 

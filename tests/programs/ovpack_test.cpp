@@ -331,6 +331,42 @@ TEST_F(OvpackTool, WorkerThreadsWriteTheOneThreadPack) {
   }
 }
 
+// Members decoded ahead on worker threads are written as one thread writes them: the same files,
+// time stamps and messages, a damaged member and an existing file included.
+TEST_F(OvpackTool, WorkerThreadsExtractAsOneThread) {
+  const std::string text = TextBytes(120000);
+  WriteAll(
+      Dir.File("x.pak"),
+      HandPack(kPackVersion3,
+               {{"text", "txt", CorvelStream(text), static_cast<std::int32_t>(text.size()), true},
+                {"bad", "txt", RandomBytes(300, 3), 5000, true},  // does not decode
+                {"noise", "bin", RandomBytes(70000, 6)},
+                {"kept", "txt", "in the pack"},
+                {"empty", "", ""},
+                {"last", "txt", CorvelStream(text.substr(7)), 120000 - 7, true}}));
+  Result one;
+  for (const char* threads : {"1", "3", ""}) {
+    SCOPED_TRACE(threads);
+    WriteAll(Dir.File("out/kept.txt"), "already here");
+    const Result r = Ovpack({"extract", "x.pak", "-C", "out"}, Dir.Path(), "C.UTF-8", threads);
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("member 'bad.txt': damaged"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("kept.txt: exists; skipped"), std::string::npos) << r.Err;
+    if (one.Status < 0) one = r;
+    EXPECT_EQ(r.Err, one.Err);
+    const std::string done = std::string("done") + threads;
+    ASSERT_EQ(std::rename(Dir.File("out").c_str(), Dir.File(done).c_str()), 0);
+    ::mkdir(Dir.File("out").c_str(), 0700);
+    EXPECT_EQ(Listing(Dir.File(done)), Listing(Dir.File("done1")));
+    for (const std::string& f : Listing(Dir.File("done1"))) {
+      EXPECT_TRUE(ReadAll(Dir.File(done + "/" + f)) == ReadAll(Dir.File("done1/" + f))) << f;
+      EXPECT_EQ(MTime(Dir.File(done + "/" + f)), MTime(Dir.File("done1/" + f))) << f;
+    }
+  }
+  EXPECT_TRUE(ReadAll(Dir.File("done/text.txt")) == text);
+  EXPECT_TRUE(ReadAll(Dir.File("done/last.txt")) == text.substr(7));
+}
+
 TEST_F(OvpackTool, HostileMemberNamesAreNotWrittenOutsideTheDirectory) {
   WriteAll(Dir.File("h.pak"), HandPack(kPackVersion3, {{"/tmp/x", "", "evil"},
                                                        {"ok", "", "fine"},
