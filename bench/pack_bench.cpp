@@ -222,22 +222,34 @@ void BM_TOvPack(benchmark::State& State, bool Compress, int Workers) {
       if (!pack.LoadPack(pack_path)) State.SkipWithError("LoadPack");
       std::vector<char> block(kBlock);
       std::vector<int> all;
-      for (int i = 0; Workers >= 0 && i < pack.GetFileNum(); ++i) all.push_back(i);
-      TMemberReadAhead ahead(pack, std::move(all), Workers < 0 ? 0 : Threads(Workers));
+      std::vector<AnsiString> names;
+      for (int i = 0; Workers >= 0 && i < pack.GetFileNum(); ++i) {
+        all.push_back(i);
+        names.push_back(pack.GetFileName(i));
+      }
+      std::vector<FILETIME> times(names.size());
+      for (std::size_t i = 0; i < names.size(); ++i)
+        pack.GetFileTime(static_cast<int>(i), times[i]);
+      std::vector<char> written(names.size(), 0);
+      // Decoded and written on the workers, as ovpack does; a member they left is done here.
+      TMemberReadAhead ahead(pack, std::move(all), Workers < 0 ? 0 : Threads(Workers),
+                             kReadAheadBudget, [&](std::size_t Position, TReadMember& Member) {
+                               const std::string path = out + "/" + names[Position];
+                               try {
+                                 TFileStream file(path, fmCreate);
+                                 if (Member.Size > 0)
+                                   file.WriteBuffer(Member.Data.Get(), Member.Size);
+                               } catch (const Exception&) {
+                                 return;
+                               }
+                               SetFileLastWriteTime(path, times[Position]);
+                               Member.Data.Reset();
+                               written[Position] = 1;
+                             });
       for (int i = 0; i < pack.GetFileNum(); ++i) {
         const AnsiString name = pack.GetFileName(i);
+        if (Workers >= 0 && ahead.Take().Ready && written[static_cast<std::size_t>(i)]) continue;
         TFileStream file(out + "/" + name, fmCreate);
-        if (Workers >= 0) {
-          // Decoded ahead on the workers; a member they left is read here.
-          TReadMember member = ahead.Take();
-          if (member.Ready) {
-            if (member.Size > 0) file.WriteBuffer(member.Data.Get(), member.Size);
-            FILETIME t{};
-            pack.GetFileTime(i, t);
-            SetFileLastWriteTime(out + "/" + name, t);
-            continue;
-          }
-        }
         OvFILE* f = pack.Ovfopen(name);
         if (!f) {
           State.SkipWithError("Ovfopen");

@@ -31,8 +31,11 @@ std::int64_t ReadAheadFootprint(const TOvFileTable3& Entry) {
 }
 
 TMemberReadAhead::TMemberReadAhead(const TOvPack& Pack, std::vector<int> Indexes, int Workers,
-                                   std::int64_t Budget)
-    : FPath(Pack.PackName()), FIndexes(std::move(Indexes)), FDone(FIndexes.size()) {
+                                   std::int64_t Budget, TReadAheadSink Sink)
+    : FPath(Pack.PackName()),
+      FIndexes(std::move(Indexes)),
+      FDone(FIndexes.size()),
+      FSink(std::move(Sink)) {
   const bool readable = Pack.PackOpen() && !FPath.empty() && Pack.CrcMode() == cmPackAll;
   for (int i = 0; readable && i < Pack.GetFileNum(); ++i)
     FDirectory.push_back(*Pack.GetFileEntry(i));
@@ -97,6 +100,7 @@ void TMemberReadAhead::Read(std::size_t Job, int Worker) {
     }
     member.Size = entry.Size;
     member.Ready = true;
+    if (FSink) FSink(Job, member);
   } catch (...) {
     FDone[Job].Data.Reset();  // memory: the caller reads it
     FDone[Job].Ready = false;

@@ -2,7 +2,9 @@
 // them out in order (extraction): each worker opens the same pack file on a TOvPack of its own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -30,18 +32,25 @@ struct TReadMember {
 // decoder's buffers.
 std::int64_t ReadAheadFootprint(const TOvFileTable3& Entry);
 
+// Called on a worker thread with each member it read (Ready), before Take hands it out, with the
+// member's position in the indexes given: it may write the member out and release its Data. It
+// must not throw and must not use the caller's pack.
+using TReadAheadSink = std::function<void(std::size_t Position, TReadMember& Member)>;
+
 // Reads the members at Indexes of the pack open on Pack, in order, on Workers threads, ahead of the
 // caller, who takes them in order with Take. Only a pack loaded from a path with cmPackAll (its
 // load checked every byte) is read ahead; for any other (a caller's stream, cmNon, cmEachFile) no
 // worker starts and every member comes back not Ready. Workers open the file read-only with cmNon
 // and show no messages; each member's own check word, when it has one, is checked again on the
 // bytes read. The footprints of the members read and not yet taken stay within Budget; a member
-// whose footprint alone passes it is not read ahead. Pack must stay open and unchanged while this
-// object lives; one thread calls Take; destruction stops the workers after their current member.
+// whose footprint alone passes it is not read ahead; a member's share is held until the caller
+// takes the next one, whatever Sink did with its bytes. Pack must stay open and unchanged while
+// this object lives; one thread calls Take; destruction stops the workers after their current
+// member.
 class TMemberReadAhead {
  public:
   TMemberReadAhead(const TOvPack& Pack, std::vector<int> Indexes, int Workers,
-                   std::int64_t Budget = kReadAheadBudget);
+                   std::int64_t Budget = kReadAheadBudget, TReadAheadSink Sink = nullptr);
   ~TMemberReadAhead();
   TMemberReadAhead(const TMemberReadAhead&) = delete;
   TMemberReadAhead& operator=(const TMemberReadAhead&) = delete;
@@ -62,6 +71,7 @@ class TMemberReadAhead {
   std::vector<TOvFileTable3> FDirectory;  // the caller's, copied: workers never touch its pack
   std::vector<int> FIndexes;
   std::vector<TReadMember> FDone;
+  TReadAheadSink FSink;
   std::vector<std::unique_ptr<TWorkerPack>> FWorkerPacks;  // opened by each worker on first use
   std::unique_ptr<TOrderedWork> FWork;                     // last: its workers stop first
 };

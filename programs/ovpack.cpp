@@ -8,9 +8,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -242,8 +244,9 @@ std::string WhyMemberNotOpened(const TPackError& Failure) {
 // ---- interruptions ------------------------------------------------------------------------------
 //
 // SIGINT, SIGTERM and SIGHUP remove what the run was writing and then end it as the signal would:
-// the file recorded with Track (a pack being built, an extracted file being written) and the
-// library's temporary files OvTmpNNN.Corvel that this process has open. The handler only calls
+// the file recorded with Track (a pack being built), the files extract is writing in its
+// directory (".NAME.ovpack-PID", on several threads, see TrackStagedFiles), and the library's
+// temporary files OvTmpNNN.Corvel that this process has open. The handler only calls
 // async-signal-safe functions; the path is recorded before the file is made.
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -287,9 +290,59 @@ void RemoveOwnTemporaryFiles() {
   }
 }
 
+// The directory extract writes into (-1 when none), and the end of the names it writes there.
+int gStagingDir = -1;
+char gStagedSuffix[32];
+std::size_t gStagedSuffixLength = 0;
+// Set first thing on an interruption: a thread that made a staged file and then finds it set
+// removes the file itself, as the handler's look at the directory may have come too early.
+std::atomic<int> gStopping{0};
+
+// From now on an interruption removes the files ".NAME.ovpack-PID" in Dir. False when Dir cannot
+// be opened (nothing is then tracked).
+bool TrackStagedFiles(const std::string& Dir) {
+  const std::string suffix = ".ovpack-" + std::to_string(::getpid());
+  if (suffix.size() >= sizeof gStagedSuffix) return false;
+  std::memcpy(gStagedSuffix, suffix.c_str(), suffix.size() + 1);
+  gStagedSuffixLength = suffix.size();
+  gStagingDir = ::open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return gStagingDir >= 0;
+}
+
+// True for ".NAME.ovpack-PID" of this process. Async-signal-safe.
+bool IsStagedFile(const char* Name) {
+  const std::size_t length = std::strlen(Name);
+  return Name[0] == '.' && length > gStagedSuffixLength + 1 &&
+         std::memcmp(Name + length - gStagedSuffixLength, gStagedSuffix, gStagedSuffixLength) == 0;
+}
+
+// Unlinks this process's staged files in the extract directory. Async-signal-safe: the directory is
+// read with getdents64 into a buffer on the stack.
+void RemoveStagedFiles() {
+  if (gStagingDir < 0) return;
+  constexpr int kMostReads = 1 << 16;  // bounds the look at a directory that keeps growing
+  alignas(8) char buffer[8192];
+  ::lseek(gStagingDir, 0, SEEK_SET);
+  for (int reads = 0; reads < kMostReads; ++reads) {
+    const long got = ::syscall(SYS_getdents64, gStagingDir, buffer, sizeof buffer);
+    if (got <= 0) break;
+    for (long at = 0; at < got;) {
+      // struct linux_dirent64: inode (8), offset (8), record length (2), type (1), name.
+      unsigned short recordLength = 0;
+      std::memcpy(&recordLength, buffer + at + 16, sizeof recordLength);
+      const char* name = buffer + at + 19;
+      if (IsStagedFile(name)) ::unlinkat(gStagingDir, name, 0);
+      if (recordLength == 0) break;
+      at += recordLength;
+    }
+  }
+}
+
 extern "C" void OnInterrupt(int Signal) {
   const int saved = errno;
+  gStopping.store(1);
   if (gTracking) ::unlink(gTracked);
+  RemoveStagedFiles();
   RemoveOwnTemporaryFiles();
   errno = saved;
   ::raise(Signal);  // the default action is back (SA_RESETHAND): delivered once this returns
@@ -902,99 +955,152 @@ int Verify(const std::string& PackShown) {
 
 // ---- extracting ---------------------------------------------------------------------------------
 
-// Writes the member at Index into Dir (as given) under its UTF-8 name, through a temporary file
-// beside it that is renamed at the end; an existing file is kept unless Force. Ahead, when Ready,
-// holds the member read ahead; otherwise it is read here. False after saying why.
-bool ExtractMember(TOvPack& Pack, int Index, TReadMember& Ahead, const std::string& Dir, bool Force,
-                   ProgressBar& Bar) {
-  const AnsiString name = Pack.GetFileName(Index);
-  const std::string problem = NameProblem(name);
-  if (!problem.empty()) {
-    Error("member " + Refusal(Shown(name), problem) + "; skipped");
-    return false;
-  }
+// Where one member goes: its file in the extract directory and the temporary file beside it that
+// is renamed over the file once complete.
+struct Destination {
+  std::string Refused;  // why the member's name cannot be a file name; empty when it can
+  std::string Path;     // Dir + "/" + the name in UTF-8
+  std::string Temp;     // Dir + "/." + the name + ".ovpack-PID"
+};
+
+Destination DestinationOf(const AnsiString& Name, const std::string& Dir) {
+  Destination d;
+  d.Refused = NameProblem(Name);
+  if (!d.Refused.empty()) return d;
   std::string file;
-  Utf8FromMemberName(name, file);
-  const std::string path = Dir + "/" + file;
-  struct stat existing {};
-  if (!Force && ::lstat(path.c_str(), &existing) == 0) {
-    Error(path, "exists; skipped (--force replaces it)");
-    return false;
+  Utf8FromMemberName(Name, file);
+  d.Path = Dir + "/" + file;
+  d.Temp = Dir + "/." + file + ".ovpack-" + std::to_string(::getpid());
+  return d;
+}
+
+// A member's bytes written into its temporary file, with its time stamp.
+struct Staged {
+  bool Made = false;    // the temporary file exists and holds the whole member
+  std::string Failure;  // why it could not be made, said of the destination; "" when made
+  bool StampFailed = false;
+};
+
+// Makes To.Temp (refusing an existing file) from Size bytes that Read puts into a buffer piece by
+// piece (each call gives the next piece of at most kExtractBlock bytes, or null with Failure set),
+// with Time as its time stamp; Step follows the bytes written. Removes what it made on failure and
+// when an interruption came meanwhile. Safe on any thread.
+template <typename Reader, typename Progress>
+Staged Stage(const Destination& To, std::int32_t Size, const FILETIME& Time, Reader&& Read,
+             Progress&& Step) {
+  Staged result;
+  const int out =
+      ::open(To.Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (out < 0) {
+    result.Failure = "cannot create: " + SystemReason(errno);
+    return result;
   }
-  const TOvFileTable3* entry = Pack.GetFileEntry(Index);
-  const bool compressed = !Ahead.Ready && entry && entry->Comp && entry->Size > 0;
-  if (compressed)
-    Bar.Begin("extracting " + Shown(name), {kCodecShare, 100});  // decoded, then written
-  else
-    Bar.Begin("extracting " + Shown(name));
-  OvFILE* f = Ahead.Ready ? nullptr : Pack.Ovfopen(name);
-  if (!Ahead.Ready && !f) {
-    Bar.Done();
-    const TPackError& failure = Pack.LastError();
-    const bool damaged = failure.Reason == TPackReason::CheckWordMismatch ||
-                         failure.Reason == TPackReason::DamagedMember;
-    Error("member '" + Shown(name) + "': " + (damaged ? "damaged (" : "cannot be read (") +
-          WhyMemberNotOpened(failure) + ")");
-    return false;
-  }
-  if (compressed) Bar.NextPhase();
-  const std::string temp = Dir + "/." + file + ".ovpack-" + std::to_string(::getpid());
-  Track(temp);
-  const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  bool ok = out >= 0;
-  std::string failure = ok ? std::string() : "cannot create: " + SystemReason(errno);
-  const std::int32_t size = Ahead.Ready ? Ahead.Size : Pack.Ovfsize(f);
-  std::vector<char> block(
-      Ahead.Ready ? 0 : static_cast<std::size_t>(std::clamp(size, 1, kExtractBlock)));
-  for (std::int32_t done = 0; ok && done < size;) {
-    const std::int32_t piece = std::min(kExtractBlock, size - done);
-    const char* bytes = Ahead.Ready ? Ahead.Data.As<char>() + done : block.data();
-    if (!Ahead.Ready && Pack.Ovfread(block.data(), static_cast<unsigned>(piece), 1, f) != 1) {
-      failure = "the member could not be read (" + Pack.LastError().Text() + ")";
+  bool ok = true;
+  for (std::int32_t done = 0; ok && done < Size;) {
+    const std::int32_t piece = std::min(kExtractBlock, Size - done);
+    const char* bytes = Read(done, piece, result.Failure);
+    if (!bytes) {
       ok = false;
     } else if (!WriteAll(out, bytes, static_cast<std::size_t>(piece))) {
-      failure = "cannot write: " + SystemReason(errno);
+      result.Failure = "cannot write: " + SystemReason(errno);
       ok = false;
     }
     done += piece;
-    Bar.Step(static_cast<int>(std::int64_t{done} * 100 / size));
+    Step(done);
   }
-  Bar.Done();
-  if (out >= 0 && ::close(out) != 0 && ok) {
-    failure = "cannot write: " + SystemReason(errno);
+  if (::close(out) != 0 && ok) {
+    result.Failure = "cannot write: " + SystemReason(errno);
     ok = false;
   }
-  FILETIME time{};
-  if (ok && Pack.GetFileTime(Index, time) && !SetFileLastWriteTime(temp, time))
-    Error(path, "the time stamp could not be set");
-  Pack.Ovfclose(f);
+  if (ok && !SetFileLastWriteTime(To.Temp, Time)) result.StampFailed = true;
+  if (!ok || gStopping.load()) {
+    ::unlink(To.Temp.c_str());
+    return result;
+  }
+  result.Made = true;
+  return result;
+}
+
+// Writes the member at Index into its destination, through the temporary file that is renamed at
+// the end; an existing file is kept unless Force. Ahead holds the member when it was read ahead
+// (Ready) and Done its temporary file when a worker made it already; otherwise both are done here.
+// False after saying why.
+bool ExtractMember(TOvPack& Pack, int Index, const Destination& To, TReadMember& Ahead,
+                   Staged& Done, bool Force, ProgressBar& Bar) {
+  const AnsiString name = Pack.GetFileName(Index);
+  struct stat existing {};
+  if (!To.Refused.empty()) {
+    Error("member " + Refusal(Shown(name), To.Refused) + "; skipped");
+    return false;
+  }
+  if (!Force && ::lstat(To.Path.c_str(), &existing) == 0) {
+    if (Done.Made) ::unlink(To.Temp.c_str());
+    Error(To.Path, "exists; skipped (--force replaces it)");
+    return false;
+  }
+  Staged staged = std::move(Done);
+  if (!staged.Made && staged.Failure.empty()) {
+    const TOvFileTable3* entry = Pack.GetFileEntry(Index);
+    const bool decoding = !Ahead.Ready && entry && entry->Comp && entry->Size > 0;
+    if (decoding)
+      Bar.Begin("extracting " + Shown(name), {kCodecShare, 100});  // decoded, then written
+    else
+      Bar.Begin("extracting " + Shown(name));
+    OvFILE* f = Ahead.Ready ? nullptr : Pack.Ovfopen(name);
+    if (!Ahead.Ready && !f) {
+      Bar.Done();
+      const TPackError& failure = Pack.LastError();
+      const bool damaged = failure.Reason == TPackReason::CheckWordMismatch ||
+                           failure.Reason == TPackReason::DamagedMember;
+      Error("member '" + Shown(name) + "': " + (damaged ? "damaged (" : "cannot be read (") +
+            WhyMemberNotOpened(failure) + ")");
+      return false;
+    }
+    if (decoding) Bar.NextPhase();
+    const std::int32_t size = Ahead.Ready ? Ahead.Size : Pack.Ovfsize(f);
+    std::vector<char> block(
+        Ahead.Ready ? 0 : static_cast<std::size_t>(std::clamp(size, 1, kExtractBlock)));
+    FILETIME time{};
+    Pack.GetFileTime(Index, time);
+    staged = Stage(
+        To, size, time,
+        [&](std::int32_t Written, std::int32_t Piece, std::string& Failure) -> const char* {
+          if (Ahead.Ready) return Ahead.Data.As<char>() + Written;
+          if (Pack.Ovfread(block.data(), static_cast<unsigned>(Piece), 1, f) == 1)
+            return block.data();
+          Failure = "the member could not be read (" + Pack.LastError().Text() + ")";
+          return nullptr;
+        },
+        [&](std::int32_t Written) {
+          Bar.Step(static_cast<int>(std::int64_t{Written} * 100 / size));
+        });
+    Bar.Done();
+    Pack.Ovfclose(f);
+  }
   Ahead.Data.Reset();
-  if (ok) {
-    int moved = Force
-                    ? std::rename(temp.c_str(), path.c_str())
-                    : ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
-    if (moved != 0 && !Force && (errno == EINVAL || errno == ENOSYS)) {
-      // A file system that cannot refuse to replace: look first.
-      moved = ::lstat(path.c_str(), &existing) == 0 ? (errno = EEXIST, -1)
-                                                    : std::rename(temp.c_str(), path.c_str());
-    }
-    if (moved != 0) {
-      if (errno == EEXIST) {
-        ::unlink(temp.c_str());
-        Untrack();
-        Error(path, "exists; skipped (--force replaces it)");
-        return false;
-      }
-      failure = "cannot create: " + SystemReason(errno);
-      ok = false;
-    }
+  if (!staged.Made) {
+    Error(To.Path, staged.Failure);
+    return false;
   }
-  if (!ok) {
-    if (out >= 0) ::unlink(temp.c_str());
-    Error(path, failure);
+  if (staged.StampFailed) Error(To.Path, "the time stamp could not be set");
+  int moved =
+      Force ? std::rename(To.Temp.c_str(), To.Path.c_str())
+            : ::renameat2(AT_FDCWD, To.Temp.c_str(), AT_FDCWD, To.Path.c_str(), RENAME_NOREPLACE);
+  if (moved != 0 && !Force && (errno == EINVAL || errno == ENOSYS)) {
+    // A file system that cannot refuse to replace: look first.
+    moved = ::lstat(To.Path.c_str(), &existing) == 0
+                ? (errno = EEXIST, -1)
+                : std::rename(To.Temp.c_str(), To.Path.c_str());
   }
-  Untrack();
-  return ok;
+  if (moved == 0) return true;
+  const int error = errno;
+  ::unlink(To.Temp.c_str());
+  if (error == EEXIST) {
+    Error(To.Path, "exists; skipped (--force replaces it)");
+  } else {
+    Error(To.Path, "cannot create: " + SystemReason(error));
+  }
+  return false;
 }
 
 int Extract(const std::string& PackShown, const std::vector<std::string>& Members,
@@ -1031,12 +1137,39 @@ int Extract(const std::string& PackShown, const std::vector<std::string>& Member
     }
   }
   CatchInterrupts();
-  // Members are read and decoded ahead on worker threads (at most kReadAheadBudget bytes held)
-  // and written here in order, so messages and the files made are those of one thread.
-  TMemberReadAhead ahead(pack, wanted, PrepareWorkers());
-  for (int index : wanted) {
+  // Members are read and decoded ahead on worker threads, which also write each one into its
+  // temporary file (at most kReadAheadBudget bytes held); this thread then checks and renames them
+  // in order, so the messages and the files made are those of one thread. A member named twice is
+  // written the second time by this thread (its temporary file would be taken).
+  std::vector<Destination> destinations;
+  std::vector<FILETIME> times(wanted.size());
+  std::vector<bool> repeated(wanted.size(), false);
+  for (std::size_t i = 0; i < wanted.size(); ++i) {
+    destinations.push_back(DestinationOf(pack.GetFileName(wanted[i]), Dir));
+    pack.GetFileTime(wanted[i], times[i]);
+    repeated[i] = std::find(wanted.begin(), wanted.begin() + static_cast<std::ptrdiff_t>(i),
+                            wanted[i]) != wanted.begin() + static_cast<std::ptrdiff_t>(i);
+  }
+  const bool staging = TrackStagedFiles(Dir);
+  std::vector<Staged> staged(wanted.size());
+  TMemberReadAhead ahead(pack, wanted, staging ? PrepareWorkers() : 0, kReadAheadBudget,
+                         [&](std::size_t Position, TReadMember& Member) {
+                           const Destination& to = destinations[Position];
+                           struct stat existing {};
+                           if (repeated[Position] || !to.Refused.empty() || gStopping.load() ||
+                               (!Force && ::lstat(to.Path.c_str(), &existing) == 0))
+                             return;  // left to the checks of the thread that renames
+                           staged[Position] = Stage(
+                               to, Member.Size, times[Position],
+                               [&](std::int32_t Done, std::int32_t, std::string&) {
+                                 return Member.Data.As<char>() + Done;
+                               },
+                               [](std::int32_t) {});
+                           Member.Data.Reset();
+                         });
+  for (std::size_t i = 0; i < wanted.size(); ++i) {
     TReadMember member = ahead.Take();
-    ok = ExtractMember(pack, index, member, Dir, Force, bar) && ok;
+    ok = ExtractMember(pack, wanted[i], destinations[i], member, staged[i], Force, bar) && ok;
   }
   return ok ? kExitOk : kExitFailure;
 }
