@@ -12,9 +12,11 @@
 
 #include "pack/Pack.h"
 #include "pack/PackNames.h"
+#include "pack/PackWriter_p.h"
 #include "pack_support.h"
 #include "platform/core/Component.h"
 #include "platform/core/Dialogs.h"
+#include "platform/core/HeapTesting_p.h"
 #include "platform/core/Text.h"
 #include "support/MessageBoxRecorder.h"
 
@@ -22,6 +24,20 @@ namespace ovelta {
 namespace {
 
 using namespace pack_test;
+
+// Moves the bound under which AddFile encodes in memory for the object's lifetime (0: every
+// compressed member through a temporary file).
+class MemoryEncodeBound {
+ public:
+  explicit MemoryEncodeBound(std::int64_t Bytes)
+      : FBefore(pack_writer_testing::SetMemoryEncodeBound(Bytes)) {}
+  ~MemoryEncodeBound() { pack_writer_testing::SetMemoryEncodeBound(FBefore); }
+  MemoryEncodeBound(const MemoryEncodeBound&) = delete;
+  MemoryEncodeBound& operator=(const MemoryEncodeBound&) = delete;
+
+ private:
+  std::int64_t FBefore;
+};
 
 // A writable pack component in a scratch directory.
 class PackBuild : public ::testing::Test {
@@ -220,22 +236,129 @@ TEST_F(PackBuild, AddFileReportsUnopenableSourcesAndMissingTemporaryNames) {
   EXPECT_EQ(Boxes.Boxes()[0].Text, Sjis("ファイル") + missing + Sjis("が開けません。"));
   EXPECT_EQ(Pack.GetFileNum(), 0);
 
-  // Every temporary name taken: compression cannot start, the member is not added.
+  // Every temporary name taken: compression through a file cannot start, the member is not added.
   for (int i = 0; i < 1000; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "OvTmp%03d.Corvel", i);
     WriteAll(Dir.File(name), "");
   }
-  Boxes.Clear();
-  EXPECT_FALSE(Add("b.txt", TextBytes(1000), true));
-  EXPECT_EQ(Pack.LastError().Reason, TPackReason::NoTempFile);
-  ASSERT_EQ(Boxes.Boxes().size(), 1u);
-  EXPECT_EQ(Boxes.Boxes()[0].Text, Sjis("テンポラリファイルが作れません。"));
-  EXPECT_EQ(Pack.GetFileNum(), 0);
-  // Stored members need no temporary file; the others were left alone.
+  {
+    MemoryEncodeBound through_files(0);
+    Boxes.Clear();
+    EXPECT_FALSE(Add("b.txt", TextBytes(1000), true));
+    EXPECT_EQ(Pack.LastError().Reason, TPackReason::NoTempFile);
+    ASSERT_EQ(Boxes.Boxes().size(), 1u);
+    EXPECT_EQ(Boxes.Boxes()[0].Text, Sjis("テンポラリファイルが作れません。"));
+    EXPECT_EQ(Pack.GetFileNum(), 0);
+  }
+  // Stored members, and compressed ones within the bound, need no temporary file; the others
+  // were left alone.
   EXPECT_TRUE(Add("b.txt", TextBytes(1000), false));
   EXPECT_FALSE(Pack.LastError());  // cleared by the success
+  EXPECT_TRUE(Add("c.txt", TextBytes(1000), true));
+  EXPECT_TRUE(Pack.GetFileIsComp(1));
   EXPECT_EQ(TempFilesLeft(Dir.Path()), 1000);
+}
+
+// Members within the bound are encoded in memory, the others through a temporary file: the pack
+// must be byte for byte the one built with every member through a file, with the same progress.
+// Below, at and above the bound: compressible text, noise whose stream is cut off in memory once
+// it is not smaller, and files too small to compress.
+TEST_F(PackBuild, EncodingInMemoryWritesThePackTheTemporaryFileWrites) {
+  constexpr std::int64_t kBound = 262144;
+  const std::vector<std::string> contents = {
+      TextBytes(20000), TextBytes(kBound), TextBytes(kBound + 1), TextBytes(600000),
+      RandomBytes(200000, 5), RandomBytes(300000, 6), "abc", "x", ""};
+  std::vector<std::string> paths;
+  for (const std::string& bytes : contents)
+    paths.push_back(Source("in" + std::to_string(paths.size()), bytes));
+  std::vector<std::vector<int>> progress;
+  Pack.SetOnProgress([&](TObject*) { progress.back().push_back(Pack.ProgPercent()); });
+  auto build = [&](std::int64_t Bound, const std::string& Pak) {
+    MemoryEncodeBound bound(Bound);
+    progress.clear();
+    EXPECT_TRUE(Pack.NewPack(Dir.File(Pak)));
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      progress.emplace_back();
+      EXPECT_TRUE(Pack.AddFile("m" + std::to_string(i), paths[i], true)) << i;
+    }
+    EXPECT_TRUE(Pack.EndPack());
+    EXPECT_EQ(TempFilesLeft(Dir.Path()), 0);
+    return std::pair(ReadAll(Dir.File(Pak)), progress);
+  };
+  const auto [in_memory, memory_progress] = build(kBound, "mem.pak");
+  const auto [through_files, file_progress] = build(0, "file.pak");
+  ASSERT_FALSE(in_memory.empty());
+  EXPECT_TRUE(in_memory == through_files);
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    SCOPED_TRACE(i);
+    if (i == 4) {
+      // Cut off: the encoding still runs from 0 to 100, then the copy from 0 to 100.
+      const std::vector<int>& seen = memory_progress[i];
+      ASSERT_FALSE(seen.empty());
+      EXPECT_EQ(seen.front(), 0);
+      EXPECT_EQ(seen.back(), 100);
+      const auto copy = std::adjacent_find(seen.begin(), seen.end(),
+                                           [](int A, int B) { return A == 100 && B == 0; });
+      EXPECT_NE(copy, seen.end());
+      EXPECT_LT(seen.size(), file_progress[i].size());
+    } else {
+      EXPECT_EQ(memory_progress[i], file_progress[i]);
+    }
+  }
+}
+
+// A source that cannot be read, or no memory, gives the reason and the message the temporary-file
+// path gives, and adds nothing.
+TEST_F(PackBuild, EncodingInMemoryFailsAsTheTemporaryFilePathFails) {
+  ASSERT_TRUE(Pack.NewPack(Dir.File("f.pak")));
+  // sysfs attributes claim 4096 bytes and read fewer: a read that comes short.
+  std::string short_file;
+  for (const char* path : {"/sys/devices/system/cpu/online", "/sys/kernel/profiling",
+                           "/sys/kernel/mm/transparent_hugepage/enabled"}) {
+    struct stat facts {};
+    if (::stat(path, &facts) == 0 && S_ISREG(facts.st_mode) && facts.st_size > 0 &&
+        ReadAll(path).size() < static_cast<std::size_t>(facts.st_size)) {
+      short_file = path;
+      break;
+    }
+  }
+  const std::string text = Source("text", TextBytes(50000));
+  struct Outcome {
+    bool Added;
+    TPackError Error;
+    std::string Shown;
+  };
+  auto attempt = [&](std::int64_t Bound, const std::string& Path, bool NoMemory) {
+    MemoryEncodeBound bound(Bound);
+    Boxes.Clear();
+    if (NoMemory) heap_testing::FailAfter(0);
+    const bool added = Pack.AddFile("m", Path, true);
+    heap_testing::FailAfter(-1);
+    EXPECT_EQ(TempFilesLeft(Dir.Path()), 0);
+    return Outcome{added, Pack.LastError(),
+                   Boxes.Boxes().size() == 1 ? std::string(Boxes.Boxes()[0].Text) : ""};
+  };
+  auto expect_same = [](const Outcome& Memory, const Outcome& File, TPackReason Reason,
+                        const std::string& Text) {
+    EXPECT_FALSE(Memory.Added);
+    EXPECT_FALSE(File.Added);
+    EXPECT_EQ(Memory.Error.Reason, Reason);
+    EXPECT_EQ(File.Error.Reason, Reason);
+    EXPECT_EQ(Memory.Error.SystemError, File.Error.SystemError);
+    EXPECT_EQ(Memory.Shown, Text);
+    EXPECT_EQ(File.Shown, Text);
+  };
+  expect_same(attempt(kPackMemoryEncodeBound, text, true), attempt(0, text, true),
+              TPackReason::OutOfMemory, Sjis("メモリが足りません。"));
+  if (!short_file.empty()) {
+    expect_same(attempt(kPackMemoryEncodeBound, short_file, false), attempt(0, short_file, false),
+                TPackReason::ReadFailed, Sjis("ファイル") + short_file + Sjis("が読めません。"));
+  }
+  EXPECT_EQ(Pack.GetFileNum(), 0);
+  // Memory back: the member goes in.
+  EXPECT_TRUE(Pack.AddFile("m", text, true));
+  EXPECT_TRUE(Pack.GetFileIsComp(0));
 }
 
 TEST_F(PackBuild, ReadOnlyRefusesEveryChange) {
@@ -396,6 +519,7 @@ TEST_F(PackBuild, TemporaryNamesAreTheFirstFree) {
 // Packs built at the same time in one directory share the temporary names: each addition must
 // get a file of its own. Every member must read back as its source, and no addition may fail.
 TEST_F(PackBuild, PacksAddingAtOnceInOneDirectoryKeepEveryMember) {
+  MemoryEncodeBound through_files(0);
   constexpr int kPacks = 4;
   constexpr int kMembers = 60;
   std::mutex lock;
@@ -455,6 +579,7 @@ TEST_F(PackBuild, PacksAddingAtOnceInOneDirectoryKeepEveryMember) {
 // A symbolic link planted under the first temporary name is neither followed nor removed: the
 // addition takes the next name and the link's target stays as it was.
 TEST_F(PackBuild, PlantedLinkAtATemporaryNameIsNotWrittenThrough) {
+  MemoryEncodeBound through_files(0);
   const std::string victim = Dir.File("victim");
   WriteAll(victim, "precious");
   ASSERT_EQ(::symlink(victim.c_str(), Dir.File("OvTmp000.Corvel").c_str()), 0);
