@@ -337,8 +337,8 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
       std::int32_t stored = entry.Size;
       TStream* encoded = nullptr;
       if (compressed) {
-        // Kept only while smaller than the file. Without the memory, as above the bound, the
-        // stream goes through a temporary file, made here and deleted again whatever happens.
+        // In memory (kept only while smaller than the file) within the bound when the block can
+        // be had; otherwise through a temporary file, made here and deleted whatever happens.
         if (size <= gMemoryEncodeBound.load()) memory = TBoundedStream::Create(entry.Size - 1);
         if (!memory) temp = CreateTempFile(tempName);
         encoded = memory ? static_cast<TStream*>(memory.get()) : temp.get();
