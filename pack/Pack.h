@@ -42,6 +42,9 @@ inline constexpr std::int32_t kPackMaxNameBytes = 25;     // longest member name
 inline constexpr std::int32_t kPackNameBufferBytes = 26;  // GetFileName's buffer: 21 + "." + 3 + 0
 inline constexpr std::int32_t kPackCopyBlock = 32768;     // copies and member checks
 inline constexpr std::int32_t kPackCheckBlock = 1048576;  // the whole-pack check
+// AddFile encodes a file of at most this many bytes in memory (holding at most its size besides
+// the encoder), larger ones through a temporary file.
+inline constexpr std::int64_t kPackMemoryEncodeBound = std::int64_t{8} << 20;
 // Members and packs stay within what the 32-bit signed fields of the format can address: the
 // data area ends at file offset 0x7FFFFFFF at most.
 inline constexpr std::int32_t kPackMaxDataSize = 0x7FFFFFFF - kPackHeaderSize;
@@ -216,8 +219,11 @@ class TOvPack : public TComponent {
   bool NewPack(const AnsiString& Path);
   // Adds the file Path as the member Name (at most 25 bytes, a non-empty base name, its stored
   // form not already in the pack), compressed when Compress is true and that makes it smaller.
-  // On failure shows the reason through the exception display and returns false; the directory
-  // is unchanged.
+  // A file of at most kPackMemoryEncodeBound bytes is encoded in memory and needs no temporary
+  // file name (it is added even when all are taken); a larger one, or one whose stream cannot be
+  // held in memory, is encoded through a temporary file (MakeTempFile's names, made exclusively
+  // and deleted again). The pack and the entry are the same either way. On failure shows the
+  // reason through the exception display and returns false; the directory is unchanged.
   bool AddFile(const AnsiString& Name, const AnsiString& Path, bool Compress);
   // Adds a member made ahead by PrepareMember (pack/PackPrepare.h) as Name: the pack, the entry,
   // LastError and any message are exactly what AddFile(Name, Member.Path, Member.Compress) gives

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -12,6 +13,7 @@
 #include "pack/Pack.h"
 #include "pack/PackNames.h"
 #include "pack/PackPrepare.h"
+#include "pack/PackWriter_p.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/Text.h"
 
@@ -74,7 +76,73 @@ std::unique_ptr<TFileStream> CreateTempFile(AnsiString& Name) {
   throw EAddFailed(NoTempFileText(), TPackReason::NoTempFile);
 }
 
+// The largest file AddFile encodes in memory; kPackMemoryEncodeBound unless a test changed it.
+std::atomic<std::int64_t> gMemoryEncodeBound{kPackMemoryEncodeBound};
+
+// A member's Corvel stream held in memory: one global-heap block of Limit bytes at most, filled
+// from its start. A write that would pass Limit moves nothing and marks the stream Overflowed, so
+// the encoder stops there: such a stream would not be smaller than its file. Reads give back what
+// was written; the size cannot be set.
+class TBoundedStream : public TStream {
+ public:
+  // Null when the block cannot be had.
+  static std::unique_ptr<TBoundedStream> Create(std::int32_t Limit) {
+    GlobalBlock block(GlobalAlloc(GMEM_FIXED, static_cast<std::size_t>(std::max(Limit, 1))));
+    if (!block) return nullptr;
+    return std::unique_ptr<TBoundedStream>(new TBoundedStream(std::move(block), Limit));
+  }
+  std::string ClassName() const override { return "TBoundedStream"; }
+  bool Overflowed() const { return FOverflowed; }
+
+  std::int32_t Read(void* Buffer, std::int32_t Count) override {
+    const auto n = static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(FSize - FPosition, 0, std::max<std::int32_t>(Count, 0)));
+    if (n > 0) std::memcpy(Buffer, FBlock.As<Byte>() + FPosition, static_cast<std::size_t>(n));
+    FPosition += n;
+    return n;
+  }
+  std::int32_t Write(const void* Buffer, std::int32_t Count) override {
+    if (Count <= 0) return 0;
+    if (FPosition > FLimit - Count) {
+      FOverflowed = true;
+      return 0;
+    }
+    std::memcpy(FBlock.As<Byte>() + FPosition, Buffer, static_cast<std::size_t>(Count));
+    FPosition += Count;
+    FSize = std::max(FSize, FPosition);
+    return Count;
+  }
+  std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) override {
+    const std::int64_t base = Origin == TSeekOrigin::soCurrent ? FPosition
+                              : Origin == TSeekOrigin::soEnd   ? FSize
+                                                               : 0;
+    if (Offset < -base || Offset > FSize - base)
+      throw EStreamError("Seek outside a member held in memory");
+    FPosition = base + Offset;
+    return FPosition;
+  }
+  void SetSize(std::int64_t) override {
+    throw EStreamError("The size of a member held in memory cannot be set");
+  }
+  std::int64_t Size() override { return FSize; }
+
+ private:
+  TBoundedStream(GlobalBlock Block, std::int32_t Limit) : FBlock(std::move(Block)), FLimit(Limit) {}
+
+  GlobalBlock FBlock;
+  std::int64_t FLimit;
+  std::int64_t FSize = 0;
+  std::int64_t FPosition = 0;
+  bool FOverflowed = false;
+};
+
 }  // namespace
+
+namespace pack_writer_testing {
+std::int64_t SetMemoryEncodeBound(std::int64_t Bytes) {
+  return gMemoryEncodeBound.exchange(std::max<std::int64_t>(Bytes, 0));
+}
+}  // namespace pack_writer_testing
 
 // ---- transfers ------------------------------------------------------------------------------
 
@@ -239,7 +307,8 @@ bool TOvPack::NewPack(const AnsiString& Path) {
 bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compress) {
   if (!Writable()) return Fail(FPackOpen ? TPackReason::ReadOnly : TPackReason::NotOpen);
   std::unique_ptr<TFileStream> source;
-  std::unique_ptr<TFileStream> temp;
+  std::unique_ptr<TBoundedStream> memory;  // the stream when encoded in memory
+  std::unique_ptr<TFileStream> temp;       // otherwise the temporary file holding it
   AnsiString tempName;
   try {
     try {
@@ -266,22 +335,31 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
 
       bool compressed = Compress && size > 0;
       std::int32_t stored = entry.Size;
+      TStream* encoded = nullptr;
       if (compressed) {
-        temp = CreateTempFile(tempName);  // made: deleted again whatever happens
-        const std::int32_t packed = FileEncode(temp.get(), source.get(), entry.Size);
+        // In memory (kept only while smaller than the file) within the bound when the block can
+        // be had; otherwise through a temporary file, made here and deleted whatever happens.
+        if (size <= gMemoryEncodeBound.load()) memory = TBoundedStream::Create(entry.Size - 1);
+        if (!memory) temp = CreateTempFile(tempName);
+        encoded = memory ? static_cast<TStream*>(memory.get()) : temp.get();
+        const std::int32_t packed = FileEncode(encoded, source.get(), entry.Size);
         if (packed > 0 && packed < entry.Size) {
           stored = packed;
           source.reset();
           // Read back through the stream that made it: reopening by name would open whatever
           // the name holds by then.
           try {
-            temp->Seek(0, TSeekOrigin::soBeginning);
+            encoded->Seek(0, TSeekOrigin::soBeginning);
           } catch (const EStreamError& e) {
             throw EAddFailed(CannotReadText(tempName), TPackReason::ReadFailed, e.SystemError());
           }
         } else {
-          // Not smaller (or the encoder could not run): store the file unchanged.
+          // Not smaller (or the encoder could not run): store the file unchanged. A stream cut
+          // off in memory before the whole file was read ends its progress as a whole one would.
+          if (memory && memory->Overflowed() && FProgPercent < 100)
+            ReportProgress(entry.Size, entry.Size);
           compressed = false;
+          memory.reset();
           temp.reset();
           try {
             source->Seek(0, TSeekOrigin::soBeginning);
@@ -295,7 +373,7 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
       entry.Comp = compressed ? 1 : 0;
       entry.CompSize = stored;
       if (compressed)
-        AppendMember(entry, temp.get(), tempName);
+        AppendMember(entry, encoded, tempName);
       else
         AppendMember(entry, source.get(), Path);
     } catch (const std::bad_alloc&) {

@@ -8,13 +8,16 @@
 #include <cerrno>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "pack/Pack.h"
 #include "pack/PackNames.h"
+#include "pack/PackWriter_p.h"
 #include "pack_support.h"
 #include "platform/core/Component.h"
 #include "platform/core/Dialogs.h"
+#include "platform/core/HeapTesting_p.h"
 #include "platform/core/Text.h"
 #include "support/MessageBoxRecorder.h"
 
@@ -22,6 +25,20 @@ namespace ovelta {
 namespace {
 
 using namespace pack_test;
+
+// Moves the bound under which AddFile encodes in memory for the object's lifetime (0: every
+// compressed member through a temporary file).
+class MemoryEncodeBound {
+ public:
+  explicit MemoryEncodeBound(std::int64_t Bytes)
+      : FBefore(pack_writer_testing::SetMemoryEncodeBound(Bytes)) {}
+  ~MemoryEncodeBound() { pack_writer_testing::SetMemoryEncodeBound(FBefore); }
+  MemoryEncodeBound(const MemoryEncodeBound&) = delete;
+  MemoryEncodeBound& operator=(const MemoryEncodeBound&) = delete;
+
+ private:
+  std::int64_t FBefore;
+};
 
 // A writable pack component in a scratch directory.
 class PackBuild : public ::testing::Test {
@@ -220,22 +237,105 @@ TEST_F(PackBuild, AddFileReportsUnopenableSourcesAndMissingTemporaryNames) {
   EXPECT_EQ(Boxes.Boxes()[0].Text, Sjis("ファイル") + missing + Sjis("が開けません。"));
   EXPECT_EQ(Pack.GetFileNum(), 0);
 
-  // Every temporary name taken: compression cannot start, the member is not added.
+  // Every temporary name taken: compression through a file cannot start, the member is not added.
   for (int i = 0; i < 1000; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "OvTmp%03d.Corvel", i);
     WriteAll(Dir.File(name), "");
   }
-  Boxes.Clear();
-  EXPECT_FALSE(Add("b.txt", TextBytes(1000), true));
-  EXPECT_EQ(Pack.LastError().Reason, TPackReason::NoTempFile);
-  ASSERT_EQ(Boxes.Boxes().size(), 1u);
-  EXPECT_EQ(Boxes.Boxes()[0].Text, Sjis("テンポラリファイルが作れません。"));
-  EXPECT_EQ(Pack.GetFileNum(), 0);
-  // Stored members need no temporary file; the others were left alone.
+  {
+    MemoryEncodeBound through_files(0);
+    Boxes.Clear();
+    EXPECT_FALSE(Add("b.txt", TextBytes(1000), true));
+    EXPECT_EQ(Pack.LastError().Reason, TPackReason::NoTempFile);
+    ASSERT_EQ(Boxes.Boxes().size(), 1u);
+    EXPECT_EQ(Boxes.Boxes()[0].Text, Sjis("テンポラリファイルが作れません。"));
+    EXPECT_EQ(Pack.GetFileNum(), 0);
+  }
+  // Stored members, and compressed ones within the bound, need no temporary file; the others
+  // were left alone.
   EXPECT_TRUE(Add("b.txt", TextBytes(1000), false));
   EXPECT_FALSE(Pack.LastError());  // cleared by the success
+  EXPECT_TRUE(Add("c.txt", TextBytes(1000), true));
+  EXPECT_TRUE(Pack.GetFileIsComp(1));
   EXPECT_EQ(TempFilesLeft(Dir.Path()), 1000);
+}
+
+// Members within the bound are encoded in memory, the others through a temporary file: the pack
+// must be byte for byte the one built with every member through a file, with the same progress.
+// Below, at and above the bound: compressible text, noise (its stream is cut off in memory once it
+// is not smaller) and files too small to compress.
+TEST_F(PackBuild, EncodingInMemoryWritesThePackTheTemporaryFileWrites) {
+  constexpr std::int64_t kBound = 262144;
+  const std::vector<std::string> contents = {TextBytes(20000),
+                                             TextBytes(kBound),
+                                             TextBytes(kBound + 1),
+                                             TextBytes(600000),
+                                             RandomBytes(200000, 5),
+                                             RandomBytes(300000, 6),
+                                             "abc",
+                                             "x",
+                                             ""};
+  constexpr std::size_t kCutOff = 4;
+  std::vector<std::vector<int>> progress;
+  Pack.SetOnProgress([&](TObject*) { progress.back().push_back(Pack.ProgPercent()); });
+  auto build = [&](std::int64_t Bound, const std::string& Pak) {
+    MemoryEncodeBound bound(Bound);
+    progress.clear();
+    EXPECT_TRUE(Pack.NewPack(Dir.File(Pak)));
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+      progress.emplace_back();
+      EXPECT_TRUE(Pack.AddFile("m" + std::to_string(i), Dir.File("in" + std::to_string(i)), true));
+    }
+    EXPECT_TRUE(Pack.EndPack());
+    EXPECT_EQ(TempFilesLeft(Dir.Path()), 0);
+    return std::pair(ReadAll(Dir.File(Pak)), progress);
+  };
+  for (std::size_t i = 0; i < contents.size(); ++i) Source("in" + std::to_string(i), contents[i]);
+  const auto [in_memory, memory_progress] = build(kBound, "mem.pak");
+  const auto [through_files, file_progress] = build(0, "file.pak");
+  EXPECT_TRUE(!in_memory.empty() && in_memory == through_files);
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    if (i == kCutOff) continue;
+    EXPECT_EQ(memory_progress[i], file_progress[i]) << i;
+  }
+  // Cut off: fewer reports, but still 0 .. 100 for the encoding, then 0 .. 100 for the copy.
+  const std::vector<int>& cut = memory_progress[kCutOff];
+  EXPECT_LT(cut.size(), file_progress[kCutOff].size());
+  EXPECT_TRUE(cut.size() > 2 && cut.front() == 0 && cut.back() == 100);
+  EXPECT_NE(
+      std::adjacent_find(cut.begin(), cut.end(), [](int A, int B) { return A == 100 && B == 0; }),
+      cut.end());
+}
+
+// A source that comes short, or no memory, gives the reason and the message the temporary-file
+// path gives, and adds nothing.
+TEST_F(PackBuild, EncodingInMemoryFailsAsTheTemporaryFilePathFails) {
+  ASSERT_TRUE(Pack.NewPack(Dir.File("f.pak")));
+  using Outcome = std::tuple<bool, TPackReason, int, std::string>;
+  auto attempt = [&](std::int64_t Bound, const std::string& Path, bool NoMemory) {
+    MemoryEncodeBound bound(Bound);
+    Boxes.Clear();
+    if (NoMemory) heap_testing::FailAfter(0);
+    const bool added = Pack.AddFile("m", Path, true);
+    heap_testing::FailAfter(-1);
+    EXPECT_EQ(TempFilesLeft(Dir.Path()), 0);
+    return Outcome(added, Pack.LastError().Reason, Pack.LastError().SystemError,
+                   Boxes.Boxes().empty() ? "" : Boxes.Boxes()[0].Text);
+  };
+  const std::string text = Source("text", TextBytes(50000));
+  const Outcome no_memory = attempt(0, text, true);
+  EXPECT_EQ(no_memory, Outcome(false, TPackReason::OutOfMemory, 0, Sjis("メモリが足りません。")));
+  EXPECT_EQ(attempt(kPackMemoryEncodeBound, text, true), no_memory);
+  // A sysfs attribute claims 4096 bytes and reads fewer.
+  const std::string short_file = "/sys/devices/system/cpu/online";
+  if (::access(short_file.c_str(), R_OK) == 0 && ReadAll(short_file).size() < 4096) {
+    const Outcome short_read = attempt(0, short_file, false);
+    EXPECT_EQ(short_read, Outcome(false, TPackReason::ReadFailed, 0,
+                                  Sjis("ファイル") + short_file + Sjis("が読めません。")));
+    EXPECT_EQ(attempt(kPackMemoryEncodeBound, short_file, false), short_read);
+  }
+  EXPECT_EQ(Pack.GetFileNum(), 0);
 }
 
 TEST_F(PackBuild, ReadOnlyRefusesEveryChange) {
@@ -396,6 +496,7 @@ TEST_F(PackBuild, TemporaryNamesAreTheFirstFree) {
 // Packs built at the same time in one directory share the temporary names: each addition must
 // get a file of its own. Every member must read back as its source, and no addition may fail.
 TEST_F(PackBuild, PacksAddingAtOnceInOneDirectoryKeepEveryMember) {
+  MemoryEncodeBound through_files(0);
   constexpr int kPacks = 4;
   constexpr int kMembers = 60;
   std::mutex lock;
@@ -455,6 +556,7 @@ TEST_F(PackBuild, PacksAddingAtOnceInOneDirectoryKeepEveryMember) {
 // A symbolic link planted under the first temporary name is neither followed nor removed: the
 // addition takes the next name and the link's target stays as it was.
 TEST_F(PackBuild, PlantedLinkAtATemporaryNameIsNotWrittenThrough) {
+  MemoryEncodeBound through_files(0);
   const std::string victim = Dir.File("victim");
   WriteAll(victim, "precious");
   ASSERT_EQ(::symlink(victim.c_str(), Dir.File("OvTmp000.Corvel").c_str()), 0);
