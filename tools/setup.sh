@@ -2,7 +2,8 @@
 # Sets up a fresh Debian 12 machine (as root) and then either runs the proxy or runs every test.
 #   bash tools/setup.sh run    install what is missing, build, run Merlig
 #   bash tools/setup.sh test   install what is missing, build twice (plain, and with ASan+UBSan),
-#                              run the whole suite in both builds, then bounded fuzz runs
+#                              run the whole suite in both builds, the threaded pack tests under
+#                              ThreadSanitizer, then bounded fuzz runs
 set -euo pipefail
 mode=${1:-}
 case "$mode" in run|test) ;; *) echo "usage: bash tools/setup.sh run|test" >&2; exit 2 ;; esac
@@ -27,10 +28,13 @@ install_missing() {
   fi
 }
 
-build() {  # build DIR [cmake options...]
+build() {  # build DIR [cmake options...] [-- targets...]
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
+  local options=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1"); shift; done
+  [ $# -gt 0 ] && shift && targets=(--target "$@")
+  cmake -S . -B "$dir" -G Ninja "${options[@]}" >/dev/null
+  cmake --build "$dir" -j "$jobs" "${targets[@]}"
 }
 
 install_missing
@@ -54,5 +58,13 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 echo "== bounded fuzz runs"
 bash tools/run-fuzzers.sh build-asan
+
+echo "== ThreadSanitizer build (clang) of the code that runs worker threads, and its tests"
+unset ASAN_OPTIONS UBSAN_OPTIONS
+build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMERLIG_SANITIZE_THREADS=ON \
+  -DMERLIG_BUILD_EXAMPLES=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -- ovpack test_pack_pack_prepare test_pack_pack_read_ahead test_programs_ovpack
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest -j "$jobs" \
+  --output-on-failure --timeout 900 -R '^(PackPrepare|PackReadAhead|OvpackTool)\.' </dev/null)
 
 echo "== all tests passed in $(( $(date +%s) - start )) s"
