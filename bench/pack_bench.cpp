@@ -8,7 +8,9 @@
 // compressed ahead on one worker thread per hardware thread (compressed_workers), and extracts
 // with one thread and with members decoded ahead on as many workers.
 //
-//   bench_pack [--benchmark_filter=...]     MERLIG_PACK_BENCH_MB=300 sets the corpus size
+//   bench_pack [--benchmark_filter=...]     MERLIG_PACK_BENCH_MB=300 sets the corpus size,
+//                                           MERLIG_PACK_BENCH_DIR=/tmp where it is made (a tmpfs
+//                                           such as /dev/shm leaves the disk's own costs out)
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <sys/resource.h>
@@ -104,8 +106,14 @@ const Corpus& TheCorpus() {
     auto* c = new Corpus;
     const char* mb = std::getenv("MERLIG_PACK_BENCH_MB");
     const std::int64_t target = (mb ? std::atoll(mb) : 300) * 1000000;
-    char pattern[] = "/tmp/merlig-pack-bench-XXXXXX";
-    c->Root = ::mkdtemp(pattern);
+    const char* under = std::getenv("MERLIG_PACK_BENCH_DIR");
+    std::string pattern =
+        std::string(under && *under ? under : "/tmp") + "/merlig-pack-bench-XXXXXX";
+    if (!::mkdtemp(pattern.data())) {
+      std::perror(pattern.c_str());
+      std::exit(1);
+    }
+    c->Root = pattern;
     c->Input = c->Root + "/in";
     ::mkdir(c->Input.c_str(), 0700);
     const char* trees[] = {"/usr/share/doc",    "/usr/share/icons", "/usr/lib/x86_64-linux-gnu",
