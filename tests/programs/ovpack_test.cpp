@@ -348,6 +348,7 @@ TEST_F(OvpackTool, WorkerThreadsExtractAsOneThread) {
   for (const char* threads : {"1", "3", ""}) {
     SCOPED_TRACE(threads);
     WriteAll(Dir.File("out/kept.txt"), "already here");
+    SetFileLastWriteTime(Dir.File("out/kept.txt"), UnixTimeToFileTime(1500000000, 0));
     const Result r = Ovpack({"extract", "x.pak", "-C", "out"}, Dir.Path(), "C.UTF-8", threads);
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(r.Err.find("member 'bad.txt': damaged"), std::string::npos) << r.Err;
