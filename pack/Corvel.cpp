@@ -317,14 +317,19 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
       ++pos;
     }
   };
-  const std::int32_t bulkEnd = total - CorvelMatchFinder::kBulkAvail;
+  // Bulk items start from kCorvelMaxDistance to bulkStop - 1.
+  const std::int32_t bulkStop = std::min(stop, total - CorvelMatchFinder::kBulkAvail + 1);
 
   for (;;) {
-    if (pos >= kCorvelMaxDistance && pos <= bulkEnd) [[likely]]
-      item.template operator()<true>();
-    else
+    if (pos >= kCorvelMaxDistance && pos < bulkStop) [[likely]] {
+      do {
+        item.template operator()<true>();
+        mask >>= 1;
+      } while (mask != 0 && pos < bulkStop);
+    } else {
       item.template operator()<false>();
-    mask >>= 1;
+      mask >>= 1;
+    }
     if (mask != 0 && pos < stop) [[likely]]
       continue;
 

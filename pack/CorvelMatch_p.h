@@ -58,6 +58,7 @@ inline std::int32_t MatchLength(const Byte* A, const Byte* B, std::int32_t Limit
 struct CorvelMatchFinder {
   static constexpr int kHash3Bits = 14;
   static constexpr std::int32_t kRing = 2048;  // more than the farthest distance: links stay valid
+  static constexpr std::int32_t kSpill = 64;   // links written past the ring's end, then moved
   static constexpr std::int32_t kEmpty = INT32_MIN;
   static constexpr std::int32_t kShortDistance = 10;  // a 1-byte match is only worth it this close
   // From this many input bytes on, every match limit is the longest match, and every position
@@ -65,7 +66,7 @@ struct CorvelMatchFinder {
   static constexpr std::int32_t kBulkAvail = kCorvelMaxLength + 3;
 
   std::int32_t Head3[1 << kHash3Bits];
-  std::int32_t Prev3[kRing];
+  std::int32_t Prev3[kRing + kSpill];  // the ring, and a spill for InsertAll
   std::uint16_t Last2[1 << 16];
 
   CorvelMatchFinder() {
@@ -98,24 +99,27 @@ struct CorvelMatchFinder {
       Last2[corvel::Load32(Cur + i) & 0xFFFFu] = static_cast<std::uint16_t>(Pos + i);
   }
 
-  // Insert(Cur, Pos, Count, Avail) where every one of the Count positions has three bytes of input:
-  // the links are written a stretch of the ring at a time, with no wrap inside a stretch.
+  // Insert(Cur, Pos, Count, Avail) where every one of the Count positions has three bytes of
+  // input. The links of most matches are written in a row from Pos's slot on, into the spill past
+  // the ring's end if they reach it (what went there is then moved to the ring's start); those of
+  // matches too long for the spill go through Insert.
   void InsertAll(const Byte* Cur, std::int32_t Pos, std::int32_t Count) {
-    while (Count > 0) {
-      const std::int32_t slot = Pos & (kRing - 1);
-      const std::int32_t n = std::min(Count, kRing - slot);
-      std::int32_t* const link = Prev3 + slot;
-      for (std::int32_t i = 0; i < n; ++i) {
-        const std::uint32_t v = corvel::Load32(Cur + i);
-        const unsigned h = Hash3(v);
-        link[i] = Head3[h];
-        Head3[h] = Pos + i;
-        Last2[v & 0xFFFFu] = static_cast<std::uint16_t>(Pos + i);
-      }
-      Cur += n;
-      Pos += n;
-      Count -= n;
+    const std::int32_t slot = Pos & (kRing - 1);
+    if (slot + Count > kRing + kSpill) [[unlikely]] {
+      Insert(Cur, Pos, Count, Count + 2);
+      return;
     }
+    std::int32_t* const link = Prev3 + slot;
+    for (std::int32_t i = 0; i < Count; ++i) {
+      const std::uint32_t v = corvel::Load32(Cur + i);
+      const unsigned h = Hash3(v);
+      link[i] = Head3[h];
+      Head3[h] = Pos + i;
+      Last2[v & 0xFFFFu] = static_cast<std::uint16_t>(Pos + i);
+    }
+    const std::int32_t spilled = slot + Count - kRing;
+    if (spilled > 0)
+      std::memcpy(Prev3, Prev3 + kRing, static_cast<std::size_t>(spilled) * sizeof Prev3[0]);
   }
 
   // The match for position Pos (bytes at Cur, every earlier position inserted, Pos itself not yet),
