@@ -297,7 +297,8 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
 
   // One item. Every match the finder returns takes no more stream bytes than its literals would
   // (one byte only within ten bytes, two bytes for a length of two), so every one is written.
-  // Bulk: the whole window is behind pos and a longest match ahead of it (most of the input).
+  // Bulk: pos has the whole reach (1535 bytes) behind it and kBulkAvail bytes or more ahead (most
+  // of the input), so the search and the insertion need no bounds of their own.
   const auto item = [&]<bool Bulk>() {
     const std::int32_t left = total - pos;
     std::int32_t distance = 0;
@@ -317,7 +318,7 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
       ++pos;
     }
   };
-  // Bulk items start from kCorvelMaxDistance to bulkStop - 1.
+  // Items that start from kCorvelMaxDistance to bulkStop - 1 are bulk items.
   const std::int32_t bulkStop = std::min(stop, total - CorvelMatchFinder::kBulkAvail + 1);
 
   for (;;) {
