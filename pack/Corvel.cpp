@@ -295,16 +295,21 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
   // window's base; the group's flag word is stored once its 32 items are written, or at the end.
   const std::int32_t stop = total - base > kSlice ? base + kSlice + 1 : total;
 
-  for (;;) {
+  // One item. Every match the finder returns takes no more stream bytes than its literals would
+  // (one byte only within ten bytes, two bytes for a length of two), so every one is written.
+  // Bulk: pos has the whole reach (1535 bytes) behind it and kBulkAvail bytes or more ahead (most
+  // of the input), so the search and the insertion need no bounds of their own.
+  const auto item = [&]<bool Bulk>() {
     const std::int32_t left = total - pos;
     std::int32_t distance = 0;
-    const std::int32_t length = finder.FindInsert(cur, pos, left, distance);
-    // Every match the finder returns takes no more stream bytes than its literals would (one byte
-    // only within ten bytes, two bytes for a length of two), so every one is written.
+    const std::int32_t length = finder.FindInsert<Bulk>(cur, pos, left, distance);
     if (length >= 1) {
       flags |= mask;
       out = WriteMatch(out, length, distance);
-      finder.Insert(cur + 1, pos + 1, length - 1, left - 1);
+      if (Bulk)
+        finder.InsertAll(cur + 1, pos + 1, length - 1);
+      else
+        finder.Insert(cur + 1, pos + 1, length - 1, left - 1);
       cur += length;
       pos += length;
     } else {
@@ -312,7 +317,20 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
       ++cur;
       ++pos;
     }
-    mask >>= 1;
+  };
+  // Items that start from kCorvelMaxDistance to bulkStop - 1 are bulk items.
+  const std::int32_t bulkStop = std::min(stop, total - CorvelMatchFinder::kBulkAvail + 1);
+
+  for (;;) {
+    if (pos >= kCorvelMaxDistance && pos < bulkStop) [[likely]] {
+      do {
+        item.template operator()<true>();
+        mask >>= 1;
+      } while (mask != 0 && pos < bulkStop);
+    } else {
+      item.template operator()<false>();
+      mask >>= 1;
+    }
     if (mask != 0 && pos < stop) [[likely]]
       continue;
 

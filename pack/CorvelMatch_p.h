@@ -58,11 +58,15 @@ inline std::int32_t MatchLength(const Byte* A, const Byte* B, std::int32_t Limit
 struct CorvelMatchFinder {
   static constexpr int kHash3Bits = 14;
   static constexpr std::int32_t kRing = 2048;  // more than the farthest distance: links stay valid
+  static constexpr std::int32_t kSpill = 64;   // links written past the ring's end, then moved
   static constexpr std::int32_t kEmpty = INT32_MIN;
   static constexpr std::int32_t kShortDistance = 10;  // a 1-byte match is only worth it this close
+  // From this many input bytes on, every match limit is the longest match, and every position
+  // inside a match has three bytes of input.
+  static constexpr std::int32_t kBulkAvail = kCorvelMaxLength + 3;
 
   std::int32_t Head3[1 << kHash3Bits];
-  std::int32_t Prev3[kRing];
+  std::int32_t Prev3[kRing + kSpill];  // the ring, and a spill for InsertAll
   std::uint16_t Last2[1 << 16];
 
   CorvelMatchFinder() {
@@ -95,24 +99,51 @@ struct CorvelMatchFinder {
       Last2[corvel::Load32(Cur + i) & 0xFFFFu] = static_cast<std::uint16_t>(Pos + i);
   }
 
+  // Insert(Cur, Pos, Count, Avail) where every one of the Count positions has three bytes of
+  // input. The links of most matches are written in a row from Pos's slot on, into the spill past
+  // the ring's end if they reach it (what went there is then moved to the ring's start); those of
+  // matches too long for the spill go through Insert.
+  void InsertAll(const Byte* Cur, std::int32_t Pos, std::int32_t Count) {
+    const std::int32_t slot = Pos & (kRing - 1);
+    if (slot + Count > kRing + kSpill) [[unlikely]] {
+      Insert(Cur, Pos, Count, Count + 2);
+      return;
+    }
+    std::int32_t* const link = Prev3 + slot;
+    for (std::int32_t i = 0; i < Count; ++i) {
+      const std::uint32_t v = corvel::Load32(Cur + i);
+      const unsigned h = Hash3(v);
+      link[i] = Head3[h];
+      Head3[h] = Pos + i;
+      Last2[v & 0xFFFFu] = static_cast<std::uint16_t>(Pos + i);
+    }
+    const std::int32_t spilled = slot + Count - kRing;
+    if (spilled > 0)
+      std::memcpy(Prev3, Prev3 + kRing, static_cast<std::size_t>(spilled) * sizeof Prev3[0]);
+  }
+
   // The match for position Pos (bytes at Cur, every earlier position inserted, Pos itself not yet),
   // after which Pos is inserted as Insert(Cur, Pos, 1, Avail) would: the longest of at most
   // min(Avail, 8192) bytes (Avail 1 or more) at a distance of 1 to min(Pos, 1535), the nearest
   // among equals. A match of one byte is looked for at distances 1 to 10 only (farther, the encoder
   // writes a literal anyway). Returns the length (0 for none) and sets Dist. Reads up to 4 bytes
   // from Cur and up to 1535 bytes before it.
-  std::int32_t FindInsert(const Byte* Cur, std::int32_t Pos, std::int32_t Avail,
-                          std::int32_t& Dist) {
-    const std::int32_t reach = Pos > kCorvelMaxDistance ? kCorvelMaxDistance : Pos;
+  //
+  // Bulk: the caller knows that Pos >= 1535 and Avail >= kBulkAvail, which fixes the reach and the
+  // limit.
+  template <bool Bulk>
+  [[gnu::always_inline]] std::int32_t FindInsert(const Byte* Cur, std::int32_t Pos,
+                                                 std::int32_t Avail, std::int32_t& Dist) {
+    const std::int32_t reach = Bulk || Pos > kCorvelMaxDistance ? kCorvelMaxDistance : Pos;
     const std::int32_t lowest = Pos - reach;
-    const std::int32_t Limit = Avail < kCorvelMaxLength ? Avail : kCorvelMaxLength;
+    const std::int32_t Limit = Bulk || Avail >= kCorvelMaxLength ? kCorvelMaxLength : Avail;
     const std::uint32_t v = corvel::Load32(Cur);
     const std::uint32_t key = v & 0xFFFFu;
     // The chain head and the two-byte entry are read before Pos takes their place; the walk below
     // reads only links of earlier positions, which inserting Pos leaves alone (the ring is longer
     // than the reach).
     const std::uint16_t last2 = Last2[key];
-    if (Limit >= 3) {
+    if (Bulk || Limit >= 3) {
       const unsigned h = Hash3(v);
       std::int32_t q = Head3[h];
       Prev3[Pos & (kRing - 1)] = q;
@@ -149,15 +180,16 @@ struct CorvelMatchFinder {
     } else if (Limit >= 2) {
       Last2[key] = static_cast<std::uint16_t>(Pos);
     }
-    return FindShort(Cur, Pos, reach, Limit, key, last2, Dist);
+    return FindShort<Bulk>(Cur, Pos, reach, Limit, key, last2, Dist);
   }
 
   // With no match of three bytes or more: a match of two bytes (from the table entry Last, read
   // before Pos was inserted) or of one.
+  template <bool Bulk>
   static std::int32_t FindShort(const Byte* Cur, std::int32_t Pos, std::int32_t reach,
                                 std::int32_t Limit, std::uint32_t key, std::uint16_t Last,
                                 std::int32_t& Dist) {
-    if (Limit >= 2) {
+    if (Bulk || Limit >= 2) {
       const std::int32_t d = static_cast<std::uint16_t>(Pos - Last);
       if (d >= 1 && d <= reach && (corvel::Load32(Cur - d) & 0xFFFFu) == key) {
         Dist = d;
@@ -166,7 +198,7 @@ struct CorvelMatchFinder {
     }
     // The nearest equal byte among the ten before: the eight nearest at once (byte 7 of the word is
     // the byte at distance 1; a zero byte of x marks an equal one), then the two beyond.
-    if (reach >= kShortDistance && std::endian::native == std::endian::little) {
+    if ((Bulk || reach >= kShortDistance) && std::endian::native == std::endian::little) {
       const std::uint64_t x = corvel::Load64(Cur - 8) ^ (0x0101010101010101ull * Cur[0]);
       const std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
       const std::uint64_t zeros = ~(((x & low7) + low7) | x | low7);

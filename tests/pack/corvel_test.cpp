@@ -261,6 +261,22 @@ TEST(CorvelEncoder, SameStreamsAsThePlainSearch) {
   }
 }
 
+// A match longer than the 2048 links the encoder keeps: the links of its last positions must be
+// the ones found right after it (here the run's end is reached only through them), wherever the
+// match starts in the ring and however far it runs past the ring's end.
+TEST(CorvelEncoder, LinksWrittenPastTheRingAfterLongMatches) {
+  for (std::size_t prefix : {std::size_t{1600}, std::size_t{2000}, std::size_t{2900}}) {
+    for (std::size_t run :
+         {std::size_t{3000}, std::size_t{4300}, std::size_t{8100}, std::size_t{9000}}) {
+      Bytes data = Concat({codec_test::Text(prefix, 21), Bytes(run, 'z'), Of("Qzzzzzz7zzzzzzzzzR"),
+                           codec_test::Text(9000, 22)});
+      TCorvelEncode encoder;
+      codec_test::EncodeRun encoded = codec_test::EncodeAll(encoder, data);
+      EXPECT_TRUE(encoded.Stream == ref::Encode(data)) << prefix << " " << run;
+    }
+  }
+}
+
 TEST(CorvelEncoder, NewSearchMatchesThePlainSearch) {
   Bytes data = Concat({codec_test::Text(3000, 9), Bytes(2000, 'x'), codec_test::Runs(3000, 10)});
   TCorvelEncode encoder;
