@@ -1,6 +1,7 @@
 // Encode then decode any input and abort on any difference; the stream must also be byte for
-// byte the plain search's stream (for inputs small enough to run that search on), fit the
-// worst-case size, and go through TOvCompBuffer the same way.
+// byte the plain search's stream (for inputs small enough to run that search on; longer ones are
+// compared with the encoder's checked path, which the bulk path must match), fit the worst-case
+// size, and go through TOvCompBuffer the same way.
 //
 // Input: the bytes to compress. A first byte of 0xFF repeats the rest up to 20 KiB, so that
 // slice boundaries and long matches are reached from small inputs.
@@ -11,6 +12,7 @@
 
 #include "fuzz/FuzzDrivers.h"
 #include "pack/CompBuffer.h"
+#include "pack/CorvelTesting_p.h"
 #include "platform/core/Heap.h"
 #include "tests/pack/CorvelReference.h"
 
@@ -53,7 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
 
   std::vector<std::uint8_t> stream = Encode(in);
   if (stream.size() > in.size() + 4 * ((in.size() + 31) / 32)) std::abort();
-  if (in.size() <= kPlainSearchMax && stream != ovelta::corvel_reference::Encode(in)) std::abort();
+  if (in.size() <= kPlainSearchMax) {
+    if (stream != ovelta::corvel_reference::Encode(in)) std::abort();
+  } else {
+    ovelta::corvel_testing::SetBulkPath(false);
+    const std::vector<std::uint8_t> checked = Encode(in);
+    ovelta::corvel_testing::SetBulkPath(true);
+    if (stream != checked) std::abort();
+  }
 
   ovelta::fuzz::Decoded back = ovelta::fuzz::DecodeStream(stream.data(), stream.size(), size,
                                                           static_cast<std::int32_t>(stream.size()));

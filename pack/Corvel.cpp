@@ -2,17 +2,22 @@
 // match finder, one flag word per 32 items) and TCorvelDecode (stream slices of 16384 bytes, every
 // item checked against the stream, the decoded size and its buffers before it is carried out).
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <new>
 
 #include "pack/Corvel.h"
 #include "pack/CorvelMatch_p.h"
+#include "pack/CorvelTesting_p.h"
 #include "platform/core/Heap.h"
 
 namespace ovelta {
 
 namespace {
+
+// Whether encoders take the bulk path; only a test switches it off.
+std::atomic<bool> gBulkPath{true};
 
 constexpr std::int32_t kSlice = kCorvelSliceSize;
 constexpr std::int32_t kHistory = kCorvelHistory;
@@ -319,7 +324,9 @@ std::int32_t TCorvelEncode::Encode(const void* Source) {
     }
   };
   // Items that start from kCorvelMaxDistance to bulkStop - 1 are bulk items.
-  const std::int32_t bulkStop = std::min(stop, total - CorvelMatchFinder::kBulkAvail + 1);
+  const std::int32_t bulkStop = gBulkPath.load(std::memory_order_relaxed)
+                                    ? std::min(stop, total - CorvelMatchFinder::kBulkAvail + 1)
+                                    : 0;
 
   for (;;) {
     if (pos >= kCorvelMaxDistance && pos < bulkStop) [[likely]] {
@@ -608,5 +615,9 @@ bool TCorvelDecode::DecodeItems() {
   FFlags = flags;
   return ok;
 }
+
+namespace corvel_testing {
+bool SetBulkPath(bool Enabled) { return gBulkPath.exchange(Enabled); }
+}  // namespace corvel_testing
 
 }  // namespace ovelta
