@@ -1027,6 +1027,9 @@ Staged Stage(const Destination& To, std::int32_t Size, const FILETIME& Time, Rea
 // False after saying why.
 bool ExtractMember(TOvPack& Pack, int Index, const Destination& To, TReadMember& Ahead,
                    Staged& Done, bool Force, ProgressBar& Bar) {
+  struct Untracking {
+    ~Untracking() { Untrack(); }  // the file is renamed or removed by then
+  } untracking;
   const AnsiString name = Pack.GetFileName(Index);
   struct stat existing {};
   if (!To.Refused.empty()) {
@@ -1062,6 +1065,8 @@ bool ExtractMember(TOvPack& Pack, int Index, const Destination& To, TReadMember&
         Ahead.Ready ? 0 : static_cast<std::size_t>(std::clamp(size, 1, kExtractBlock)));
     FILETIME time{};
     Pack.GetFileTime(Index, time);
+    // Without the staging directory's descriptor the handler knows the file by its path.
+    if (gStagingDir < 0) Track(To.Temp);
     staged = Stage(
         To, size, time,
         [&](std::int32_t Written, std::int32_t Piece, std::string& Failure) -> const char* {
