@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs the event-driven test programs (sockets, session, start-up, main window, tray icon,
-# application) N times each while two CPU-bound processes occupy both cores, and reports every
+# Runs the event-driven and threaded test programs (sockets, session, start-up, main window, tray
+# icon, application, packs read and prepared on worker threads, ovpack) N times each while two CPU-bound processes occupy both cores, and reports every
 # failure. A test that passes on a quiet machine but not on a busy one shows up here.
 #   bash tools/stress-tests.sh N [BUILD_DIR...]     (default: build-test and build-asan, as built)
 # Exit status 1 when any run failed; the output of failed runs is kept in a temporary folder.
@@ -17,7 +17,8 @@ for i in "${!builds[@]}"; do  # absolute: each run changes into the build's test
   builds[$i]=$(cd "${builds[$i]}" && pwd) || { echo "no build folder ${builds[$i]}" >&2; exit 2; }
 done
 programs=(test_platform_net_sockets test_app_session test_app_startup test_app_mainf
-          test_trayicon_ovnotifyicon test_platform_ui_application)
+          test_trayicon_ovnotifyicon test_platform_ui_application test_pack_pack_prepare
+          test_pack_pack_read_ahead test_programs_ovpack)
 per_run_limit=900     # seconds one test program may take
 burn_limit=$((runs * ${#programs[@]} * ${#builds[@]} * per_run_limit))
 
