@@ -21,7 +21,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # No MinGW runtime DLL beside the programs: the compiler's runtime, the C++ library and winpthread
 # are linked into every .exe and .dll.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
+# A DLL exports its own symbols only, not those of the static runtime it carries (winpthread's
+# would clash with the copy each program links).
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static -Wl,--exclude-libs,ALL")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
 
 find_program(MERLIG_WINE NAMES wine wine64)
