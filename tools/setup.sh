@@ -4,9 +4,12 @@
 #   bash tools/setup.sh test   install what is missing, build twice (plain, and with ASan+UBSan),
 #                              run the whole suite in both builds, the threaded pack tests under
 #                              ThreadSanitizer, then bounded fuzz runs
+#   bash tools/setup.sh windows install what is missing, cross-build for 64-bit Windows into
+#                              build-windows/ (the core library and its tests; run them with
+#                              `ctest --test-dir build-windows`, under Wine)
 set -euo pipefail
 mode=${1:-}
-case "$mode" in run|test) ;; *) echo "usage: bash tools/setup.sh run|test" >&2; exit 2 ;; esac
+case "$mode" in run|test|windows) ;; *) echo "usage: bash tools/setup.sh run|test|windows" >&2; exit 2 ;; esac
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -38,6 +41,12 @@ build() {  # build DIR [cmake options...] [-- targets...]
 }
 
 install_missing
+
+if [ "$mode" = windows ]; then
+  build build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  exit 0
+fi
 
 if [ "$mode" = run ]; then
   build build -DCMAKE_BUILD_TYPE=Release -DMERLIG_BUILD_TESTS=OFF
