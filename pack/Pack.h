@@ -334,8 +334,8 @@ class TOvPack : public TComponent {
   // good only when the result is true. False sets LastError: CheckWordMismatch (the stored bytes
   // do not give the check word, or the file ends before them when there is one), DamagedMember
   // (the stream is not exactly a stream of the member's size in its stored size), ReadFailed,
-  // OutOfMemory, or WriteFailed when Sink returned false (Sink knows why). Progress follows the
-  // bytes handed out.
+  // OutOfMemory, or WriteFailed when Sink returned false (Sink knows why); no message is shown.
+  // Progress follows the bytes handed out.
   bool OvfreadAll(OvFILE* Handle, const TMemberSink& Sink);
   // A new memory stream holding the whole uncompressed member, positioned at 0; null on failure.
   std::unique_ptr<TMemoryStream> OvMakeStream(const AnsiString& Name);
