@@ -42,7 +42,7 @@ constexpr int kExitFailure = 1;  // bad input, damage found, a file that cannot 
 constexpr int kExitUsage = 2;    // the command line itself is wrong
 constexpr std::int32_t kExtractBlock = 1 << 20;
 constexpr std::size_t kCopyBlock = 1 << 20;
-// A compressed member's bar: encoding (or decoding) fills it to this share, the copy the rest.
+// A compressed member's bar when it is added: encoding fills it to this share, the copy the rest.
 constexpr int kCodecShare = 90;
 
 const char kUsage[] =
@@ -920,8 +920,10 @@ int Verify(const std::string& PackShown) {
     std::printf("pack check word: DAMAGED\n");
     damaged = true;
   }
-  // Every member on its own: its check word, and that its stream decodes to its size.
-  pack.SetCrcMode(cmEachFile);
+  // Every member on its own: its check word, and that its stream decodes to its size. Members are
+  // expanded piece by piece and dropped, so memory stays small whatever size an entry claims;
+  // OvfreadAll checks the stored bytes as it reads them.
+  pack.SetCrcMode(cmNon);
   if (!pack.LoadPack(PackShown)) {
     Error(PackShown, "cannot be read again");
     return kExitFailure;
@@ -934,13 +936,14 @@ int Verify(const std::string& PackShown) {
     if (name.empty() || !e) continue;
     ++checked;
     bar.Begin("verifying " + Shown(name));
-    OvFILE* f = pack.Ovfopen(name);
+    OvFILE* f = pack.OvfopenComp(name, false);
+    const bool sound = f && pack.OvfreadAll(f, [](const Byte*, std::int32_t) { return true; });
     bar.Done();
-    if (f && pack.CheckFileName(name) != i) {
+    if (sound && pack.CheckFileName(name) != i) {
       // A second entry under a name already used: only the first can ever be opened.
       std::printf("%s: DAMAGED (the name of an earlier entry)\n", Shown(name).c_str());
       ++bad;
-    } else if (f) {
+    } else if (sound) {
       std::printf("%s: %s\n", Shown(name).c_str(), e->CrcFlag ? "ok" : "ok (no check word)");
     } else {
       std::printf("%s: DAMAGED (%s)\n", Shown(name).c_str(),
@@ -981,13 +984,13 @@ struct Staged {
   bool StampFailed = false;
 };
 
-// Makes To.Temp (refusing an existing file) from Size bytes that Read puts into a buffer piece by
-// piece (each call gives the next piece of at most kExtractBlock bytes, or null with Failure set),
-// with Time as its time stamp; Step follows the bytes written. Removes what it made on failure and
-// when an interruption came meanwhile. Safe on any thread.
-template <typename Reader, typename Progress>
-Staged Stage(const Destination& To, std::int32_t Size, const FILETIME& Time, Reader&& Read,
-             Progress&& Step) {
+// Makes To.Temp (refusing an existing file) from the bytes Produce gives, with Time as its time
+// stamp. Produce(Write) calls Write(Bytes, Count) with each next piece, in order, and returns
+// whether every byte came; Write returns false when the piece could not be written (Failure is set
+// then). Removes what it made on failure (a Produce that fails on its own leaves Failure empty)
+// and when an interruption came meanwhile. Safe on any thread.
+template <typename Producer>
+Staged Stage(const Destination& To, const FILETIME& Time, Producer&& Produce) {
   Staged result;
   const int out =
       ::open(To.Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -995,19 +998,12 @@ Staged Stage(const Destination& To, std::int32_t Size, const FILETIME& Time, Rea
     result.Failure = "cannot create: " + SystemReason(errno);
     return result;
   }
-  bool ok = true;
-  for (std::int32_t done = 0; ok && done < Size;) {
-    const std::int32_t piece = std::min(kExtractBlock, Size - done);
-    const char* bytes = Read(done, piece, result.Failure);
-    if (!bytes) {
-      ok = false;
-    } else if (!WriteAll(out, bytes, static_cast<std::size_t>(piece))) {
-      result.Failure = "cannot write: " + SystemReason(errno);
-      ok = false;
-    }
-    done += piece;
-    Step(done);
-  }
+  const auto write = [&](const char* Bytes, std::int32_t Count) {
+    if (WriteAll(out, Bytes, static_cast<std::size_t>(Count))) return true;
+    result.Failure = "cannot write: " + SystemReason(errno);
+    return false;
+  };
+  bool ok = Produce(write);
   if (::close(out) != 0 && ok) {
     result.Failure = "cannot write: " + SystemReason(errno);
     ok = false;
@@ -1019,6 +1015,27 @@ Staged Stage(const Destination& To, std::int32_t Size, const FILETIME& Time, Rea
   }
   result.Made = true;
   return result;
+}
+
+// Gives Size bytes at Data to Write (as Stage's Produce does) in pieces of kExtractBlock bytes;
+// Step follows the bytes written.
+template <typename Writer, typename Progress>
+bool WritePieces(const char* Data, std::int32_t Size, const Writer& Write, Progress&& Step) {
+  for (std::int32_t done = 0; done < Size;) {
+    const std::int32_t piece = std::min(kExtractBlock, Size - done);
+    if (!Write(Data + done, piece)) return false;
+    done += piece;
+    Step(done);
+  }
+  return true;
+}
+
+// "member 'NAME': damaged (why)", or "cannot be read (why)" when the pack is not to blame.
+std::string MemberFailure(const AnsiString& Name, const TPackError& Failure) {
+  const bool damaged = Failure.Reason == TPackReason::CheckWordMismatch ||
+                       Failure.Reason == TPackReason::DamagedMember;
+  return "member '" + Shown(Name) + "': " + (damaged ? "damaged (" : "cannot be read (") +
+         WhyMemberNotOpened(Failure) + ")";
 }
 
 // Writes the member at Index into its destination, through the temporary file that is renamed at
@@ -1042,47 +1059,42 @@ bool ExtractMember(TOvPack& Pack, int Index, const Destination& To, TReadMember&
     return false;
   }
   Staged staged = std::move(Done);
+  bool memberFailed = false;
   if (!staged.Made && staged.Failure.empty()) {
-    const TOvFileTable3* entry = Pack.GetFileEntry(Index);
-    const bool decoding = !Ahead.Ready && entry && entry->Comp && entry->Size > 0;
-    if (decoding)
-      Bar.Begin("extracting " + Shown(name), {kCodecShare, 100});  // decoded, then written
-    else
-      Bar.Begin("extracting " + Shown(name));
-    OvFILE* f = Ahead.Ready ? nullptr : Pack.Ovfopen(name);
+    Bar.Begin("extracting " + Shown(name));
+    // A member not read ahead is streamed from the pack into its file piece by piece, whatever its
+    // size, its check word checked on the way: one changed since the pack was opened is refused.
+    OvFILE* f = Ahead.Ready ? nullptr : Pack.OvfopenComp(name, false);
     if (!Ahead.Ready && !f) {
       Bar.Done();
-      const TPackError& failure = Pack.LastError();
-      const bool damaged = failure.Reason == TPackReason::CheckWordMismatch ||
-                           failure.Reason == TPackReason::DamagedMember;
-      Error("member '" + Shown(name) + "': " + (damaged ? "damaged (" : "cannot be read (") +
-            WhyMemberNotOpened(failure) + ")");
+      Error(MemberFailure(name, Pack.LastError()));
       return false;
     }
-    if (decoding) Bar.NextPhase();
-    const std::int32_t size = Ahead.Ready ? Ahead.Size : Pack.Ovfsize(f);
-    std::vector<char> block(
-        Ahead.Ready ? 0 : static_cast<std::size_t>(std::clamp(size, 1, kExtractBlock)));
     FILETIME time{};
     Pack.GetFileTime(Index, time);
     // Without the staging directory's descriptor the handler knows the file by its path.
     if (gStagingDir < 0) Track(To.Temp);
-    staged = Stage(
-        To, size, time,
-        [&](std::int32_t Written, std::int32_t Piece, std::string& Failure) -> const char* {
-          if (Ahead.Ready) return Ahead.Data.As<char>() + Written;
-          if (Pack.Ovfread(block.data(), static_cast<unsigned>(Piece), 1, f) == 1)
-            return block.data();
-          Failure = "the member could not be read (" + Pack.LastError().Text() + ")";
-          return nullptr;
-        },
-        [&](std::int32_t Written) {
-          Bar.Step(static_cast<int>(std::int64_t{Written} * 100 / size));
+    staged = Stage(To, time, [&](const auto& Write) {
+      if (Ahead.Ready)
+        return WritePieces(Ahead.Data.As<char>(), Ahead.Size, Write, [&](std::int32_t Written) {
+          Bar.Step(static_cast<int>(std::int64_t{Written} * 100 / Ahead.Size));
         });
+      // The library's progress moves the bar.
+      if (Pack.OvfreadAll(f, [&](const Byte* Data, std::int32_t Count) {
+            return Write(reinterpret_cast<const char*>(Data), Count);
+          }))
+        return true;
+      memberFailed = Pack.LastError().Reason != TPackReason::WriteFailed;
+      return false;
+    });
     Bar.Done();
     Pack.Ovfclose(f);
   }
   Ahead.Data.Reset();
+  if (memberFailed) {
+    Error(MemberFailure(name, Pack.LastError()));
+    return false;
+  }
   if (!staged.Made) {
     Error(To.Path, staged.Failure);
     return false;
@@ -1164,12 +1176,10 @@ int Extract(const std::string& PackShown, const std::vector<std::string>& Member
                            if (repeated[Position] || !to.Refused.empty() || gStopping.load() ||
                                (!Force && ::lstat(to.Path.c_str(), &existing) == 0))
                              return;  // left to the checks of the thread that renames
-                           staged[Position] = Stage(
-                               to, Member.Size, times[Position],
-                               [&](std::int32_t Done, std::int32_t, std::string&) {
-                                 return Member.Data.As<char>() + Done;
-                               },
-                               [](std::int32_t) {});
+                           staged[Position] = Stage(to, times[Position], [&](const auto& Write) {
+                             return WritePieces(Member.Data.As<char>(), Member.Size, Write,
+                                                [](std::int32_t) {});
+                           });
                            Member.Data.Reset();
                          });
   for (std::size_t i = 0; i < wanted.size(); ++i) {
