@@ -23,6 +23,10 @@ namespace {
 AnsiString SystemReason(int Error) { return std::strerror(Error); }
 
 constexpr std::int32_t kCopyBlock = 64 * 1024;
+// The replacing lock is a record lock on one byte far beyond any file's end (records beyond the
+// end may be locked): it is apart from the sharing modes' flock locks. Open-file-description locks
+// belong to the open file, as flock locks do, so two streams of one process exclude each other.
+constexpr off_t kReplacingLockByte = off_t{1} << 62;
 // No memory stream grows beyond this (far beyond any real memory, and within what the sanitizers'
 // allocators accept without aborting).
 constexpr std::int64_t kMaxMemoryStream = std::int64_t{1} << 38;
@@ -180,6 +184,36 @@ std::int64_t TFileStream::Size() {
   if (::fstat(FHandle, &info) != 0)
     throw EStreamError("Cannot read the size of \"" + FFileName + "\". " + SystemReason(errno));
   return info.st_size;
+}
+
+void TFileStream::LockForReplacing() {
+  // Gives up the shared lock (the record lock is released before) and raises.
+  auto fail = [this](int Error) {
+    ::flock(FHandle, LOCK_UN);
+    throw EStreamError("Cannot lock file \"" + FFileName + "\". " +
+                           (Error == EWOULDBLOCK ? AnsiString("The file is in use by another stream.")
+                                                 : SystemReason(Error)),
+                       Error);
+  };
+  if (::flock(FHandle, LOCK_SH | LOCK_NB) != 0) fail(errno);
+  struct flock record {};
+  record.l_type = F_WRLCK;
+  record.l_whence = SEEK_SET;
+  record.l_start = kReplacingLockByte;
+  record.l_len = 1;
+  if (::fcntl(FHandle, F_OFD_SETLK, &record) != 0) {
+    const int error = errno;
+    fail(error == EAGAIN || error == EACCES ? EWOULDBLOCK : error);
+  }
+  // A replacer that finished between our open and our lock has put another file under the name.
+  struct stat held {};
+  struct stat named {};
+  if (::fstat(FHandle, &held) != 0 || ::stat(FFileName.c_str(), &named) != 0 ||
+      held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
+    record.l_type = F_UNLCK;
+    ::fcntl(FHandle, F_OFD_SETLK, &record);
+    fail(ESTALE);
+  }
 }
 
 FILETIME TFileStream::LastWriteTime() const {

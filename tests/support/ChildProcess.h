@@ -43,7 +43,10 @@ class ChildProcess {
   int Wait(int DeadlineMs, Waiter Waiting = PollUntil);
   // Sends Signal; false when the process has ended or was never started.
   bool Signal(int Signal);
-  // Ends the process: SIGTERM, then SIGKILL if it has not ended within kStopMs; collects it.
+  // Waits until the process is stopped (SIGSTOP, sent by itself included); false when it ended or
+  // DeadlineMs passed first.
+  bool WaitStopped(int DeadlineMs);
+  // Ends the process (continuing it if stopped): SIGTERM, then SIGKILL if it has not ended within kStopMs; collects it.
   void Stop();
 
   static constexpr int kStopMs = 10000;
