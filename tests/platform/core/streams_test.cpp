@@ -85,6 +85,48 @@ TEST(FileStream, DenyWriteSharingExcludesWritersNotReaders) {
   TFileStream again(path, fmOpenReadWrite | fmShareDenyWrite);  // locks went with their streams
 }
 
+// Replacers exclude each other and writers in place, not deny-write readers; a file renamed over
+// between the open and the lock is reported, so that the replacer opens the name again.
+TEST(FileStream, ReplacingLockExcludesReplacersAndWritersInPlaceNotReaders) {
+  TempDir dir;
+  const std::string path = dir.File("pack");
+  {
+    TFileStream make(path, fmCreate);
+    make.WriteBuffer("old", 3);
+  }
+  auto lockError = [](TFileStream& Stream) {
+    try {
+      Stream.LockForReplacing();
+      return 0;
+    } catch (const EStreamError& e) {
+      return e.SystemError();
+    }
+  };
+  {
+    TFileStream refused(path, fmOpenReadWrite);
+    {
+      TFileStream reader(path, fmOpenRead | fmShareDenyWrite);
+      TFileStream replacer(path, fmOpenReadWrite);
+      EXPECT_EQ(lockError(replacer), 0);
+      EXPECT_EQ(lockError(refused), EWOULDBLOCK);
+      TFileStream laterReader(path, fmOpenRead | fmShareDenyWrite);
+      EXPECT_THROW(TFileStream(path, fmOpenReadWrite | fmShareDenyWrite), EFOpenError);
+      EXPECT_THROW(TFileStream(path, fmCreate), EFCreateError);
+    }
+    // The refused stream holds nothing: a writer in place gets in, and shuts replacers out.
+    TFileStream writer(path, fmOpenReadWrite | fmShareDenyWrite);
+    EXPECT_EQ(writer.Size(), 3);
+    TFileStream replacer(path, fmOpenReadWrite);
+    EXPECT_EQ(lockError(replacer), EWOULDBLOCK);
+  }
+  TFileStream late(path, fmOpenReadWrite);
+  { TFileStream make(path + ".new", fmCreate); }
+  ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+  EXPECT_EQ(lockError(late), ESTALE);
+  TFileStream again(path, fmOpenReadWrite);
+  EXPECT_EQ(lockError(again), 0);
+}
+
 // Creating is writing: a file another locking stream has open is not emptied under it.
 TEST(FileStream, CreatingOverAFileInUseFailsAndLeavesItWhole) {
   TempDir dir;
