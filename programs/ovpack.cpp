@@ -888,6 +888,10 @@ bool OpenOriginal(TOvPack& Original, std::unique_ptr<TFileStream>& Locked, struc
     Error(Shown, "cannot open: " + SystemReason(errno));
     return false;
   }
+  if (!S_ISREG(Old.st_mode)) {  // a file put in its place since the look above
+    Error(Shown, "not a regular file");
+    return false;
+  }
   return OpenLockedPack(Original, Shown, *Locked, Bar);
 }
 
