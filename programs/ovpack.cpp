@@ -542,31 +542,26 @@ bool LockPack(const std::string& Shown, const std::string& Target,
               std::unique_ptr<TFileStream>& Locked, bool MayGoUnlocked = false) {
   constexpr int kMostOpens = 16;
   Locked.reset();
-  int error = 0;
   for (int opens = 0; opens < kMostOpens; ++opens) {
+    TFileStream::TReplacing lock = TFileStream::TReplacing::InUse;
     try {
       Locked = std::make_unique<TFileStream>(Target, fmOpenReadWrite);
+      StopPointForTests("lock");
+      lock = Locked->LockForReplacing();
     } catch (const EStreamError& e) {
-      error = e.SystemError();
+      Locked.reset();
+      const int error = e.SystemError();
       if (MayGoUnlocked &&
           (error == ENOENT || error == EACCES || error == EPERM || error == EROFS))
         return true;
-      break;
+      Error(Shown, "cannot open: " + SystemReason(error));
+      return false;
     }
-    StopPointForTests("lock");
-    try {
-      Locked->LockForReplacing();
-      return true;
-    } catch (const EStreamError& e) {
-      Locked.reset();
-      error = e.SystemError();
-      if (error != ESTALE) break;
-    }
+    if (lock == TFileStream::TReplacing::Locked) return true;
+    Locked.reset();
+    if (lock == TFileStream::TReplacing::InUse) break;
   }
-  if (error == EWOULDBLOCK || error == ESTALE)
-    Error(Shown, "in use by another program");
-  else
-    Error(Shown, "cannot open: " + SystemReason(error));
+  Error(Shown, "in use by another program");
   return false;
 }
 

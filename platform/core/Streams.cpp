@@ -186,16 +186,12 @@ std::int64_t TFileStream::Size() {
   return info.st_size;
 }
 
-void TFileStream::LockForReplacing() {
-  // Gives up the shared lock (the record lock is released before) and raises.
-  auto fail = [this](int Error) {
-    ::flock(FHandle, LOCK_UN);
-    throw EStreamError("Cannot lock file \"" + FFileName + "\". " +
-                           (Error == EWOULDBLOCK ? AnsiString("The file is in use by another stream.")
-                                                 : SystemReason(Error)),
-                       Error);
-  };
-  if (::flock(FHandle, LOCK_SH | LOCK_NB) != 0) fail(errno);
+TFileStream::TReplacing TFileStream::LockForReplacing() {
+  if (::flock(FHandle, LOCK_SH | LOCK_NB) != 0) {
+    const int error = errno;
+    if (error == EWOULDBLOCK) return TReplacing::InUse;
+    throw EStreamError("Cannot lock file \"" + FFileName + "\". " + SystemReason(error), error);
+  }
   struct flock record {};
   record.l_type = F_WRLCK;
   record.l_whence = SEEK_SET;
@@ -203,7 +199,9 @@ void TFileStream::LockForReplacing() {
   record.l_len = 1;
   if (::fcntl(FHandle, F_OFD_SETLK, &record) != 0) {
     const int error = errno;
-    fail(error == EAGAIN || error == EACCES ? EWOULDBLOCK : error);
+    ::flock(FHandle, LOCK_UN);
+    if (error == EAGAIN || error == EACCES) return TReplacing::InUse;
+    throw EStreamError("Cannot lock file \"" + FFileName + "\". " + SystemReason(error), error);
   }
   // A replacer that finished between our open and our lock has put another file under the name.
   struct stat held {};
@@ -212,8 +210,10 @@ void TFileStream::LockForReplacing() {
       held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
     record.l_type = F_UNLCK;
     ::fcntl(FHandle, F_OFD_SETLK, &record);
-    fail(ESTALE);
+    ::flock(FHandle, LOCK_UN);
+    return TReplacing::Replaced;
   }
+  return TReplacing::Locked;
 }
 
 FILETIME TFileStream::LastWriteTime() const {

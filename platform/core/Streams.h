@@ -130,11 +130,13 @@ class TFileStream : public TStream {
   // the replacing lock, which one stream at a time holds, so that two such programs exclude each
   // other. Deny-write readers are not stopped: the file they have open stays whole, and once
   // renamed over it is the old file. Then checks that FileName still names the file the stream has
-  // open. The stream must be open for writing without a sharing mode (fmOpenReadWrite). Raises
-  // EStreamError, holding neither lock: SystemError EWOULDBLOCK when another stream holds a lock
-  // that excludes these, ESTALE when the file was renamed over or removed since it was opened
-  // (whoever replaced it has finished: open the name again).
-  void LockForReplacing();
+  // open. The stream must be open for writing without a sharing mode (fmOpenReadWrite). Anything
+  // but Locked leaves neither lock held: InUse when another stream holds a lock that excludes
+  // these, Replaced when the file was renamed over or removed since it was opened (whoever
+  // replaced it has finished: open the name again). Raises EStreamError when the system refuses
+  // the locks for another reason.
+  enum class TReplacing { Locked, InUse, Replaced };
+  TReplacing LockForReplacing();
   // The file's last-write time as a FILETIME; raises EStreamError when the system cannot say.
   FILETIME LastWriteTime() const;
   // The system's file descriptor, owned by the stream.

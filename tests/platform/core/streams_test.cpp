@@ -94,21 +94,14 @@ TEST(FileStream, ReplacingLockExcludesReplacersAndWritersInPlaceNotReaders) {
     TFileStream make(path, fmCreate);
     make.WriteBuffer("old", 3);
   }
-  auto lockError = [](TFileStream& Stream) {
-    try {
-      Stream.LockForReplacing();
-      return 0;
-    } catch (const EStreamError& e) {
-      return e.SystemError();
-    }
-  };
+  using R = TFileStream::TReplacing;
   {
     TFileStream refused(path, fmOpenReadWrite);
     {
       TFileStream reader(path, fmOpenRead | fmShareDenyWrite);
       TFileStream replacer(path, fmOpenReadWrite);
-      EXPECT_EQ(lockError(replacer), 0);
-      EXPECT_EQ(lockError(refused), EWOULDBLOCK);
+      EXPECT_EQ(replacer.LockForReplacing(), R::Locked);
+      EXPECT_EQ(refused.LockForReplacing(), R::InUse);
       TFileStream laterReader(path, fmOpenRead | fmShareDenyWrite);
       EXPECT_THROW(TFileStream(path, fmOpenReadWrite | fmShareDenyWrite), EFOpenError);
       EXPECT_THROW(TFileStream(path, fmCreate), EFCreateError);
@@ -117,14 +110,14 @@ TEST(FileStream, ReplacingLockExcludesReplacersAndWritersInPlaceNotReaders) {
     TFileStream writer(path, fmOpenReadWrite | fmShareDenyWrite);
     EXPECT_EQ(writer.Size(), 3);
     TFileStream replacer(path, fmOpenReadWrite);
-    EXPECT_EQ(lockError(replacer), EWOULDBLOCK);
+    EXPECT_EQ(replacer.LockForReplacing(), R::InUse);
   }
   TFileStream late(path, fmOpenReadWrite);
   { TFileStream make(path + ".new", fmCreate); }
   ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
-  EXPECT_EQ(lockError(late), ESTALE);
+  EXPECT_EQ(late.LockForReplacing(), R::Replaced);
   TFileStream again(path, fmOpenReadWrite);
-  EXPECT_EQ(lockError(again), 0);
+  EXPECT_EQ(again.LockForReplacing(), R::Locked);
 }
 
 // Creating is writing: a file another locking stream has open is not emptied under it.
