@@ -227,7 +227,8 @@ class TOvPack : public TComponent {
   // A file of at most kPackMemoryEncodeBound bytes is encoded in memory and needs no temporary
   // file name (it is added even when all are taken); a larger one, or one whose stream cannot be
   // held in memory, is encoded through a temporary file (MakeTempFile's names, made exclusively
-  // and deleted again). The pack and the entry are the same either way. On failure shows the
+  // and deleted while still open: before the file itself is copied when the stream is not
+  // smaller). The pack and the entry are the same either way. On failure shows the
   // reason through the exception display and returns false; the directory is unchanged.
   bool AddFile(const AnsiString& Name, const AnsiString& Path, bool Compress);
   // Adds a member made ahead by PrepareMember (pack/PackPrepare.h) as Name: the pack, the entry,

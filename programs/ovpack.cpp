@@ -22,6 +22,7 @@
 #include <ctime>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <thread>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@
 #include "pack/PackReadAhead.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/FileTime.h"
+#include "platform/core/Streams.h"
 #include "platform/core/Text.h"
 
 namespace ovelta {
@@ -513,6 +515,67 @@ bool OpenPack(TOvPack& Pack, const std::string& Shown, const std::string& File, 
   return loaded;
 }
 
+// ---- locking packs ------------------------------------------------------------------------------
+//
+// create, add and delete replace a pack through a new file renamed over it, and hold the pack's
+// replacing lock (TFileStream::LockForReplacing) from before they read it until after the rename:
+// two of them on one pack exclude each other, while list, verify and extract go on reading the
+// pack (the old file, after the rename). The lock also keeps out programs that would write the
+// pack in place through the library, as readers do.
+
+// Test aid: a run whose OVPACK_TEST_STOP names Point stops itself there (SIGSTOP), the first time
+// it comes by, until it is continued; a test arranges meanwhile what another run does.
+void StopPointForTests(const char* Point) {
+  static bool stopped = false;
+  const char* wanted = std::getenv("OVPACK_TEST_STOP");
+  if (stopped || !wanted || std::strcmp(wanted, Point) != 0) return;
+  stopped = true;
+  ::raise(SIGSTOP);
+}
+
+// The pack file Target (Shown as given) opened and locked for replacing, in Locked; false after
+// saying why. A file that another run replaced between the open and the lock is opened again
+// (that run has finished), a bounded number of times. With MayGoUnlocked (create), a file that
+// does not exist or that this user may not write is not locked (true, Locked null): create then
+// replaces it as it is, and no other run can be replacing it.
+bool LockPack(const std::string& Shown, const std::string& Target,
+              std::unique_ptr<TFileStream>& Locked, bool MayGoUnlocked = false) {
+  constexpr int kMostOpens = 16;
+  Locked.reset();
+  for (int opens = 0; opens < kMostOpens; ++opens) {
+    TFileStream::TReplacing lock = TFileStream::TReplacing::InUse;
+    try {
+      Locked = std::make_unique<TFileStream>(Target, fmOpenReadWrite);
+      StopPointForTests("lock");
+      lock = Locked->LockForReplacing();
+    } catch (const EStreamError& e) {
+      Locked.reset();
+      const int error = e.SystemError();
+      if (MayGoUnlocked &&
+          (error == ENOENT || error == EACCES || error == EPERM || error == EROFS))
+        return true;
+      Error(Shown, "cannot open: " + SystemReason(error));
+      return false;
+    }
+    if (lock == TFileStream::TReplacing::Locked) return true;
+    Locked.reset();
+    if (lock == TFileStream::TReplacing::InUse) break;
+  }
+  Error(Shown, "in use by another program");
+  return false;
+}
+
+// Loads the pack held open (and locked) in Locked into Pack, read-only; false after saying why.
+bool OpenLockedPack(TOvPack& Pack, const std::string& Shown, TFileStream& Locked,
+                    ProgressBar& Bar) {
+  Pack.SetReadOnly(true);
+  Bar.Begin("checking " + Printable(Shown));
+  const bool loaded = Pack.LoadPackStream(&Locked);
+  Bar.Done();
+  if (!loaded) Error(Shown, WhyNotOpened(Pack.LastError()));
+  return loaded;
+}
+
 // ---- files to add -------------------------------------------------------------------------------
 
 struct Source {
@@ -680,23 +743,23 @@ class Beside {
   Beside& operator=(const Beside&) = delete;
   const std::string& Path() const { return FPath; }
 
-  // Copies the pack file as it is into the new file; false after saying why.
-  bool CopyFrom(const std::string& PackShown, ProgressBar& Bar) {
+  // Copies the pack file open on In (the locked one) as it is into the new file; false after
+  // saying why.
+  bool CopyFrom(int In, const std::string& PackShown, ProgressBar& Bar) {
     ::unlink(FPath.c_str());  // a leftover of an earlier process with our number
-    const int in = ::open(FTarget.c_str(), O_RDONLY | O_CLOEXEC);
     const int out =
         ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    bool ok = in >= 0 && out >= 0;
+    bool ok = out >= 0;
     int error = errno;
     struct stat info {};
-    if (ok && ::fstat(in, &info) != 0) {
+    if (ok && ::fstat(In, &info) != 0) {
       ok = false;
       error = errno;
     }
     Bar.Begin("copying " + Printable(PackShown));
     std::vector<char> block(kCopyBlock);
     for (off_t done = 0; ok && done < info.st_size;) {
-      const ssize_t n = ::read(in, block.data(), block.size());
+      const ssize_t n = ::pread(In, block.data(), block.size(), done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0 || !WriteAll(out, block.data(), static_cast<std::size_t>(n))) {
         error = n == 0 ? EIO : errno;
@@ -707,7 +770,6 @@ class Beside {
       Bar.Step(static_cast<int>(std::int64_t{done} * 100 / info.st_size));
     }
     Bar.Done();
-    if (in >= 0) ::close(in);
     if (out >= 0 && ::close(out) != 0 && ok) {
       ok = false;
       error = errno;
@@ -731,6 +793,7 @@ class Beside {
       Error(PackShown, "could not be written (" + SystemReason(error) + "); the pack is unchanged");
       return false;
     }
+    StopPointForTests("replace");
     if (std::rename(FPath.c_str(), FTarget.c_str()) != 0) {
       Error(PackShown, "cannot be replaced (" + SystemReason(errno) + ")");
       return false;
@@ -762,11 +825,15 @@ int Create(const std::string& PackShown, const std::vector<std::string>& Args, b
   }
   const std::string target = PackFile(PackShown);
   struct stat old {};
-  const bool replacing = ::stat(target.c_str(), &old) == 0;
+  bool replacing = ::stat(target.c_str(), &old) == 0;
   if (replacing && !S_ISREG(old.st_mode)) {
     Error(PackShown, "not a regular file");
     return kExitFailure;
   }
+  // An existing pack is locked as add and delete lock it: one run replaces it at a time.
+  std::unique_ptr<TFileStream> locked;
+  if (!LockPack(PackShown, target, locked, true)) return kExitFailure;
+  if (locked) replacing = ::fstat(locked->Handle(), &old) == 0;
   ProgressBar bar;  // before the pack, which may report while it goes
   Beside beside(target);
   TOvPack pack;
@@ -789,8 +856,9 @@ int Create(const std::string& PackShown, const std::vector<std::string>& Args, b
 }
 
 // Opens a copy of the pack beside it, writable, for Add and Delete; false after saying why.
-bool OpenCopy(TOvPack& Copy, Beside& Copied, const std::string& PackShown, ProgressBar& Bar) {
-  if (!Copied.CopyFrom(PackShown, Bar)) return false;
+bool OpenCopy(TOvPack& Copy, Beside& Copied, const TFileStream& Locked,
+              const std::string& PackShown, ProgressBar& Bar) {
+  if (!Copied.CopyFrom(Locked.Handle(), PackShown, Bar)) return false;
   Copy.SetReadOnly(false);
   Copy.SetCrcMode(cmNon);  // the original was just checked
   if (Copy.LoadPack(Copied.Path())) return true;
@@ -798,17 +866,41 @@ bool OpenCopy(TOvPack& Copy, Beside& Copied, const std::string& PackShown, Progr
   return false;
 }
 
+// The pack to be replaced by Add or Delete: Target (Shown as given) locked in Locked and loaded
+// into Original, its file's status in Old; false after saying why.
+bool OpenOriginal(TOvPack& Original, std::unique_ptr<TFileStream>& Locked, struct stat& Old,
+                  const std::string& Shown, const std::string& Target, ProgressBar& Bar) {
+  if (::stat(Target.c_str(), &Old) != 0) {
+    Error(Shown, "cannot open: " + SystemReason(errno));
+    return false;
+  }
+  if (!S_ISREG(Old.st_mode)) {
+    Error(Shown, "not a regular file");
+    return false;
+  }
+  if (!LockPack(Shown, Target, Locked)) return false;
+  if (::fstat(Locked->Handle(), &Old) != 0) {
+    Error(Shown, "cannot open: " + SystemReason(errno));
+    return false;
+  }
+  if (!S_ISREG(Old.st_mode)) {  // a file put in its place since the look above
+    Error(Shown, "not a regular file");
+    return false;
+  }
+  return OpenLockedPack(Original, Shown, *Locked, Bar);
+}
+
 int Add(const std::string& PackShown, const std::vector<std::string>& Args, bool Store) {
   const std::string target = PackFile(PackShown);
   ProgressBar bar;
-  TOvPack original;  // open for writing (and so locked against other writers) until replaced
+  std::unique_ptr<TFileStream> locked;  // held until the pack is replaced
+  TOvPack original;                     // reads from it: declared after it, so it goes first
   bar.Follow(original);
-  if (!OpenPack(original, PackShown, target, true, bar)) return kExitFailure;
   struct stat old {};
-  const bool known = ::stat(target.c_str(), &old) == 0;
+  if (!OpenOriginal(original, locked, old, PackShown, target, bar)) return kExitFailure;
   int bad = 0;
   const std::vector<Source> sources =
-      CheckSources(Args, &original, PackShown, known ? &old : nullptr, bad);
+      CheckSources(Args, &original, PackShown, &old, bad);
   if (sources.empty()) {
     Error(PackShown, "nothing to add; the pack is unchanged");
     return kExitFailure;
@@ -816,7 +908,7 @@ int Add(const std::string& PackShown, const std::vector<std::string>& Args, bool
   Beside beside(target);
   TOvPack pack;
   bar.Follow(pack);
-  if (!OpenCopy(pack, beside, PackShown, bar)) return kExitFailure;
+  if (!OpenCopy(pack, beside, *locked, PackShown, bar)) return kExitFailure;
   WorkBeside(target);
   const int added = AddSources(pack, sources, Store, bar);
   bad += static_cast<int>(sources.size()) - added;
@@ -825,7 +917,7 @@ int Add(const std::string& PackShown, const std::vector<std::string>& Args, bool
     Error(PackShown, "nothing added; the pack is unchanged");
     return kExitFailure;
   }
-  if (!ClosePack(pack, PackShown, bar) || !beside.Replace(PackShown, known ? &old : nullptr))
+  if (!ClosePack(pack, PackShown, bar) || !beside.Replace(PackShown, &old))
     return kExitFailure;
   return bad > 0 ? kExitFailure : kExitOk;
 }
@@ -833,9 +925,11 @@ int Add(const std::string& PackShown, const std::vector<std::string>& Args, bool
 int Delete(const std::string& PackShown, const std::vector<std::string>& Members) {
   const std::string target = PackFile(PackShown);
   ProgressBar bar;
-  TOvPack original;  // open for writing (and so locked against other writers) until replaced
+  std::unique_ptr<TFileStream> locked;  // held until the pack is replaced
+  TOvPack original;                     // reads from it: declared after it, so it goes first
   bar.Follow(original);
-  if (!OpenPack(original, PackShown, target, true, bar)) return kExitFailure;
+  struct stat old {};
+  if (!OpenOriginal(original, locked, old, PackShown, target, bar)) return kExitFailure;
   int bad = 0;
   std::vector<AnsiString> names;
   for (const std::string& m : Members) {
@@ -857,19 +951,31 @@ int Delete(const std::string& PackShown, const std::vector<std::string>& Members
     Error(PackShown, "nothing to delete; the pack is unchanged");
     return kExitFailure;
   }
-  struct stat old {};
-  const bool known = ::stat(target.c_str(), &old) == 0;
   Beside beside(target);
   TOvPack pack;
   bar.Follow(pack);
-  if (!OpenCopy(pack, beside, PackShown, bar)) return kExitFailure;
+  if (!OpenCopy(pack, beside, *locked, PackShown, bar)) return kExitFailure;
   for (const AnsiString& name : names) pack.DelFile(name);
-  if (!ClosePack(pack, PackShown, bar) || !beside.Replace(PackShown, known ? &old : nullptr))
+  if (!ClosePack(pack, PackShown, bar) || !beside.Replace(PackShown, &old))
     return kExitFailure;
   return bad > 0 ? kExitFailure : kExitOk;
 }
 
 // ---- listing and checking -----------------------------------------------------------------------
+
+// Names are looked up without regard to ASCII case (TOvPack::CheckFileName), so of entries whose
+// names are equal that way only the first can be reached by name. For the entry at Index, which
+// has a name, the earlier one that hides it: its index, or -1 when it is reachable.
+int HiddenBy(const TOvPack& Pack, int Index) {
+  const int first = Pack.CheckFileName(Pack.GetFileName(Index));
+  return first >= 0 && first != Index ? first : -1;
+}
+
+// "unreachable by name (the same name as 'FIRST' ignoring case)", for an entry First hides.
+std::string Unreachable(const TOvPack& Pack, int First) {
+  return "unreachable by name (the same name as '" + Shown(Pack.GetFileName(First)) +
+         "' ignoring case)";
+}
 
 int List(const std::string& PackShown) {
   ProgressBar bar;
@@ -914,7 +1020,6 @@ int Verify(const std::string& PackShown) {
       std::printf("pack check word: ok\n");
     else
       std::printf("pack check word: none (version %d pack)\n", pack.FileVersion() >> 8);
-    pack.EndPack();
   } else {
     if (pack.LastError().Reason != TPackReason::CheckWordMismatch) return kExitFailure;
     std::printf("pack check word: DAMAGED\n");
@@ -922,28 +1027,31 @@ int Verify(const std::string& PackShown) {
   }
   // Every member on its own: its check word, and that its stream decodes to its size. Members are
   // expanded piece by piece and dropped, so memory stays small whatever size an entry claims;
-  // OvfreadAll checks the stored bytes as it reads them.
+  // OvfreadAll checks the stored bytes as it reads them. The pack loaded stays open, so that every
+  // line is about one file even when a run replaces the pack.
   pack.SetCrcMode(cmNon);
-  if (!pack.LoadPack(PackShown)) {
+  if (damaged && !pack.LoadPack(PackShown)) {
     Error(PackShown, "cannot be read again");
     return kExitFailure;
   }
   int checked = 0;
   int bad = 0;
+  int unreachable = 0;
   for (int i = 0; i < pack.GetFileNum(); ++i) {
     const AnsiString name = pack.GetFileName(i);
     const TOvFileTable3* e = pack.GetFileEntry(i);
     if (name.empty() || !e) continue;
+    if (const int first = HiddenBy(pack, i); first >= 0) {
+      std::printf("%s: %s; not checked\n", Shown(name).c_str(), Unreachable(pack, first).c_str());
+      ++unreachable;
+      continue;
+    }
     ++checked;
     bar.Begin("verifying " + Shown(name));
     OvFILE* f = pack.OvfopenComp(name, false);
     const bool sound = f && pack.OvfreadAll(f, [](const Byte*, std::int32_t) { return true; });
     bar.Done();
-    if (sound && pack.CheckFileName(name) != i) {
-      // A second entry under a name already used: only the first can ever be opened.
-      std::printf("%s: DAMAGED (the name of an earlier entry)\n", Shown(name).c_str());
-      ++bad;
-    } else if (sound) {
+    if (sound) {
       std::printf("%s: %s\n", Shown(name).c_str(), e->CrcFlag ? "ok" : "ok (no check word)");
     } else {
       std::printf("%s: DAMAGED (%s)\n", Shown(name).c_str(),
@@ -952,8 +1060,10 @@ int Verify(const std::string& PackShown) {
     }
     pack.Ovfclose(f);
   }
-  std::printf("%d member%s checked, %d damaged\n", checked, checked == 1 ? "" : "s", bad);
-  return damaged || bad > 0 ? kExitFailure : kExitOk;
+  std::printf("%d member%s checked, %d damaged", checked, checked == 1 ? "" : "s", bad);
+  if (unreachable > 0) std::printf(", %d unreachable by name", unreachable);
+  std::printf("\n");
+  return damaged || bad > 0 || unreachable > 0 ? kExitFailure : kExitOk;
 }
 
 // ---- extracting ---------------------------------------------------------------------------------
@@ -1134,9 +1244,16 @@ int Extract(const std::string& PackShown, const std::vector<std::string>& Member
   std::vector<int> wanted;
   bool ok = true;
   if (Members.empty()) {
-    for (int i = 0; i < pack.GetFileNum(); ++i)
-      if (!pack.GetFileName(i).empty() && pack.CheckFileName(pack.GetFileName(i)) == i)
+    for (int i = 0; i < pack.GetFileNum(); ++i) {
+      if (pack.GetFileName(i).empty()) continue;
+      if (const int first = HiddenBy(pack, i); first >= 0) {
+        Error("member '" + Shown(pack.GetFileName(i)) + "': " + Unreachable(pack, first) +
+              "; skipped");
+        ok = false;
+      } else {
         wanted.push_back(i);
+      }
+    }
   } else {
     for (const std::string& m : Members) {
       AnsiString name;

@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace ovelta::test {
 
@@ -94,9 +96,26 @@ bool ChildProcess::Pause() {
   return got == 0 && info.si_code == CLD_STOPPED;
 }
 
+bool ChildProcess::WaitStopped(int DeadlineMs) {
+  // The state is the field after the command's name in parentheses, which may hold anything.
+  auto stopped = [this] {
+    const std::string stat = "/proc/" + std::to_string(FPid) + "/stat";
+    char line[512] = {};
+    const int fd = ::open(stat.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const ssize_t n = ::read(fd, line, sizeof line - 1);
+    ::close(fd);
+    const char* close = n > 0 ? std::strrchr(line, ')') : nullptr;
+    return close && close[1] == ' ' && close[2] == 'T';
+  };
+  PollUntil([&] { return !Running() || stopped(); }, DeadlineMs);
+  return Running() && stopped();
+}
+
 void ChildProcess::Stop() {
   if (!Running()) return;
   ::kill(FPid, SIGTERM);
+  ::kill(FPid, SIGCONT);
   if (Wait(kStopMs) >= 0) return;
   ::kill(FPid, SIGKILL);
   Collect(true);

@@ -47,7 +47,11 @@ class ChildProcess {
   // Stops the process (SIGSTOP) and waits until it has stopped; false when it ended first or was
   // never started. Signal(SIGCONT) lets it go on.
   bool Pause();
-  // Ends the process: SIGTERM, then SIGKILL if it has not ended within kStopMs; collects it.
+  // Waits until the process is stopped (SIGSTOP, sent by itself included); false when it ended or
+  // DeadlineMs passed first.
+  bool WaitStopped(int DeadlineMs);
+  // Ends the process (continuing it if stopped): SIGTERM, then SIGKILL if it has not ended
+  // within kStopMs; collects it.
   void Stop();
   // The most memory the process (and the children it waited for) had resident, in KiB, as the
   // system reported when it was collected; -1 before that.

@@ -85,6 +85,41 @@ TEST(FileStream, DenyWriteSharingExcludesWritersNotReaders) {
   TFileStream again(path, fmOpenReadWrite | fmShareDenyWrite);  // locks went with their streams
 }
 
+// Replacers exclude each other and writers in place, not deny-write readers; a file renamed over
+// between the open and the lock is reported, so that the replacer opens the name again.
+TEST(FileStream, ReplacingLockExcludesReplacersAndWritersInPlaceNotReaders) {
+  TempDir dir;
+  const std::string path = dir.File("pack");
+  {
+    TFileStream make(path, fmCreate);
+    make.WriteBuffer("old", 3);
+  }
+  using R = TFileStream::TReplacing;
+  {
+    TFileStream refused(path, fmOpenReadWrite);
+    {
+      TFileStream reader(path, fmOpenRead | fmShareDenyWrite);
+      TFileStream replacer(path, fmOpenReadWrite);
+      EXPECT_EQ(replacer.LockForReplacing(), R::Locked);
+      EXPECT_EQ(refused.LockForReplacing(), R::InUse);
+      TFileStream laterReader(path, fmOpenRead | fmShareDenyWrite);
+      EXPECT_THROW(TFileStream(path, fmOpenReadWrite | fmShareDenyWrite), EFOpenError);
+      EXPECT_THROW(TFileStream(path, fmCreate), EFCreateError);
+    }
+    // The refused stream holds nothing: a writer in place gets in, and shuts replacers out.
+    TFileStream writer(path, fmOpenReadWrite | fmShareDenyWrite);
+    EXPECT_EQ(writer.Size(), 3);
+    TFileStream replacer(path, fmOpenReadWrite);
+    EXPECT_EQ(replacer.LockForReplacing(), R::InUse);
+  }
+  TFileStream late(path, fmOpenReadWrite);
+  { TFileStream make(path + ".new", fmCreate); }
+  ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+  EXPECT_EQ(late.LockForReplacing(), R::Replaced);
+  TFileStream again(path, fmOpenReadWrite);
+  EXPECT_EQ(again.LockForReplacing(), R::Locked);
+}
+
 // Creating is writing: a file another locking stream has open is not emptied under it.
 TEST(FileStream, CreatingOverAFileInUseFailsAndLeavesItWhole) {
   TempDir dir;
