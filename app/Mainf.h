@@ -87,7 +87,9 @@ class TMainForm : public TForm {
   // nothing while there is no log window. Without a display each line also goes to standard error.
   void WriteLog(const AnsiString& Text);
   // A log line as standard error shows it (without a display): UTF-8, control bytes and the
-  // backslash escaped ("\r", "\x1b", "\\"), the argument of a "< PASS" line as "****".
+  // backslash escaped ("\r", "\x1b", "\\"), the argument of a "< PASS" line as "****", the
+  // digest of an APOP line ("> APOP user digest", either direction) and of the APOP detail line
+  // ("*   user digest") as 32 "*".
   static std::string HeadlessLogLine(const AnsiString& Line);
 
   // The mail program's side of a session.
