@@ -10,6 +10,10 @@
 #include "platform/ui/Icons.h"
 #include "platform/core/Text.h"
 
+// The program's icons, compiled in by rcc without a static initializer (app/unit.cmake); the
+// first main window registers them. Returns 1.
+int qInitResources_merlig();
+
 namespace ovelta {
 
 namespace {
@@ -30,6 +34,8 @@ constexpr int kClientHeight = 53;
 }  // namespace
 
 TMainForm::TMainForm(TComponent* AOwner, int ListenPort, int UpstreamPort) : TForm(AOwner) {
+  static const int icons_registered = qInitResources_merlig();
+  (void)icons_registered;
   SetName("MainForm");
   SetCaption(kCaption);
   SetBorderStyle(TFormBorderStyle::bsSingle);

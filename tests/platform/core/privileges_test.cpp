@@ -22,7 +22,8 @@ std::string CapabilitySet(const std::string& Name) {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line))
-    if (line.rfind(Name + ":", 0) == 0) return line.substr(line.find_first_not_of(" \t", Name.size() + 1));
+    if (line.rfind(Name + ":", 0) == 0)
+      return line.substr(line.find_first_not_of(" \t", Name.size() + 1));
   return "missing";
 }
 

@@ -215,7 +215,7 @@ TEST(ListenAddresses, GivenAddressesAreTheOnlyOnesListenedOn) {
     EXPECT_FALSE(ValidListenAddress(bad)) << bad;
     EXPECT_THROW(server.SetAddresses({bad}), ESocketError) << bad;
   }
-  EXPECT_TRUE(server.Addresses().empty());
+  EXPECT_EQ(server.Addresses().size(), 3u);  // a refused list changes nothing
 }
 
 TEST(ListenAddresses, SocketsBoundAheadListenOnlyOnceOpenedAndTheirFailureWaitsForOpen) {
