@@ -130,6 +130,7 @@ exec 3<&-
 python3 - 127.0.0.2 110 >"$tmp/server.log" 2>&1 <<'SERVER' &
 import socket, sys
 listener = socket.socket()
+listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # past an earlier run's TIME_WAIT
 listener.settimeout(120)
 listener.bind((sys.argv[1], int(sys.argv[2])))
 listener.listen(1)
@@ -154,7 +155,7 @@ connection.close()
 SERVER
 server_pid=$!
 for ((i = 0; i < kWaitSteps; ++i)); do
-  grep -q listening "$tmp/server.log" && break
+  grep -qs listening "$tmp/server.log" && break
   kill -0 "$server_pid" 2>/dev/null || fail_showing "$tmp/server.log" "127.0.0.2:110 is taken"
   sleep 0.1
 done
