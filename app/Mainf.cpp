@@ -10,8 +10,7 @@
 #include "platform/ui/Icons.h"
 #include "platform/core/Text.h"
 
-// The program's icons, compiled in by rcc without a static initializer (app/unit.cmake); the
-// first main window registers them. Returns 1.
+// The program's icons, compiled in by rcc without a static initializer (app/unit.cmake). Returns 1.
 int qInitResources_merlig();
 
 namespace ovelta {
@@ -33,9 +32,13 @@ constexpr int kClientHeight = 53;
 
 }  // namespace
 
+void RegisterProgramIcons() {
+  static const int registered = qInitResources_merlig();
+  (void)registered;
+}
+
 TMainForm::TMainForm(TComponent* AOwner, int ListenPort, int UpstreamPort) : TForm(AOwner) {
-  static const int icons_registered = qInitResources_merlig();
-  (void)icons_registered;
+  RegisterProgramIcons();
   SetName("MainForm");
   SetCaption(kCaption);
   SetBorderStyle(TFormBorderStyle::bsSingle);

@@ -50,6 +50,11 @@ enum class TLoginStage : Byte {
   lsQuitSent = 5,    // APOP refused, QUIT sent to the server, waiting for its answer
 };
 
+// Makes the program's icon resources ("SMALLICON", "MAINICON") loadable with LoadIconA. They are
+// not registered before main() (no toolkit code runs before the program has given up its
+// capability); the first TMainForm calls this. Safe to call again.
+void RegisterProgramIcons();
+
 class TMainForm : public TForm {
  public:
   // ListenPort and UpstreamPort are for tests only; the program always uses 110 for both.
