@@ -50,6 +50,11 @@ enum class TLoginStage : Byte {
   lsQuitSent = 5,    // APOP refused, QUIT sent to the server, waiting for its answer
 };
 
+// Makes the program's icon resources ("SMALLICON", "MAINICON") loadable with LoadIconA. They are
+// not registered before main() (no toolkit code runs before the program has given up its
+// capability); the first TMainForm calls this. Safe to call again.
+void RegisterProgramIcons();
+
 class TMainForm : public TForm {
  public:
   // ListenPort and UpstreamPort are for tests only; the program always uses 110 for both.
@@ -87,7 +92,9 @@ class TMainForm : public TForm {
   // nothing while there is no log window. Without a display each line also goes to standard error.
   void WriteLog(const AnsiString& Text);
   // A log line as standard error shows it (without a display): UTF-8, control bytes and the
-  // backslash escaped ("\r", "\x1b", "\\"), the argument of a "< PASS" line as "****".
+  // backslash escaped ("\r", "\x1b", "\\"), the argument of a "< PASS" line as "****", the
+  // digest of an APOP line ("> APOP user digest", either direction) and of the APOP detail line
+  // ("*   user digest") as 32 "*".
   static std::string HeadlessLogLine(const AnsiString& Line);
 
   // The mail program's side of a session.

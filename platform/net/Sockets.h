@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/core/Component.h"
 #include "platform/core/Exceptions.h"
@@ -137,7 +138,42 @@ class TCustomWinSocket : public TObject {
   std::unique_ptr<Impl> FImpl;
 };
 
-// A listener on all local addresses, IPv4 and IPv6 (127.0.0.1 and ::1 both reach it).
+// Whether Text is an address a listener can be bound to: an IPv4 address in dotted form
+// ("127.0.0.1") or an IPv6 address ("::1"), without brackets, port or zone.
+bool ValidListenAddress(const AnsiString& Text);
+
+// Listening sockets bound ahead of the application object, for a TServerSocket to take over
+// (Adopt): a program that may bind its port only while it holds a privilege binds it here, gives
+// the privilege up, and only then starts the toolkit. Binding runs no toolkit code. Owns the
+// sockets until a TServerSocket adopts them; closes them when it goes. Move-only.
+class TBoundSockets {
+ public:
+  TBoundSockets() = default;
+  ~TBoundSockets();
+  TBoundSockets(TBoundSockets&& Other) noexcept;
+  TBoundSockets& operator=(TBoundSockets&& Other) noexcept;
+  TBoundSockets(const TBoundSockets&) = delete;
+  TBoundSockets& operator=(const TBoundSockets&) = delete;
+
+  // Binds Port (0: a free port, the same on every address) on each of Addresses (each one
+  // ValidListenAddress; a repeated one counts once), or on all local addresses, IPv4 and IPv6,
+  // when Addresses is empty. Nothing listens yet. All or nothing: when one address fails, none
+  // stays bound and Error tells why, in the words of ESocketError.
+  static TBoundSockets Bind(const std::vector<AnsiString>& Addresses, int Port);
+  // True when the sockets are bound (a default-made object holds none and no error).
+  bool Bound() const { return !FFds.empty(); }
+  // The port bound (the one the system chose for port 0); 0 when none is.
+  int Port() const;
+  const std::string& Error() const { return FError; }
+
+ private:
+  friend class TServerSocket;
+  std::vector<int> FFds;
+  std::string FError;
+};
+
+// A listener on all local addresses, IPv4 and IPv6 (127.0.0.1 and ::1 both reach it), or on the
+// addresses it is given.
 class TServerSocket : public TComponent {
  public:
   explicit TServerSocket(TComponent* AOwner);
@@ -145,8 +181,11 @@ class TServerSocket : public TComponent {
   std::string ClassName() const override { return "TServerSocket"; }
 
   // Starts listening on Port; throws ESocketError when the port cannot be opened. Nothing when
-  // already active.
+  // already active. Sockets adopted before are listened on instead of binding anew (once: a
+  // later Open after Close binds again); when their binding failed, its error is thrown here.
   void Open();
+  // Takes sockets bound ahead of time for the next Open. Throws ESocketError while active.
+  void Adopt(TBoundSockets&& Sockets);
   // Ends every accepted connection (each raises its disconnect event) and stops listening.
   void Close();
   bool Active() const;
@@ -156,6 +195,10 @@ class TServerSocket : public TComponent {
   int Port() const { return FPort; }
   void SetPort(int Value);  // throws ESocketError while active
   int LocalPort() const;
+  // The addresses Open binds (each ValidListenAddress); empty, the default: all local addresses.
+  // Throws ESocketError while active or for an address that is not valid.
+  const std::vector<AnsiString>& Addresses() const { return FAddresses; }
+  void SetAddresses(const std::vector<AnsiString>& Value);
 
   TServerType ServerType() const { return FServerType; }
   void SetServerType(TServerType Value) { FServerType = Value; }
@@ -175,6 +218,8 @@ class TServerSocket : public TComponent {
  private:
   std::unique_ptr<Impl> FImpl;
   int FPort = 0;
+  std::vector<AnsiString> FAddresses;
+  TBoundSockets FAdopted;
   TServerType FServerType = stNonBlocking;
 };
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <string>
 #include <thread>
@@ -523,6 +524,41 @@ TEST_F(SessionTest, TheStandardErrorCopyOfTheLogIsOneSafeLineEach) {
   EXPECT_EQ(TMainForm::HeadlessLogLine("< USER a\x1b[2J\r\nb\0c\\d\x7f"s),
             "< USER a\\x1b[2J\\r\\nb\\x00c\\\\d\\x7f");
   EXPECT_EQ(TMainForm::HeadlessLogLine(Sjis("* 接続要求 ")), "* 接続要求 ");
+  // The APOP digest, which with the logged timestamp gives the password away offline.
+  const std::string stars(32, '*');
+  EXPECT_EQ(TMainForm::HeadlessLogLine("> APOP alice c4c9334bac560ecc979e58001b3e22fb"),
+            "> APOP alice " + stars);
+  EXPECT_EQ(TMainForm::HeadlessLogLine("*   alice c4c9334bac560ecc979e58001b3e22fb"),
+            "*   alice " + stars);
+  EXPECT_EQ(TMainForm::HeadlessLogLine("*   a b c4c9334bac560ecc979e58001b3e22fb"),
+            "*   a b " + stars);
+  EXPECT_EQ(TMainForm::HeadlessLogLine("< apop mrose c4c9334bac560ecc979e58001b3e22fb"),
+            "< apop mrose " + stars);
+  EXPECT_EQ(TMainForm::HeadlessLogLine("< APOP secret"), "< APOP " + stars);
+  EXPECT_EQ(TMainForm::HeadlessLogLine(Sjis("*   接続 - 認証開始")), "*   接続 - 認証開始");
+}
+
+TEST_F(SessionTest, TheStandardErrorCopyKeepsNeitherPasswordNorDigest) {
+  ::testing::internal::CaptureStderr();
+  Wire mail = MailProgram();
+  Wire server = LoginWithAnswer(mail, "+OK maildrop has 2 messages\r\n");
+  mail.Expect("+OK maildrop has 2 messages\r\n");
+  const std::string copy = ::testing::internal::GetCapturedStderr();
+  const std::string stars(32, '*');
+  EXPECT_NE(copy.find("> APOP alice " + stars + "\n"), std::string::npos) << copy;
+  EXPECT_NE(copy.find("*   alice " + stars + "\n"), std::string::npos) << copy;
+  EXPECT_EQ(copy.find("tanstaaf"), std::string::npos) << copy;
+  std::size_t run = 0;  // the longest run of hexadecimal digits
+  std::size_t longest = 0;
+  for (char c : copy) {
+    run = std::isxdigit(static_cast<unsigned char>(c)) ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  EXPECT_LT(longest, 32u) << copy;
+  // The log window keeps showing everything.
+  const Lines log = LogFrom();
+  EXPECT_NE(std::find(log.begin(), log.end(), "> APOP alice c4c9334bac560ecc979e58001b3e22fb"),
+            log.end());
 }
 
 TEST_F(SessionTest, ASlowReaderHoldsTheServerBackWithBoundedMemory) {

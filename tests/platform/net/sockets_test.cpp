@@ -186,6 +186,68 @@ TEST_F(ServerFixture, PortInUseThrowsAndPropertiesAreFixedWhileActive) {
   EXPECT_THROW(second.SetPort(70000), ESocketError);
 }
 
+// True when something accepts connections on Host and Port.
+bool Answers(const std::string& Host, int Port) {
+  try {
+    Peer::Connect(Host, Port);
+    return true;
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+}
+
+TEST(ListenAddresses, GivenAddressesAreTheOnlyOnesListenedOn) {
+  test::EnsureCoreApplication();
+  TServerSocket server(nullptr);
+  server.SetPort(0);
+  server.SetAddresses({"127.0.0.1", "::1", "127.0.0.1"});  // the repeated one counts once
+  server.Open();
+  const int port = server.LocalPort();
+  ASSERT_GT(port, 0);
+  EXPECT_TRUE(Answers("127.0.0.1", port));
+  EXPECT_TRUE(Answers("::1", port));
+  EXPECT_FALSE(Answers("127.0.0.2", port));  // another address of this machine
+  EXPECT_THROW(server.SetAddresses({}), ESocketError);  // fixed while active
+  server.Close();
+  EXPECT_FALSE(Answers("127.0.0.1", port));
+
+  for (const char* bad : {"localhost", "", "127.0.0.256", "[::1]", "::1%lo", "1", " 127.0.0.1"}) {
+    EXPECT_FALSE(ValidListenAddress(bad)) << bad;
+    EXPECT_THROW(server.SetAddresses({bad}), ESocketError) << bad;
+  }
+  EXPECT_EQ(server.Addresses().size(), 3u);  // a refused list changes nothing
+}
+
+TEST(ListenAddresses, SocketsBoundAheadListenOnlyOnceOpenedAndTheirFailureWaitsForOpen) {
+  test::EnsureCoreApplication();
+  TBoundSockets bound = TBoundSockets::Bind({"127.0.0.1"}, 0);
+  ASSERT_TRUE(bound.Bound()) << bound.Error();
+  TServerSocket server(nullptr);
+  server.SetPort(0);
+  server.Adopt(std::move(bound));
+  EXPECT_FALSE(server.Active());
+  server.Open();
+  const int port = server.LocalPort();
+  ASSERT_GT(port, 0);
+  EXPECT_TRUE(Answers("127.0.0.1", port));
+  EXPECT_FALSE(Answers("::1", port));
+
+  // The port is taken: binding ahead fails and keeps nothing; the listener's Open tells why.
+  TBoundSockets taken = TBoundSockets::Bind({"::1", "127.0.0.1"}, port);
+  EXPECT_FALSE(taken.Bound());
+  EXPECT_NE(taken.Error().find("bind"), std::string::npos) << taken.Error();
+  EXPECT_TRUE(TBoundSockets::Bind({"::1"}, port).Bound());  // the first of the pair was let go
+  TServerSocket second(nullptr);
+  second.Adopt(std::move(taken));
+  try {
+    second.Open();
+    FAIL() << "a listener opened on a binding that failed";
+  } catch (const ESocketError& E) {
+    EXPECT_NE(E.Message().find("bind"), std::string::npos);
+  }
+  EXPECT_FALSE(second.Active());
+}
+
 TEST_F(ServerFixture, ResetIsAnErrorThenESocketErrorThenTheDisconnect) {
   Peer peer = Peer::Connect("127.0.0.1", Port);
   TCustomWinSocket* socket = AcceptOne();
