@@ -11,9 +11,9 @@
 // PASS wait for its answer and are relayed unchanged after a successful login); bounds the login
 // (kLoginTimeoutMs) and each step of the server's side (kServerTimeoutMs); answers PASS with
 // "-ERR server connection failed" when the upstream connection cannot be made; abandons the
-// upstream connect when the mail program leaves first; closes a refused second mail program after
-// telling it why; and refuses greeting timestamps that are not message-ids (an APOP digest of a
-// crafted challenge helps recover the password).
+// upstream connect when the mail program's connection ends first; closes a refused second mail
+// program after telling it why; and refuses greeting timestamps that are not message-ids (an APOP
+// digest of a crafted challenge helps recover the password).
 //
 // The end of either side's sending is a half-close, never the end of the session: in the login
 // phase the mail program is answered everything it sent before its end (a PASS waiting for the

@@ -560,8 +560,8 @@ int TCustomWinSocket::SendBuf(const void* Buf, std::size_t Count) {
 std::size_t TCustomWinSocket::ForwardTo(TCustomWinSocket& Target, std::size_t Limit) {
   Impl& from = *FImpl;
   Impl& to = *Target.FImpl;
-  if (from.FState != Impl::State::Connected || to.FState != Impl::State::Connected || &from == &to ||
-      to.ShutWanted)
+  if (from.FState != Impl::State::Connected || to.FState != Impl::State::Connected ||
+      &from == &to || to.ShutWanted)
     return 0;
   from.ReadArmed = true;
   const std::size_t pending = to.Out.Pending();

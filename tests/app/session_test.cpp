@@ -298,8 +298,8 @@ TEST_F(SessionTest, AMailProgramEndingItsSendingWhileRelayingGetsEveryAnswer) {
     mail.Raw().ShutdownWrite();
     EXPECT_EQ(server.Expect("RETR 1\r\nQUIT\r\n"), "RETR 1\r\nQUIT\r\n");
     EXPECT_TRUE(server.Ended());
-    const std::string answer = "+OK message follows\r\n" + test::Pattern(6 << 20, 13) +
-                               "\r\n.\r\n+OK bye\r\n";
+    const std::string answer =
+        "+OK message follows\r\n" + test::Pattern(6 << 20, 13) + "\r\n.\r\n+OK bye\r\n";
     std::thread sender([&] {
       server.Raw().Send(answer, 60000);
       server.Close();
@@ -385,7 +385,6 @@ TEST_F(SessionTest, AMailProgramReconnectingAtOnceAfterItsEndIsServed) {
   EXPECT_EQ(next.Expect("+OK POP3 to APOP transfer ready\r\n"),
             "+OK POP3 to APOP transfer ready\r\n");
 }
-
 
 TEST_F(SessionTest, MailProgramEndingInEachStageEndsTheUpstreamConnection) {
   // Stage by stage: what the script does before the mail program leaves.
