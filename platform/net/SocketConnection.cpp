@@ -30,11 +30,14 @@ namespace sockets {
 namespace {
 // Set once splice has been refused (a kernel or sandbox without it): forwarding then copies.
 bool gSpliceRefused = false;
+int gHalfCloseIdleMs = kHalfCloseIdleMs;
 // The queue is compacted once this many sent bytes lie at its front.
 constexpr std::size_t kCompactBytes = 64 * 1024;
 }  // namespace
 
 void SetSpliceRefused(bool Refused) { gSpliceRefused = Refused; }
+
+void SetHalfCloseIdleMs(int Ms) { gHalfCloseIdleMs = Ms; }
 
 void UniqueFd::Reset(int Fd) {
   if (FFd >= 0) ::close(FFd);
@@ -295,7 +298,6 @@ void TCustomWinSocket::Impl::StartHalfIdle() {
   if (!HalfIdle) {
     HalfIdle = new QTimer(Context.get());
     HalfIdle->setSingleShot(true);
-    HalfIdle->setInterval(sockets::kHalfCloseIdleMs);
     std::weak_ptr<int> life = Life;
     QObject::connect(HalfIdle, &QTimer::timeout, Context.get(), [this, life] {
       const unsigned epoch = Epoch;
@@ -307,7 +309,7 @@ void TCustomWinSocket::Impl::StartHalfIdle() {
       });
     });
   }
-  if (!HalfIdle->isActive()) HalfIdle->start();
+  if (!HalfIdle->isActive()) HalfIdle->start(sockets::gHalfCloseIdleMs);
 }
 
 void TCustomWinSocket::Impl::CatchUp() {

@@ -161,6 +161,9 @@ class SocketOwner {
 // Forwarding copies through user memory instead of splicing while Refused (as on a kernel without
 // splice); for tests of the copy path.
 void SetSpliceRefused(bool Refused);
+// Sets the idle bound of half-closed connections started from now on (kHalfCloseIdleMs); for
+// tests.
+void SetHalfCloseIdleMs(int Ms);
 
 // The text of an ESocketError.
 AnsiString ErrorText(int Code, const char* Api);

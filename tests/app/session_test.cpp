@@ -380,7 +380,11 @@ TEST_F(SessionTest, AMailProgramReconnectingAtOnceAfterItsEndIsServed) {
   mail.Expect("+OK\r\n");
   mail.Close();
   Wire next(Peer::Connect("127.0.0.1", ProxyPort));
+  Wire third(Peer::Connect("127.0.0.1", ProxyPort));  // one waits at most
+  EXPECT_EQ(third.Expect("-ERR already connection in use\r\n"),
+            "-ERR already connection in use\r\n");
   EXPECT_TRUE(server.Ended());
+  EXPECT_EQ(next.Drain(20), "");  // not greeted while the session finishes
   server.Close();
   EXPECT_EQ(next.Expect("+OK POP3 to APOP transfer ready\r\n"),
             "+OK POP3 to APOP transfer ready\r\n");

@@ -406,6 +406,21 @@ TEST_F(ServerFixture, AnEndOfSendingIsPassedOnAfterTheForwardedBytesOnBothPaths)
   sockets::SetSpliceRefused(false);
 }
 
+TEST_F(ServerFixture, AHalfClosedConnectionWithoutProgressEnds) {
+  // A peer that ends its sending and then neither reads nor ends cannot hold the connection.
+  sockets::SetHalfCloseIdleMs(100);
+  Server->OnClientInputEnd = [&](TObject*, TCustomWinSocket*) { Events.push_back("input end"); };
+  Peer peer = Peer::Connect("127.0.0.1", Port);
+  TCustomWinSocket* socket = AcceptOne();
+  ASSERT_NE(socket, nullptr);
+  peer.ShutdownWrite();
+  ASSERT_TRUE(RunUntil([&] { return Events.back() == "input end"; }));
+  socket->SendText(std::string(8 << 20, 'x'));  // more than the kernel takes: the peer never reads
+  ASSERT_TRUE(RunUntil([&] { return Events.back() == "disconnect 127.0.0.1"; }));
+  sockets::SetHalfCloseIdleMs(sockets::kHalfCloseIdleMs);
+  EXPECT_TRUE(Accepted.empty());
+}
+
 TEST_F(ServerFixture, CatchUpReportsAnArrivedEndInsideTheCall) {
   // Without an input-end event: the bytes before the end, then the disconnect.
   Peer peer = Peer::Connect("127.0.0.1", Port);
