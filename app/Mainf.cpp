@@ -60,6 +60,9 @@ TMainForm::TMainForm(TComponent* AOwner, int ListenPort, int UpstreamPort) : TFo
   APOPUpstreamSocket->OnRead = [this](TObject* S, TCustomWinSocket* C) {
     APOPUpstreamSocketRead(S, C);
   };
+  APOPUpstreamSocket->OnInputEnd = [this](TObject* S, TCustomWinSocket* C) {
+    APOPUpstreamSocketInputEnd(S, C);
+  };
   APOPUpstreamSocket->OnError = [this](TObject* S, TCustomWinSocket* C, TErrorEvent E, int& Code) {
     APOPUpstreamSocketError(S, C, E, Code);
   };
@@ -76,6 +79,9 @@ TMainForm::TMainForm(TComponent* AOwner, int ListenPort, int UpstreamPort) : TFo
   };
   APOPServerSocket->OnClientRead = [this](TObject* S, TCustomWinSocket* C) {
     APOPServerSocketClientRead(S, C);
+  };
+  APOPServerSocket->OnClientInputEnd = [this](TObject* S, TCustomWinSocket* C) {
+    APOPServerSocketClientInputEnd(S, C);
   };
   APOPServerSocket->OnClientError = [this](TObject* S, TCustomWinSocket* C, TErrorEvent E,
                                            int& Code) {

@@ -101,6 +101,7 @@ class TMainForm : public TForm {
   void APOPServerSocketClientConnect(TObject* Sender, TCustomWinSocket* Socket);
   void APOPServerSocketClientDisconnect(TObject* Sender, TCustomWinSocket* Socket);
   void APOPServerSocketClientRead(TObject* Sender, TCustomWinSocket* Socket);
+  void APOPServerSocketClientInputEnd(TObject* Sender, TCustomWinSocket* Socket);
   void APOPServerSocketClientError(TObject* Sender, TCustomWinSocket* Socket,
                                    TErrorEvent ErrorEvent, int& ErrorCode);
   void ClientCommand(const AnsiString& Line);
@@ -111,6 +112,7 @@ class TMainForm : public TForm {
   void APOPUpstreamSocketConnect(TObject* Sender, TCustomWinSocket* Socket);
   void APOPUpstreamSocketDisconnect(TObject* Sender, TCustomWinSocket* Socket);
   void APOPUpstreamSocketRead(TObject* Sender, TCustomWinSocket* Socket);
+  void APOPUpstreamSocketInputEnd(TObject* Sender, TCustomWinSocket* Socket);
   void APOPUpstreamSocketError(TObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent,
                                int& ErrorCode);
   void ServerLine(const AnsiString& Line);
@@ -182,6 +184,17 @@ class TMainForm : public TForm {
   void ConnectFailed();
   // True from PASS starting a connection until the mail program has had its answer.
   bool PassPending = false;
+  // The session's mail program has ended its sending (a half-close): in the login phase it is
+  // closed once everything it sent is answered; while relaying the server is told the same.
+  bool ClientInputEnded = false;
+  // A mail program that came while the session's mail program had ended its sending: it is served
+  // once that session is over (one waits at most; not read meanwhile). Not owned.
+  TCustomWinSocket* WaitingClient = nullptr;
+  // A session starts for Socket: greeting, timers, fresh state.
+  void StartSession(TCustomWinSocket* Socket);
+  // Before a newcomer is judged: an end of the session's connections that has arrived and not yet
+  // been handled is handled now.
+  void CatchUpSession();
 
  private:
   void AddLogLine(const AnsiString& Line);

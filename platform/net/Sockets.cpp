@@ -81,6 +81,11 @@ struct TServerSocket::Impl : sockets::SocketOwner {
   void RaiseDisconnect(TCustomWinSocket* Socket) override {
     RaiseNotify(Self->OnClientDisconnect, Self, Socket);
   }
+  bool RaiseInputEnd(TCustomWinSocket* Socket) override {
+    if (!Self->OnClientInputEnd) return false;
+    Self->OnClientInputEnd(Self, Socket);
+    return true;
+  }
   void RaiseError(TCustomWinSocket* Socket, TErrorEvent Kind, int& Code) override {
     ovelta::RaiseError(Self->OnClientError, Self, Socket, Kind, Code);
   }
@@ -302,6 +307,11 @@ struct TClientSocket::Impl : sockets::SocketOwner {
   void RaiseWrite(TCustomWinSocket* Socket) override { RaiseNotify(Self->OnWrite, Self, Socket); }
   void RaiseDisconnect(TCustomWinSocket* Socket) override {
     RaiseNotify(Self->OnDisconnect, Self, Socket);
+  }
+  bool RaiseInputEnd(TCustomWinSocket* Socket) override {
+    if (!Self->OnInputEnd) return false;
+    Self->OnInputEnd(Self, Socket);
+    return true;
   }
   void RaiseError(TCustomWinSocket* Socket, TErrorEvent Kind, int& Code) override {
     ovelta::RaiseError(Self->OnError, Self, Socket, Kind, Code);

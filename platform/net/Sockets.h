@@ -18,6 +18,13 @@
 // out or a bound of time has passed). SendPending, PauseReading and the write event (OnWrite,
 // OnClientWrite: the output has drained) let a relay apply backpressure; ForwardTo moves bytes
 // between two connections without copying them through user memory.
+//
+// Each direction of a connection may end on its own (a half-close). When the peer ends its sending,
+// a component with an input-end event (OnInputEnd, OnClientInputEnd) raises it once everything the
+// peer sent before has been received, and the connection stays open for sending; without that
+// event the connection ends (its disconnect event). ShutdownOutput ends our sending once the
+// output has gone out. A connection whose two directions have both ended ends by itself; one with
+// only one direction ended ends after 30 seconds without any byte moving in or out of it.
 #pragma once
 
 #include <cstddef>
@@ -115,6 +122,20 @@ class TCustomWinSocket : public TObject {
   // Bytes handed over but not yet taken by the kernel.
   std::size_t SendPending() const;
 
+  // Ends our sending once everything handed over before has gone out (the peer then sees the end
+  // of the stream); receiving goes on, and SendText, SendBuf and forwarding to this connection
+  // take nothing more. When the input has ended too, the connection ends inside the call (its
+  // disconnect event) or once the output has gone. Nothing when not connected.
+  void ShutdownOutput();
+  // True once the peer's end of sending has been reported by the input-end event.
+  bool InputEnded() const;
+  // Reports at once, inside the call, an end or a failure of the peer that has arrived and that no
+  // event has reported yet: first the read events for the bytes before it (while the handler
+  // receives), then the input-end, error or disconnect event. Nothing while nothing has ended.
+  // Lets a server learn whether a connection is really still there before it turns a newcomer
+  // away. Failures as ReceiveText.
+  void CatchUp();
+
   // While paused, no read event is raised and nothing is read (the peer's sending is held back by
   // TCP's own flow control). The end of the connection is seen once reading resumes.
   void PauseReading(bool Paused);
@@ -211,6 +232,7 @@ class TServerSocket : public TComponent {
   TSocketNotifyEvent OnClientRead;        // data is waiting on a connection
   TSocketNotifyEvent OnClientWrite;       // a connection's waiting output has all gone out
   TSocketNotifyEvent OnClientDisconnect;  // a connection ended
+  TSocketNotifyEvent OnClientInputEnd;    // a connection's peer has ended its sending
   TSocketErrorEvent OnClientError;        // an error on a connection
 
   struct Impl;
@@ -260,6 +282,7 @@ class TClientSocket : public TComponent {
   TSocketNotifyEvent OnRead;
   TSocketNotifyEvent OnWrite;  // the waiting output has all gone out
   TSocketNotifyEvent OnDisconnect;
+  TSocketNotifyEvent OnInputEnd;  // the peer has ended its sending
   TSocketErrorEvent OnError;
 
   struct Impl;
