@@ -1,6 +1,7 @@
 // The Corvel decoder on arbitrary streams and sizes: it must never read or write outside its
-// buffers, never loop without end, never hand out more than the decoded size, and wherever the
-// plain decoder accepts the stream it must give the same bytes.
+// buffers, never loop without end, never hand out more than the decoded size (through the driver
+// or called directly: a fault of the codec aborts), and wherever the plain decoder accepts the
+// stream it must give the same bytes.
 //
 // Input: 3 bytes of decoded size (little-endian, the top two bits dropped: 0 to 4 MiB), 1 byte
 // choosing the stored size (even: the stream's own length; odd: that length plus or minus a
@@ -23,6 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
 
   ovelta::fuzz::Decoded got = ovelta::fuzz::DecodeStream(stream, streamSize, decodedSize,
                                                          static_cast<std::int32_t>(stored));
+  // Called directly, the decoder must hand out the same, and no call more than the size left.
+  const ovelta::fuzz::Decoded direct = ovelta::fuzz::DecodeCalls(
+      stream, streamSize, decodedSize, static_cast<std::int32_t>(stored));
+  if (direct.Failed != got.Failed || (!got.Failed && direct.Out != got.Out)) std::abort();
 
   // The plain decoder sees the same bytes (zeros past the data up to the stored size).
   if (decodedSize >= 1 && stored >= 1 && decodedSize <= (1 << 20)) {
