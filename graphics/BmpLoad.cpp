@@ -148,30 +148,32 @@ class TRleStream {
   std::size_t FEnd = 0;
 };
 
-// Decodes RLE8 rows into Row (Width bytes, scratch) and hands each finished row to RowDone(stored
-// row index, Row), every row of the image exactly once and in stored order, pixels the stream does
-// not write being 0. Encoded runs, absolute runs (padded to an even length) and the end-of-line,
-// end-of-bitmap and delta escapes are taken; a run or delta that would leave the image, an
-// end-of-line past the last row, or a stream that ends before its end-of-bitmap is refused (false;
-// rows already handed over stay handed over). Every item takes stream bytes, so the loop ends.
+// Decodes RLE8 rows into Row (scratch of RowBytes(Width, 1) bytes: a stored row with its padding)
+// and hands each finished row to RowDone(stored row index, Row), every row of the image exactly
+// once and in stored order, pixels the stream does not write being 0. Encoded runs, absolute runs
+// (padded to an even length) and the end-of-line, end-of-bitmap and delta escapes are taken. A run
+// may reach into the row's padding, as some writers encode it, and what lands there is dropped; a
+// run or delta that would leave the padded row or the image, an end-of-line past the last row, or
+// a stream that ends before its end-of-bitmap is refused (false; rows already handed over stay
+// handed over). Every item takes stream bytes, so the loop ends.
 template <typename Done>
 bool DecodeRle8(TRleStream& In, int Width, int Height, Byte* Row, Done&& RowDone) {
-  const auto w = static_cast<std::size_t>(Width);
+  const auto stride = static_cast<std::size_t>(RowBytes(Width, 1));
   const auto h = static_cast<std::size_t>(Height);
   std::size_t x = 0, y = 0;
-  std::memset(Row, 0, w);
+  std::memset(Row, 0, stride);
   // Finishes rows up to (not including) Until.
   const auto finishRows = [&](std::size_t Until) {
     for (; y < Until; ++y) {
       if (y < h) RowDone(y, Row);
-      std::memset(Row, 0, w);
+      std::memset(Row, 0, stride);
     }
   };
   for (;;) {
     Byte count, value;
     if (!In.Next(&count) || !In.Next(&value)) return false;
     if (count > 0) {
-      if (y >= h || count > w - x) return false;
+      if (y >= h || count > stride - x) return false;
       std::memset(Row + x, value, count);
       x += count;
     } else if (value == kRleEndOfLine) {
@@ -184,11 +186,11 @@ bool DecodeRle8(TRleStream& In, int Width, int Height, Byte* Row, Done&& RowDone
     } else if (value == kRleDelta) {
       Byte right, up;
       if (!In.Next(&right) || !In.Next(&up)) return false;
-      if (right > w - x || y + up >= h) return false;
+      if (right > stride - x || y + up >= h) return false;
       finishRows(y + up);
       x += right;
     } else {
-      if (y >= h || value > w - x) return false;
+      if (y >= h || value > stride - x) return false;
       for (std::size_t i = 0; i < value; ++i)
         if (!In.Next(Row + x + i)) return false;
       x += value;
@@ -207,7 +209,8 @@ T* OutputBlock(T** Variable, std::size_t Bytes, GlobalBlock* Own, unsigned Flags
 }
 
 // Reads the rows of an 8-bit image (uncompressed or RLE8) from the first row on and hands each to
-// RowDone(block row, indices), indices valid during the call only. Row is Width bytes of scratch.
+// RowDone(block row, indices), indices valid during the call only. Row is RowBytes(Width, 1) bytes
+// of scratch.
 template <typename Done>
 bool ReadIndexRows(TByteSource& Source, const TBmpHeader& Header, Byte* Row, Done&& RowDone) {
   const auto w = static_cast<std::size_t>(Header.Width);
@@ -259,7 +262,7 @@ bool LoadBmp8(TByteSource& Source, TBmpForm Form, RGBQUAD** Palette, Byte** Pixe
     pixels = OutputBlock(Pixels, w * h, &ownPixels, GMEM_FIXED);
     if (!pixels) return false;
     if (header.Rle) {
-      scratch.Reset(GlobalAlloc(GMEM_FIXED, w));
+      scratch.Reset(GlobalAlloc(GMEM_FIXED, static_cast<std::size_t>(RowBytes(header.Width, 1))));
       if (!scratch) return false;
     }
   }
@@ -315,7 +318,7 @@ bool LoadBmp24(TByteSource& Source, TBmpForm Form, TOvRGB** Pixels, int* Width, 
       // Indices at or beyond the colour count take the zero entries: black.
       std::array<RGBQUAD, kPaletteEntries> quads{};
       std::array<TOvRGB, kPaletteEntries> colours{};
-      GlobalBlock row(GlobalAlloc(GMEM_FIXED, w));
+      GlobalBlock row(GlobalAlloc(GMEM_FIXED, static_cast<std::size_t>(RowBytes(header.Width, 1))));
       if (!row) return false;
       if (!Source.Read(quads.data(), static_cast<std::size_t>(header.Colours) * sizeof(RGBQUAD)))
         return false;

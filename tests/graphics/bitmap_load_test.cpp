@@ -380,12 +380,12 @@ BmpLayout Rle8(const Bytes& Stream, bool TopDown = false) {
 }
 
 TEST_P(BmpLoader, Rle8StreamsDecodeWithEveryEscape) {
-  // Stored rows: an encoded and an odd absolute run (with its pad byte); an even absolute run
-  // short of the row's end; a delta over the third row into the fourth; a run; end of bitmap;
-  // bytes after it, never read.
-  const Bytes stream = {2, 7, 0, 3, 1, 2, 3, 0, 0, 0,  0, 4, 9, 8, 7, 6, 0, 0,  0, 2, 2, 1,
-                        3, 5, 0, 1, 0xFF, 0xFF};
-  const Bytes stored = {7, 7, 1, 2, 3, 9, 8, 7, 6, 0, 0, 0, 0, 0, 0, 0, 0, 5, 5, 5};
+  // Stored rows: an encoded and an odd absolute run (with its pad byte); an even absolute run and
+  // a run reaching into the row's padding (which is dropped); a delta over the third row into the
+  // fourth; a run short of the row's end; end of bitmap; bytes after it, never read.
+  const Bytes stream = {2, 7, 0, 3, 1, 2, 3, 0, 0, 0,  0, 4, 9, 8, 7, 6, 3, 4, 0, 0,  0, 2, 2, 1,
+                        2, 5, 0, 1, 0xFF, 0xFF};
+  const Bytes stored = {7, 7, 1, 2, 3, 9, 8, 7, 6, 4, 0, 0, 0, 0, 0, 0, 0, 5, 5, 0};
   for (bool topDown : {false, true}) {
     SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
     Bytes expected;
@@ -417,10 +417,11 @@ TEST_P(BmpLoader, HostileRle8StreamsAreRefusedWithNothingLeft) {
     const char* Name;
     Bytes Stream;
   } cases[] = {
-      {"run past the row end", {6, 1, 0, 1}},
-      {"run after a full row", {5, 1, 1, 1, 0, 1}},
-      {"absolute run past the row end", {0, 6, 1, 2, 3, 4, 5, 6, 0, 1}},
-      {"delta past the right edge", {2, 1, 0, 2, 4, 0, 0, 1}},
+      // The rows are 5 pixels and 3 bytes of padding.
+      {"run past the padded row end", {9, 1, 0, 1}},
+      {"run after a full padded row", {8, 1, 1, 1, 0, 1}},
+      {"absolute run past the padded row end", {0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 1}},
+      {"delta past the padded row end", {2, 1, 0, 2, 7, 0, 0, 1}},
       {"delta past the last row", {0, 2, 0, 4, 0, 1}},
       {"end of line past the last row", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
       {"run below the last row", {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0, 1}},
