@@ -60,8 +60,8 @@ inline Decoded DecodeCalls(const std::uint8_t* Stream, std::size_t Size, std::in
     result.Failed = true;
     return result;
   }
-  const std::int64_t mostCalls =
-      std::int64_t{StoredSize} / kCorvelSliceSize + std::int64_t{DecodedSize} / kCorvelSliceSize + 8;
+  const std::int64_t mostCalls = std::int64_t{StoredSize} / kCorvelSliceSize +
+                                 std::int64_t{DecodedSize} / kCorvelSliceSize + 8;
   std::vector<std::uint8_t> slice;
   std::int64_t given = 0;
   for (std::int64_t calls = 0; !decoder.Finished(); ++calls) {

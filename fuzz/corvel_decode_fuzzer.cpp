@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   ovelta::fuzz::Decoded got = ovelta::fuzz::DecodeStream(stream, streamSize, decodedSize,
                                                          static_cast<std::int32_t>(stored));
   // Called directly, the decoder must hand out the same, and no call more than the size left.
-  const ovelta::fuzz::Decoded direct = ovelta::fuzz::DecodeCalls(
-      stream, streamSize, decodedSize, static_cast<std::int32_t>(stored));
+  const ovelta::fuzz::Decoded direct =
+      ovelta::fuzz::DecodeCalls(stream, streamSize, decodedSize, static_cast<std::int32_t>(stored));
   if (direct.Failed != got.Failed || (!got.Failed && direct.Out != got.Out)) std::abort();
 
   // The plain decoder sees the same bytes (zeros past the data up to the stored size).

@@ -42,11 +42,11 @@ Word Le16(const Byte* P) { return static_cast<Word>(P[0] | P[1] << 8); }
 // The facts of a BMP the loaders act on, all checked against the source's length.
 struct TBmpHeader {
   int Width = 0;
-  int Height = 0;           // rows, whatever their order
-  bool TopDown = false;     // rows stored top row first (a negative height in the file)
-  bool Rle = false;         // RLE8-compressed rows
+  int Height = 0;        // rows, whatever their order
+  bool TopDown = false;  // rows stored top row first (a negative height in the file)
+  bool Rle = false;      // RLE8-compressed rows
   int BitCount = 0;
-  int Colours = 0;          // colour-table entries of an 8-bit image: 1 to kPaletteEntries
+  int Colours = 0;           // colour-table entries of an 8-bit image: 1 to kPaletteEntries
   std::int64_t TableAt = 0;  // where the colour table starts (the end of the info header)
   std::int64_t RowsAt = 0;   // where the rows start, at or past the table of TableEntries()
 
@@ -216,10 +216,9 @@ bool ReadIndexRows(TByteSource& Source, const TBmpHeader& Header, Byte* Row, Don
   const auto w = static_cast<std::size_t>(Header.Width);
   if (Header.Rle) {
     TRleStream in(Source, Source.Size() - Header.RowsAt);
-    return DecodeRle8(in, Header.Width, Header.Height, Row,
-                      [&](std::size_t Stored, const Byte* Indices) {
-                        RowDone(Header.OutRow(Stored), Indices);
-                      });
+    return DecodeRle8(
+        in, Header.Width, Header.Height, Row,
+        [&](std::size_t Stored, const Byte* Indices) { RowDone(Header.OutRow(Stored), Indices); });
   }
   const std::size_t stored = static_cast<std::size_t>(RowBytes(Header.Width, 1));
   for (std::size_t r = 0; r < static_cast<std::size_t>(Header.Height); ++r) {
@@ -325,11 +324,10 @@ bool LoadBmp24(TByteSource& Source, TBmpForm Form, TOvRGB** Pixels, int* Width, 
       for (int i = 0; i < header.Colours; ++i)
         colours[static_cast<std::size_t>(i)] = quads[static_cast<std::size_t>(i)];
       if (!SkipToRows(Source, header) ||
-          !ReadIndexRows(Source, header, row.As<Byte>(),
-                         [&](std::size_t Out, const Byte* Indices) {
-                           TOvRGB* out = pixels + Out * w;
-                           for (std::size_t i = 0; i < w; ++i) out[i] = colours[Indices[i]];
-                         }))
+          !ReadIndexRows(Source, header, row.As<Byte>(), [&](std::size_t Out, const Byte* Indices) {
+            TOvRGB* out = pixels + Out * w;
+            for (std::size_t i = 0; i < w; ++i) out[i] = colours[Indices[i]];
+          }))
         return false;
     } else {
       const std::size_t stored = static_cast<std::size_t>(RowBytes(header.Width, 3));

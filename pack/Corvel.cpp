@@ -150,9 +150,9 @@ Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
 }
 
 // The quick loop's match, where every byte of the item is loaded and a copy of up to 16 bytes
-// from Dst ends before FastLast (the loop's bound on the output ensures it). A token with a length byte or word goes to ExpandMatch, with every check;
-// a short one (1 to 14 bytes) needs only its distance checked against what was decoded, and is
-// copied without a loop.
+// from Dst ends before FastLast (the loop's bound on the output ensures it). A token with a length
+// byte or word goes to ExpandMatch, with every check; a short one (1 to 14 bytes) needs only its
+// distance checked against what was decoded, and is copied without a loop.
 [[gnu::always_inline]] inline bool QuickMatch(const Byte*& In, Byte*& Dst, const Byte* First,
                                               const Byte* FastLast, const Byte* Last) {
   const Byte* in = In;

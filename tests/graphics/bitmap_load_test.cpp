@@ -328,9 +328,9 @@ TEST_P(BmpLoader, LongerInfoHeadersFindTheRowsAtThePixelOffset) {
       // late for the rows to fit.
       const Bytes good = BuildBmp(layout);
       const std::uint32_t tableEnd = 14 + info + (bits == 8 ? 64 : 0);
-      for (std::uint32_t offset : {tableEnd - 1, static_cast<std::uint32_t>(good.size() + 1),
-                                   static_cast<std::uint32_t>(good.size() - 3 * 16 + 1),
-                                   0xFFFFFFFFu}) {
+      for (std::uint32_t offset :
+           {tableEnd - 1, static_cast<std::uint32_t>(good.size() + 1),
+            static_cast<std::uint32_t>(good.size() - 3 * 16 + 1), 0xFFFFFFFFu}) {
         SCOPED_TRACE(offset);
         Bytes file = good;
         test::PutLe(file, 10, offset, 4);
@@ -383,8 +383,8 @@ TEST_P(BmpLoader, Rle8StreamsDecodeWithEveryEscape) {
   // Stored rows: an encoded and an odd absolute run (with its pad byte); an even absolute run and
   // a run reaching into the row's padding (which is dropped); a delta over the third row into the
   // fourth; a run short of the row's end; end of bitmap; bytes after it, never read.
-  const Bytes stream = {2, 7, 0, 3, 1, 2, 3, 0, 0, 0,  0, 4, 9, 8, 7, 6, 3, 4, 0, 0,  0, 2, 2, 1,
-                        2, 5, 0, 1, 0xFF, 0xFF};
+  const Bytes stream = {2, 7, 0, 3, 1, 2, 3, 0, 0, 0, 0, 4, 9, 8,    7,
+                        6, 3, 4, 0, 0, 0, 2, 2, 1, 2, 5, 0, 1, 0xFF, 0xFF};
   const Bytes stored = {7, 7, 1, 2, 3, 9, 8, 7, 6, 4, 0, 0, 0, 0, 0, 0, 0, 5, 5, 0};
   for (bool topDown : {false, true}) {
     SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
@@ -452,7 +452,8 @@ TEST_P(BmpLoader, HostileRle8StreamsAreRefusedWithNothingLeft) {
     }
   }
   // Sizes of zero, and RLE8 on a 24-bit image.
-  for (auto [width, height, bits] : {std::tuple{0, 4, 8}, std::tuple{5, 0, 8}, std::tuple{5, 4, 24}}) {
+  for (auto [width, height, bits] :
+       {std::tuple{0, 4, 8}, std::tuple{5, 0, 8}, std::tuple{5, 4, 24}}) {
     BmpLayout layout = Rle8({0, 1});
     layout.Width = width;
     layout.Height = height;

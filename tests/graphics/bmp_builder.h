@@ -1,6 +1,6 @@
 // Test helpers for the graphics tests: BMP and ACT files built byte by byte (so that every field,
-// the header size, the row padding and the row order are the test's own) and damaged on purpose; written to
-// files with test::TempDir (support/TempDir.h).
+// the header size, the row padding and the row order are the test's own) and damaged on purpose;
+// written to files with test::TempDir (support/TempDir.h).
 #pragma once
 
 #include <cstdint>
@@ -33,9 +33,9 @@ struct BmpLayout {
   Byte Padding = 0;               // value of the row padding bytes
   std::uint32_t InfoSize = 40;    // 108 and 124: the longer headers, zero past the 40 bytes
   std::uint32_t Compression = 0;
-  bool TopDown = false;           // rows stored top row first, the height written negative
-  std::size_t Gap = 0;            // bytes of 0xEE between the table and the rows
-  Bytes Stream;                   // when not empty: stored in place of the rows (RLE8 data)
+  bool TopDown = false;  // rows stored top row first, the height written negative
+  std::size_t Gap = 0;   // bytes of 0xEE between the table and the rows
+  Bytes Stream;          // when not empty: stored in place of the rows (RLE8 data)
 };
 
 // The BMP bytes: file header (unless the resource form) whose pixel offset names the rows, info

@@ -161,8 +161,8 @@ TEST(BmpFromImageMagick, EveryKindLoadsPixelExactThroughEverySource) {
         const std::string source = dir.Write("picture.rgb", picture);
         const std::string written = dir.File("written.bmp");
         ASSERT_TRUE(Shell(std::string(kConvert) + " -size " + std::to_string(size.Width) + "x" +
-                        std::to_string(size.Height) + " -depth 8 rgb:'" + source + "' " +
-                        depth.Options + " " + format.Options + "'" + written + "'"));
+                          std::to_string(size.Height) + " -depth 8 rgb:'" + source + "' " +
+                          depth.Options + " " + format.Options + "'" + written + "'"));
         const Bytes bottomUp = ReadAll(written);
         // Make sure convert wrote the kind asked for.
         ASSERT_GE(bottomUp.size(), 54u);
@@ -172,8 +172,7 @@ TEST(BmpFromImageMagick, EveryKindLoadsPixelExactThroughEverySource) {
 
         for (bool topDown : {false, true}) {
           const std::string what = std::string(format.Name) + " " + depth.Name + " " +
-                                   std::to_string(size.Width) + "x" +
-                                   std::to_string(size.Height) +
+                                   std::to_string(size.Width) + "x" + std::to_string(size.Height) +
                                    (topDown ? " top-down" : " bottom-up");
           SCOPED_TRACE(what);
           const Bytes file = topDown ? TurnOver(bottomUp) : bottomUp;
@@ -183,8 +182,8 @@ TEST(BmpFromImageMagick, EveryKindLoadsPixelExactThroughEverySource) {
           // the picture it was given, and the loaders must give it too. Where ImageMagick's
           // reader does not give back what its writer took, the picture is what counts; such
           // files are listed.
-          const bool read = Shell(std::string(kConvert) + " '" + path + "' -depth 8 rgb:'" +
-                                  decoded + "'");
+          const bool read =
+              Shell(std::string(kConvert) + " '" + path + "' -depth 8 rgb:'" + decoded + "'");
           if (!read || ReadAll(decoded) != picture) disagreements += "  " + what + "\n";
           const Bytes& expected = picture;
           ++files;

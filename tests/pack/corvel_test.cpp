@@ -556,8 +556,8 @@ TEST(CorvelDecoder, ShortMatchEndingPastTheDecodedSizeIsRefusedOnEveryPath) {
   // match of Length at distance 1, then padding (so that the item lies within the quick loop's
   // reach of the input). Told one byte less than the stream decodes to (so that the match starts
   // within the size and runs one byte past it), the decoder refuses it without handing out a byte
-  // too many, whether called directly or through the driver; told the exact size, it decodes. The group counts put
-  // the item in the first call, and just before, on and after a slice boundary.
+  // too many, whether called directly or through the driver; told the exact size, it decodes. The
+  // group counts put the item in the first call, and just before, on and after a slice boundary.
   for (int groups : {1, 2, 511, 512, 513}) {
     for (int run = 0; run < 32; ++run) {
       for (int length = 2; length <= 14; ++length) {
@@ -568,9 +568,9 @@ TEST(CorvelDecoder, ShortMatchEndingPastTheDecodedSizeIsRefusedOnEveryPath) {
           for (int i = 0; i < 32; ++i) stream.push_back(static_cast<Byte>('a' + (g + i) % 26));
         }
         const DWord flags = DWord{1} << (31 - run);
-        stream.insert(stream.end(), {static_cast<Byte>(flags), static_cast<Byte>(flags >> 8),
-                                     static_cast<Byte>(flags >> 16),
-                                     static_cast<Byte>(flags >> 24)});
+        stream.insert(stream.end(),
+                      {static_cast<Byte>(flags), static_cast<Byte>(flags >> 8),
+                       static_cast<Byte>(flags >> 16), static_cast<Byte>(flags >> 24)});
         for (int i = 0; i < run; ++i) stream.push_back(static_cast<Byte>('A' + i % 26));
         stream.push_back(static_cast<Byte>((length - 1) << 4));  // distance 1
         stream.insert(stream.end(), 64, 0);
