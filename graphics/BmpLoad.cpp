@@ -32,6 +32,11 @@ constexpr Byte kRleEndOfLine = 0;
 constexpr Byte kRleEndOfBitmap = 1;
 constexpr Byte kRleDelta = 2;
 constexpr std::size_t kRleChunk = 4096;  // stream bytes read from the source at a time
+// The most pixels an RLE8 image may have for each byte of its stream, and the pixels any image may
+// have: a file of a few bytes cannot make a loader allocate and fill a block of a gigabyte. Runs
+// give at most 127.5 pixels a byte; only the delta and end-of-bitmap escapes give more.
+constexpr std::int64_t kRlePixelsPerByte = 1024;
+constexpr std::int64_t kRleAnyPixels = 65536;
 
 DWord Le32(const Byte* P) {
   return static_cast<DWord>(P[0]) | static_cast<DWord>(P[1]) << 8 | static_cast<DWord>(P[2]) << 16 |
@@ -70,7 +75,8 @@ std::int64_t RowBytes(int Width, int BytesPerPixel) {
 // entries (256 when 0), at most 256. With a 40-byte header the rows follow the colour table (or,
 // at 24 bits, the header) directly; with 108 or 124 bytes they start at the file header's pixel
 // offset (resources: right after the table), which must lie within the source and not before the
-// table's end. Uncompressed rows must lie wholly within the source.
+// table's end. Uncompressed rows must lie wholly within the source; an RLE8 image of more than
+// kRleAnyPixels pixels needs a byte of stream for every kRlePixelsPerByte.
 bool ReadHeader(TByteSource& Source, TBmpForm Form, TBmpHeader* Header) {
   std::int64_t pixelOffset = 0;
   if (Form == TBmpForm::File) {
@@ -114,6 +120,10 @@ bool ReadHeader(TByteSource& Source, TBmpForm Form, TBmpHeader* Header) {
   if (Source.Size() < header.RowsAt) return false;
   const std::int64_t rowBytes = RowBytes(header.Width, header.BitCount / 8);
   if (!header.Rle && Source.Size() - header.RowsAt < header.Height * rowBytes) return false;
+  const std::int64_t pixels = std::int64_t{header.Width} * header.Height;
+  if (header.Rle && pixels > kRleAnyPixels &&
+      pixels / kRlePixelsPerByte > Source.Size() - header.RowsAt)
+    return false;
   *Header = header;
   return true;
 }

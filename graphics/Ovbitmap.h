@@ -75,7 +75,8 @@ static_assert(sizeof(TOvRGB) == 3, "TOvRGB is packed at 3 bytes");
 // rows follow the table (24-bit: the header) directly with a 40-byte header, and start at the file
 // header's pixel offset with the longer ones (in a resource, which has no file header: right after
 // the table). RLE8 pixels the stream does not write are index 0; a run may reach into the row's
-// padding, and what lands there is dropped.
+// padding, and what lands there is dropped. An RLE8 image of more than 65536 pixels needs a byte of
+// stream (from the rows to the end of the data) for every 1024 pixels.
 //
 // Every check of the headers, sizes and offsets comes before anything is allocated or written: a
 // loader that returns false has left no block of its own allocated, and the caller's outputs

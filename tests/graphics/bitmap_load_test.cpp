@@ -451,6 +451,28 @@ TEST_P(BmpLoader, HostileRle8StreamsAreRefusedWithNothingLeft) {
       EXPECT_EQ(blockOut, block.data());
     }
   }
+  // A few bytes of stream cannot stand for a huge image (1024 pixels a byte, above 65536 pixels):
+  // refused before anything is allocated.
+  for (auto [width, height, padding] : {std::tuple{32768, 32768, 0}, std::tuple{1024, 65, 62}}) {
+    BmpLayout layout = Rle8({0, 1});
+    layout.Width = width;
+    layout.Height = height;
+    layout.Stream.insert(layout.Stream.end(), padding, 0);
+    Outputs out;
+    heap_testing::ResetLargestRequest();
+    EXPECT_FALSE(Source.Bmp8(BuildBmp(layout), &out.Palette, &out.Pixels, nullptr, nullptr));
+    EXPECT_FALSE(Source.Bmp24(BuildBmp(layout), &out.Pixels24, nullptr, nullptr));
+    EXPECT_LT(heap_testing::LargestRequest(), 65536u);
+  }
+  {
+    BmpLayout layout = Rle8({0, 1});
+    layout.Width = 1024;
+    layout.Height = 65;  // 66560 pixels: 65 bytes of stream are enough
+    layout.Stream.insert(layout.Stream.end(), 63, 0);
+    Outputs out;
+    ASSERT_TRUE(Source.Bmp8(BuildBmp(layout), nullptr, &out.Pixels, nullptr, nullptr));
+    EXPECT_EQ(out.Pixels[1024 * 65 - 1], 0);
+  }
   // Sizes of zero, and RLE8 on a 24-bit image.
   for (auto [width, height, bits] :
        {std::tuple{0, 4, 8}, std::tuple{5, 0, 8}, std::tuple{5, 4, 24}}) {
