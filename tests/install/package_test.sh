@@ -55,8 +55,9 @@ dpkg-deb --info "$(deb merlig)" postinst | grep -q 'setcap cap_net_bind_service=
 dpkg-deb --info "$(deb merlig)" prerm | grep -q 'systemctl --system stop merlig.service' ||
   fail "merlig has no pre-removal step stopping its service"
 for package in merlig libovelta0 libovelta-dev; do
-  dpkg-deb --fsys-tarfile "$(deb $package)" | tar -xOf - ./usr/share/doc/$package/copyright |
-    grep -qx 'License: Expat' || fail "$package does not state its licence"
+  # Read whole before matching: grep -q would end the pipe early and tar fail on it (pipefail).
+  copyright=$(dpkg-deb --fsys-tarfile "$(deb $package)" | tar -xOf - ./usr/share/doc/$package/copyright)
+  grep -qx 'License: Expat' <<<"$copyright" || fail "$package does not state its licence"
 done
 
 # Contents: the files each package must hold, and nothing of another package's.
