@@ -3,11 +3,15 @@
 #include "app/Mainf.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "app/Logf.h"
 #include "platform/core/Dialogs.h"
 #include "platform/ui/Icons.h"
 #include "platform/core/Text.h"
+
+// The program's icons, compiled in by rcc without a static initializer (app/unit.cmake). Returns 1.
+int qInitResources_merlig();
 
 namespace ovelta {
 
@@ -28,7 +32,13 @@ constexpr int kClientHeight = 53;
 
 }  // namespace
 
+void RegisterProgramIcons() {
+  static const int registered = qInitResources_merlig();
+  (void)registered;
+}
+
 TMainForm::TMainForm(TComponent* AOwner, int ListenPort, int UpstreamPort) : TForm(AOwner) {
+  RegisterProgramIcons();
   SetName("MainForm");
   SetCaption(kCaption);
   SetBorderStyle(TFormBorderStyle::bsSingle);
@@ -50,6 +60,9 @@ TMainForm::TMainForm(TComponent* AOwner, int ListenPort, int UpstreamPort) : TFo
   APOPUpstreamSocket->OnRead = [this](TObject* S, TCustomWinSocket* C) {
     APOPUpstreamSocketRead(S, C);
   };
+  APOPUpstreamSocket->OnInputEnd = [this](TObject* S, TCustomWinSocket* C) {
+    APOPUpstreamSocketInputEnd(S, C);
+  };
   APOPUpstreamSocket->OnError = [this](TObject* S, TCustomWinSocket* C, TErrorEvent E, int& Code) {
     APOPUpstreamSocketError(S, C, E, Code);
   };
@@ -66,6 +79,9 @@ TMainForm::TMainForm(TComponent* AOwner, int ListenPort, int UpstreamPort) : TFo
   };
   APOPServerSocket->OnClientRead = [this](TObject* S, TCustomWinSocket* C) {
     APOPServerSocketClientRead(S, C);
+  };
+  APOPServerSocket->OnClientInputEnd = [this](TObject* S, TCustomWinSocket* C) {
+    APOPServerSocketClientInputEnd(S, C);
   };
   APOPServerSocket->OnClientError = [this](TObject* S, TCustomWinSocket* C, TErrorEvent E,
                                            int& Code) {
@@ -229,19 +245,58 @@ void TMainForm::AddLogLine(const AnsiString& Line) {
   }
 }
 
-std::string TMainForm::HeadlessLogLine(const AnsiString& Line) {
-  // The password the mail program sent is not kept in journals and terminal scroll-back.
-  AnsiString line = Line;
-  static const AnsiString kPassLine = "< PASS ";
-  if (line.size() > kPassLine.size()) {
-    bool pass = true;
-    for (std::size_t i = 0; i < kPassLine.size() && pass; ++i) {
-      char c = line[i];
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      pass = c == kPassLine[i];
-    }
-    if (pass) line = line.substr(0, kPassLine.size()) + "****";
+namespace {
+
+constexpr std::size_t kDigestDigits = 32;
+constexpr const char* kDetailPrefix = "*   ";
+
+// True when Line begins with Command (upper case) in either case.
+bool BeginsWith(const AnsiString& Line, const char* Command) {
+  const std::size_t length = std::strlen(Command);
+  if (Line.size() < length) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    char c = Line[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != Command[i]) return false;
   }
+  return true;
+}
+
+bool HexDigits(const AnsiString& Text) {
+  for (char c : Text)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) return false;
+  return true;
+}
+
+// What journals and terminal scroll-back must not keep: the password the mail program sent, and
+// the APOP digest, which with the greeting's timestamp (logged too) lets anyone guess the password
+// offline. The log window shows them as they are.
+AnsiString Masked(const AnsiString& Line) {
+  static const char* const kPassLine = "< PASS ";
+  if (Line.size() > std::strlen(kPassLine) && BeginsWith(Line, kPassLine))
+    return Line.substr(0, std::strlen(kPassLine)) + "****";
+  // "APOP user digest", either way: the digest is the last argument (a user name may hold blanks).
+  static const char* const kApopLines[] = {"< APOP ", "> APOP "};
+  for (const char* apop : kApopLines) {
+    const std::size_t command = std::strlen(apop);
+    if (Line.size() <= command || !BeginsWith(Line, apop)) continue;
+    const std::size_t blank = Line.rfind(' ');
+    const std::size_t keep = blank >= command ? blank + 1 : command;
+    return Line.substr(0, keep) + AnsiString(kDigestDigits, '*');
+  }
+  // The detail line of the APOP login: "*   user digest".
+  const std::size_t detail = std::strlen(kDetailPrefix);
+  if (Line.size() > detail + kDigestDigits && Line.compare(0, detail, kDetailPrefix) == 0 &&
+      Line[Line.size() - kDigestDigits - 1] == ' ' &&
+      HexDigits(Line.substr(Line.size() - kDigestDigits)))
+    return Line.substr(0, Line.size() - kDigestDigits) + AnsiString(kDigestDigits, '*');
+  return Line;
+}
+
+}  // namespace
+
+std::string TMainForm::HeadlessLogLine(const AnsiString& Line) {
+  const AnsiString line = Masked(Line);
   // Control bytes are shown escaped, so that one log line is one terminal line and a peer's bytes
   // cannot move the cursor or change colours. After the conversion every byte below 0x80 stands
   // for itself (Shift-JIS trail bytes are gone), so the backslash is escaped too.

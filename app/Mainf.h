@@ -50,6 +50,11 @@ enum class TLoginStage : Byte {
   lsQuitSent = 5,    // APOP refused, QUIT sent to the server, waiting for its answer
 };
 
+// Makes the program's icon resources ("SMALLICON", "MAINICON") loadable with LoadIconA. They are
+// not registered before main() (no toolkit code runs before the program has given up its
+// capability); the first TMainForm calls this. Safe to call again.
+void RegisterProgramIcons();
+
 class TMainForm : public TForm {
  public:
   // ListenPort and UpstreamPort are for tests only; the program always uses 110 for both.
@@ -87,13 +92,16 @@ class TMainForm : public TForm {
   // nothing while there is no log window. Without a display each line also goes to standard error.
   void WriteLog(const AnsiString& Text);
   // A log line as standard error shows it (without a display): UTF-8, control bytes and the
-  // backslash escaped ("\r", "\x1b", "\\"), the argument of a "< PASS" line as "****".
+  // backslash escaped ("\r", "\x1b", "\\"), the argument of a "< PASS" line as "****", the
+  // digest of an APOP line ("> APOP user digest", either direction) and of the APOP detail line
+  // ("*   user digest") as 32 "*".
   static std::string HeadlessLogLine(const AnsiString& Line);
 
   // The mail program's side of a session.
   void APOPServerSocketClientConnect(TObject* Sender, TCustomWinSocket* Socket);
   void APOPServerSocketClientDisconnect(TObject* Sender, TCustomWinSocket* Socket);
   void APOPServerSocketClientRead(TObject* Sender, TCustomWinSocket* Socket);
+  void APOPServerSocketClientInputEnd(TObject* Sender, TCustomWinSocket* Socket);
   void APOPServerSocketClientError(TObject* Sender, TCustomWinSocket* Socket,
                                    TErrorEvent ErrorEvent, int& ErrorCode);
   void ClientCommand(const AnsiString& Line);
@@ -104,6 +112,7 @@ class TMainForm : public TForm {
   void APOPUpstreamSocketConnect(TObject* Sender, TCustomWinSocket* Socket);
   void APOPUpstreamSocketDisconnect(TObject* Sender, TCustomWinSocket* Socket);
   void APOPUpstreamSocketRead(TObject* Sender, TCustomWinSocket* Socket);
+  void APOPUpstreamSocketInputEnd(TObject* Sender, TCustomWinSocket* Socket);
   void APOPUpstreamSocketError(TObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent,
                                int& ErrorCode);
   void ServerLine(const AnsiString& Line);
@@ -175,6 +184,17 @@ class TMainForm : public TForm {
   void ConnectFailed();
   // True from PASS starting a connection until the mail program has had its answer.
   bool PassPending = false;
+  // The session's mail program has ended its sending (a half-close): in the login phase it is
+  // closed once everything it sent is answered; while relaying the server is told the same.
+  bool ClientInputEnded = false;
+  // A mail program that came while the session's mail program had ended its sending: it is served
+  // once that session is over (one waits at most; not read meanwhile). Not owned.
+  TCustomWinSocket* WaitingClient = nullptr;
+  // A session starts for Socket: greeting, timers, fresh state.
+  void StartSession(TCustomWinSocket* Socket);
+  // Before a newcomer is judged: an end of the session's connections that has arrived and not yet
+  // been handled is handled now.
+  void CatchUpSession();
 
  private:
   void AddLogLine(const AnsiString& Line);

@@ -11,10 +11,20 @@
 // PASS wait for its answer and are relayed unchanged after a successful login); bounds the login
 // (kLoginTimeoutMs) and each step of the server's side (kServerTimeoutMs); answers PASS with
 // "-ERR server connection failed" when the upstream connection cannot be made; abandons the
-// upstream connect when the mail program leaves first; closes a refused second mail program after
-// telling it why; and refuses greeting timestamps that are not message-ids (an APOP digest of a
-// crafted challenge helps recover the password).
+// upstream connect when the mail program's connection ends first; closes a refused second mail
+// program after telling it why; and refuses greeting timestamps that are not message-ids (an APOP
+// digest of a crafted challenge helps recover the password).
+//
+// The end of either side's sending is a half-close, never the end of the session: in the login
+// phase the mail program is answered everything it sent before its end (a PASS waiting for the
+// server included, and what its pipelined commands bring once the login succeeds) and then closed;
+// while relaying the end is passed to the other side after every byte before it, and the other
+// direction goes on until it ends too. Bytes that follow the server's successful answer in the
+// same receipt reach the mail program after the answer. A newcomer is judged only after any end
+// of the session's connections that has already arrived has been handled; one that comes while
+// the session's mail program has ended its sending waits for that session to finish.
 #include <cstdio>
+#include <utility>
 
 #include "app/Mainf.h"
 #include "digest/Ovmd5.h"
@@ -167,20 +177,18 @@ AnsiString Md5Hex(const AnsiString& Input) {
 // ---- the mail program's side ----
 
 void TMainForm::APOPServerSocketClientConnect(TObject*, TCustomWinSocket* Socket) {
+  // A mail program that closed and reconnected at once: its end has arrived before the newcomer,
+  // and is handled before it.
+  CatchUpSession();
   WriteLog(Sjis(kConnectRequest) + PeerText(Socket));
   if (SessionState == TSessionState::ssListening) {
-    SessionState = TSessionState::ssLogin;
-    LoginStage = TLoginStage::lsUserPass;
-    ClientConnection = Socket;
-    WriteLog(Sjis(kLoginStarts));
-    SendToClient(kGreeting);
-    HostName.clear();
-    UserName.clear();
-    Password.clear();
-    TimeStamp.clear();
-    ClientBuffer.clear();
-    PassPending = false;
-    StartTimer(LoginTimer, LoginTimeoutMs);
+    StartSession(Socket);
+    return;
+  }
+  if (ClientInputEnded && !WaitingClient && ClientConnection) {
+    // The session is winding down (its mail program sends no more): the newcomer waits for it.
+    WaitingClient = Socket;
+    Socket->PauseReading(true);
     return;
   }
   WriteLog(Sjis(kRefused));
@@ -193,6 +201,51 @@ void TMainForm::APOPServerSocketClientConnect(TObject*, TCustomWinSocket* Socket
   } catch (const std::exception& E) {
     DropSocketErrors(E);
   }
+}
+
+void TMainForm::StartSession(TCustomWinSocket* Socket) {
+  SessionState = TSessionState::ssLogin;
+  LoginStage = TLoginStage::lsUserPass;
+  ClientConnection = Socket;
+  WriteLog(Sjis(kLoginStarts));
+  SendToClient(kGreeting);
+  HostName.clear();
+  UserName.clear();
+  Password.clear();
+  TimeStamp.clear();
+  ClientBuffer.clear();
+  PassPending = false;
+  ClientInputEnded = false;
+  StartTimer(LoginTimer, LoginTimeoutMs);
+}
+
+void TMainForm::CatchUpSession() {
+  if (!ClientConnection) return;
+  try {
+    // The mail program first: while relaying, its end may carry the server's end with it.
+    ClientConnection->CatchUp();
+    if (SessionState == TSessionState::ssRelaying) APOPUpstreamSocket->Socket()->CatchUp();
+  } catch (const std::exception& E) {
+    DropSocketErrors(E);
+  }
+}
+
+void TMainForm::APOPServerSocketClientInputEnd(TObject*, TCustomWinSocket* Socket) {
+  if (!ClientConnection || ClientConnection != Socket) {
+    try {
+      Socket->Close();
+    } catch (const std::exception& E) {
+      DropSocketErrors(E);
+    }
+    return;
+  }
+  ClientInputEnded = true;
+  if (SessionState == TSessionState::ssRelaying) {
+    // The server sees the end after every byte before it, and its answers still come back.
+    APOPUpstreamSocket->Socket()->ShutdownOutput();
+    return;
+  }
+  ClientLines();  // answers what came before the end, then closes once nothing waits
 }
 
 void TMainForm::APOPServerSocketClientRead(TObject*, TCustomWinSocket* Socket) {
@@ -254,6 +307,16 @@ void TMainForm::ClientLines() {
   }
   const bool lagging = socket->SendPending() >= kReplyBacklog;
   if (lagging) WatchDrains();  // RelayDrained takes the rest once the replies have gone
+  if (ClientInputEnded && !lagging && !PassPending) {
+    // Every command before the mail program's end has been answered (an unfinished line is no
+    // command): its answers still go out, then it is closed.
+    try {
+      socket->Close();  // the disconnect handler ends the session
+    } catch (const std::exception& E) {
+      DropSocketErrors(E);
+    }
+    return;
+  }
   socket->PauseReading(lagging || (PassPending && ClientBuffer.size() >= kPipelineBacklog));
 }
 
@@ -333,6 +396,7 @@ void TMainForm::SendLines(TCustomWinSocket* Connection, const AnsiString& Text,
 
 void TMainForm::APOPServerSocketClientDisconnect(TObject*, TCustomWinSocket* Socket) {
   WriteLog(Sjis(kDisconnected) + PeerText(Socket));
+  if (Socket == WaitingClient) WaitingClient = nullptr;
   if (!ClientConnection || ClientConnection != Socket) return;
   ClientClosing = true;
   LoginTimer->SetEnabled(false);
@@ -352,6 +416,12 @@ void TMainForm::APOPServerSocketClientDisconnect(TObject*, TCustomWinSocket* Soc
   ClientBuffer.clear();
   ClientClosing = false;
   PassPending = false;
+  ClientInputEnded = false;
+  // The newcomer that waited for this session is served now.
+  if (TCustomWinSocket* next = std::exchange(WaitingClient, nullptr)) {
+    next->PauseReading(false);
+    StartSession(next);
+  }
 }
 
 void TMainForm::APOPServerSocketClientError(TObject*, TCustomWinSocket* Socket, TErrorEvent, int&) {
@@ -490,7 +560,6 @@ void TMainForm::ServerLines() {
     return ClientConnection && ClientConnection->SendPending() >= kReplyBacklog;
   };
   bool tooLong = false;
-  // Lines after a successful answer in the same receipt are still logged, not passed on.
   if (upstream->Connected() && !lagging()) {
     TakeLines(ServerBuffer, [&](const AnsiString& Line) {
       if (Line.size() > kMaxLineBytes) {
@@ -498,8 +567,22 @@ void TMainForm::ServerLines() {
         return false;
       }
       ServerLine(Line);
-      return upstream->Connected() && !lagging();
+      return SessionState == TSessionState::ssLogin && upstream->Connected() && !lagging();
     });
+  }
+  if (SessionState == TSessionState::ssRelaying) {
+    // What followed the successful answer in the same receipt is relayed: after the answer,
+    // unchanged and unlogged.
+    AnsiString rest;
+    rest.swap(ServerBuffer);
+    if (!rest.empty() && ClientConnection) {
+      try {
+        ClientConnection->SendText(rest);
+      } catch (const std::exception& E) {
+        DropSocketErrors(E);
+      }
+    }
+    return;
   }
   if (SessionState != TSessionState::ssLogin || !upstream->Connected()) return;
   if (tooLong || UnfinishedLength(ServerBuffer) > kMaxLineBytes) {
@@ -573,8 +656,10 @@ void TMainForm::RelayWaitingCommands() {
     }
   }
   ClientBuffer.clear();
-  // Relaying now: the mail program is read whatever waited for it before.
+  // Relaying now: the mail program is read whatever waited for it before; an end it sent during
+  // the login reaches the server after its commands.
   if (ClientConnection) ClientConnection->PauseReading(false);
+  if (ClientInputEnded && upstream->Connected()) upstream->ShutdownOutput();
 }
 
 void TMainForm::SendApop() {
@@ -590,6 +675,22 @@ void TMainForm::SendToServer(const AnsiString& Text) {
   TCustomWinSocket* upstream = APOPUpstreamSocket->Socket();
   if (!upstream->Connected()) return;
   SendLines(upstream, Text, kServerPrefix);
+}
+
+void TMainForm::APOPUpstreamSocketInputEnd(TObject*, TCustomWinSocket* Socket) {
+  if (SessionState == TSessionState::ssRelaying && ClientConnection) {
+    // The mail program sees the end after every byte before it; what it still sends goes on
+    // reaching the server.
+    ClientConnection->ShutdownOutput();
+    return;
+  }
+  // In the login phase everything the server sent before its end has been handled: its
+  // connection ends (the disconnect handler answers a waiting PASS).
+  try {
+    Socket->Close();
+  } catch (const std::exception& E) {
+    DropSocketErrors(E);
+  }
 }
 
 void TMainForm::APOPUpstreamSocketDisconnect(TObject*, TCustomWinSocket* Socket) {

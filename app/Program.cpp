@@ -2,6 +2,8 @@
 // windows freed newest first.
 #include "app/Program.h"
 
+#include <utility>
+
 #include "platform/ui/Application.h"
 #include "platform/ui/Forms.h"
 #include "platform/ui/NotifyArea.h"
@@ -24,13 +26,15 @@ void LogWindowInsteadOfTray(TMainForm& Main, TLogForm& Log) {
 }
 
 int MerligMain(int ListenPort, int UpstreamPort,
-               const std::function<void(TMainForm&, TLogForm&)>& Started) {
+               const std::function<void(TMainForm&, TLogForm&)>& Started,
+               TBoundSockets* Listener) {
   TApplication& app = Application();
   bool listened = false;
   try {
     app.Initialize();
     app.SetTitle(kTitle);
     TMainForm* main_form = CreateForm<TMainForm>(ListenPort, UpstreamPort);
+    if (Listener) main_form->APOPServerSocket->Adopt(std::move(*Listener));
     TLogForm* log_form = CreateForm<TLogForm>(main_form);
     app.HideWindow();
     app.SetShowMainForm(false);

@@ -19,8 +19,11 @@ void LogWindowInsteadOfTray(TMainForm& Main, TLogForm& Log);
 // opened, 1 when it never was (the port could not be opened, or the program failed to start).
 // Started, when given, runs once both windows exist and before the message loop starts (tests
 // drive the program from there). The ports are the main window's, for tests only; the program
-// uses 110.
+// uses 110. Listener, when given, holds the listener's sockets, bound before the toolkit started
+// (or the reason they could not be): the listener opens on them, at the first idle moment as
+// always, instead of binding ListenPort on every address itself.
 int MerligMain(int ListenPort = kPop3Port, int UpstreamPort = kPop3Port,
-               const std::function<void(TMainForm&, TLogForm&)>& Started = {});
+               const std::function<void(TMainForm&, TLogForm&)>& Started = {},
+               TBoundSockets* Listener = nullptr);
 
 }  // namespace ovelta

@@ -86,7 +86,8 @@ install(CODE "
   message(STATUS \"Installing: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/merlig.service\")"
   COMPONENT merlig)
 
-# Each package carries the copyright file in its documentation directory.
+# Each package carries the copyright file, which states the licence (MIT, the text of LICENSE), in
+# its documentation directory.
 foreach(component merlig libovelta0 libovelta-dev)
   install(FILES doc/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${component}
     COMPONENT ${component})

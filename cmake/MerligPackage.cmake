@@ -1,7 +1,8 @@
 # Debian packages, one per install component (cmake/MerligInstall.cmake), built from a build tree:
 #   cpack -G DEB --config BUILD/CPackConfig.cmake -B OUTDIR
 #   merlig          the proxy, its desktop entry, icon, man page and system service (not enabled);
-#                   its post-install step grants the program cap_net_bind_service
+#                   its post-install step grants the program cap_net_bind_service; its service
+#                   stops before the program is removed or upgraded, and is disabled on purge
 #   libovelta0      the shared library
 #   libovelta-dev   headers, CMake package, the ovpack tool and its man page
 # Installs into /usr with DESTDIR, so that what the install step writes (run paths, the service's
@@ -14,6 +15,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+# MIT (Expat); each package's copyright file (doc/copyright) carries the same text.
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL merlig libovelta0 libovelta-dev)
@@ -34,6 +37,7 @@ set(CPACK_DEBIAN_MERLIG_PACKAGE_DEPENDS "libovelta0 (= ${merlig_deb_version}), l
 set(CPACK_DEBIAN_MERLIG_PACKAGE_RECOMMENDS "fonts-ipafont-gothic")
 set(CPACK_DEBIAN_MERLIG_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/deb/merlig/postinst
+  ${CMAKE_CURRENT_SOURCE_DIR}/tools/deb/merlig/prerm
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/deb/merlig/postrm)
 set(CPACK_COMPONENT_MERLIG_DESCRIPTION
 "local POP3 proxy that logs in to the real server with APOP

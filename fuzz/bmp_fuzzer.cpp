@@ -1,7 +1,7 @@
 // Fuzzes the BMP and ACT loaders on arbitrary bytes, as a file (through an in-memory file) and as a
 // module bitmap resource: they must never crash, never read or write out of bounds, and on success
-// hand back blocks of exactly the size their width and height promise; on failure nothing may be
-// left allocated.
+// hand back blocks of exactly the size their width and height promise, the 24-bit loader the 8-bit
+// loader's image expanded through its palette; on failure nothing may be left allocated.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -54,6 +54,31 @@ void CheckBmp24(bool Loaded, TOvRGB* Pixels, int Width, int Height) {
   GlobalFree(Pixels);
 }
 
+// An 8-bit image the 8-bit loader took must load in the 24-bit loader as its pixels expanded
+// through the palette block (whose entries past the colour count are zero, as the 24-bit
+// expansion's are): the two loaders read the same rows, uncompressed or RLE8, either way up.
+void CheckSameImage(bool Loaded8, const RGBQUAD* Palette, const Byte* Pixels, bool Loaded24,
+                    const TOvRGB* Pixels24) {
+  if (!Loaded8) return;
+  Check(Loaded24);
+  const std::size_t count = GlobalSize(const_cast<Byte*>(Pixels));
+  for (std::size_t i = 0; i < count; ++i) Check(Pixels24[i] == TOvRGB(Palette[Pixels[i]]));
+}
+
+// Loads through the 8-bit and 24-bit loaders of one source and checks both and their agreement.
+template <typename Load8, typename Load24> void LoadBoth(Load8 By8, Load24 By24) {
+  RGBQUAD* palette = nullptr;
+  Byte* pixels = nullptr;
+  TOvRGB* pixels24 = nullptr;
+  int width = 0, height = 0, width24 = 0, height24 = 0;
+  const bool loaded8 = By8(&palette, &pixels, &width, &height);
+  const bool loaded24 = By24(&pixels24, &width24, &height24);
+  if (loaded8 && loaded24) Check(width == width24 && height == height24);
+  CheckSameImage(loaded8, palette, pixels, loaded24, pixels24);
+  CheckBmp8(loaded8, palette, pixels, width, height);
+  CheckBmp24(loaded24, pixels24, width24, height24);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
@@ -63,27 +88,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   if (descriptor < 0 || ftruncate(descriptor, 0) != 0) return 0;
   if (Size > 0 && pwrite(descriptor, Data, Size, 0) != static_cast<ssize_t>(Size)) return 0;
 
+  LoadBoth([&](RGBQUAD** Palette, Byte** Pixels, int* Width,
+               int* Height) { return LoadBmpFile(path, Palette, Pixels, Width, Height); },
+           [&](TOvRGB** Pixels, int* Width, int* Height) {
+             return LoadBmp24File(path, Pixels, Width, Height);
+           });
   RGBQUAD* palette = nullptr;
-  Byte* pixels = nullptr;
-  TOvRGB* pixels24 = nullptr;
-  int width = 0, height = 0;
-
-  CheckBmp8(LoadBmpFile(path, &palette, &pixels, &width, &height), palette, pixels, width, height);
-  palette = nullptr;
-  pixels = nullptr;
-  CheckBmp24(LoadBmp24File(path, &pixels24, &width, &height), pixels24, width, height);
-  pixels24 = nullptr;
   const bool act = LoadActFile(path, &palette);
   Check(act == (Size >= 768) && (!act || GlobalSize(palette) == 1024));
   GlobalFree(palette);
-  palette = nullptr;
 
   // The same bytes as a bitmap resource (the form without the file header).
   TResourceRegistration resource(&gAnchor, RT_BITMAP, "FUZZ", Data, Size);
-  CheckBmp8(LoadBmpResource(MainInstance(), "FUZZ", &palette, &pixels, &width, &height), palette,
-            pixels, width, height);
-  CheckBmp24(LoadBmp24Resource(MainInstance(), "FUZZ", &pixels24, &width, &height), pixels24, width,
-             height);
+  LoadBoth(
+      [&](RGBQUAD** Palette, Byte** Pixels, int* Width, int* Height) {
+        return LoadBmpResource(MainInstance(), "FUZZ", Palette, Pixels, Width, Height);
+      },
+      [&](TOvRGB** Pixels, int* Width, int* Height) {
+        return LoadBmp24Resource(MainInstance(), "FUZZ", Pixels, Width, Height);
+      });
 
   Check(heap_testing::LiveBlocks() == blocks);
   return 0;

@@ -1,7 +1,7 @@
-// The unit Ovbitmap: the packed 3-byte colour TOvRGB, loaders that read uncompressed 8-bit and
-// 24-bit BMP images and 256-colour ACT palettes into plain global-heap blocks (from files, module
-// bitmap resources and pack members), and nearest-neighbour scaling of 8-bit and 24-bit pixel
-// arrays. The unit keeps no state.
+// The unit Ovbitmap: the packed 3-byte colour TOvRGB, loaders that read 8-bit (uncompressed or
+// RLE8) and 24-bit BMP images and 256-colour ACT palettes into plain global-heap blocks (from
+// files, module bitmap resources and pack members), and nearest-neighbour scaling of 8-bit and
+// 24-bit pixel arrays. The unit keeps no state.
 #pragma once
 
 #include "platform/core/Resources.h"
@@ -69,16 +69,30 @@ static_assert(sizeof(TOvRGB) == 3, "TOvRGB is packed at 3 bytes");
 //   - A variable holding a block is written into; the caller must have made it large enough.
 // Pixel blocks are top row first with no row padding. Width and height outputs may be null.
 //
-// Every check comes before anything is allocated or written: a loader that returns false has left
-// no block of its own allocated, and the caller's outputs (blocks, variables, width, height)
-// unchanged. Refused: a source that cannot be opened or ends early; an info header of other than 40
-// bytes; a compressed image; a width or height below 1 or above kBmpMaxSide (top-down images with a
-// negative height included); a colour count above 256; a bit count the loader does not take.
+// BMP forms read: an info header of 40, 108 (V4) or 124 (V5) bytes; 8 bits a pixel, uncompressed or
+// RLE8, or 24 bits uncompressed; a width of 1 to kBmpMaxSide and a height of 1 to kBmpMaxSide, a
+// negative height being a top-down image. An 8-bit image's colour table follows the info header,
+// colours-used entries (256 when 0); a 24-bit image has none read, whatever colours-used says. The
+// rows follow the table (24-bit: the header) directly with a 40-byte header, and start at the file
+// header's pixel offset with the longer ones (in a resource, which has no file header: right after
+// the table). RLE8 pixels the stream does not write are index 0; a run may reach into the row's
+// padding, and what lands there is dropped. An RLE8 image of more than 65536 pixels needs a byte of
+// stream (from the rows to the end of the data) for every 1024 pixels.
+//
+// Every check of the headers, sizes and offsets comes before anything is allocated or written: a
+// loader that returns false has left no block of its own allocated, and the caller's outputs
+// (variables, width, height, palette block) unchanged; only an RLE8 stream found bad while being
+// decoded leaves a caller's pixel block written as far as it got. Refused: a source that cannot be
+// opened or ends early; another info header size; another compression (RLE4, bit fields, JPEG,
+// PNG); a width or height outside the bounds above; more than 256 colours in an 8-bit image; a bit
+// count the loader does not take; an RLE8 stream whose run or delta leaves the image or the row's
+// padding, that ends a line past the last row, or that ends before its end-of-bitmap. Asked for no
+// pixels, a loader does not read the rows.
 
 // The largest width and height the loaders accept.
 inline constexpr int kBmpMaxSide = 32768;
 
-// An uncompressed 8-bit BMP file: palette (colour table) and palette-index pixels.
+// An 8-bit BMP file: palette (colour table) and palette-index pixels.
 bool LoadBmpFile(const AnsiString& FileName, RGBQUAD** Palette, Byte** Pixels, int* Width,
                  int* Height);
 // The same from a bitmap resource (type RT_BITMAP: the BMP without its 14-byte file header) of a
@@ -94,8 +108,8 @@ bool LoadBmpPack(TOvPack* Pack, const AnsiString& Name, RGBQUAD** Palette, Byte*
 bool LoadActFile(const AnsiString& FileName, RGBQUAD** Palette);
 bool LoadActPack(TOvPack* Pack, const AnsiString& Name, RGBQUAD** Palette);
 
-// An uncompressed 8-bit BMP (expanded through its colour table; indices at or beyond the colour
-// count give black) or 24-bit BMP as TOvRGB pixels.
+// An 8-bit BMP (expanded through its colour table; indices at or beyond the colour count give
+// black) or 24-bit BMP as TOvRGB pixels.
 bool LoadBmp24File(const AnsiString& FileName, TOvRGB** Pixels, int* Width, int* Height);
 bool LoadBmp24Resource(HINSTANCE Module, const char* Name, TOvRGB** Pixels, int* Width,
                        int* Height);

@@ -150,9 +150,9 @@ Byte* WriteMatch(Byte* Out, std::int32_t Length, std::int32_t Distance) {
 }
 
 // The quick loop's match, where every byte of the item is loaded and a copy of up to 16 bytes
-// ends before FastLast. A token with a length byte or word goes to ExpandMatch, with every check;
-// a short one (1 to 14 bytes) needs only its distance checked against what was decoded, and is
-// copied without a loop.
+// from Dst ends before FastLast (the loop's bound on the output ensures it). A token with a length
+// byte or word goes to ExpandMatch, with every check; a short one (1 to 14 bytes) needs only its
+// distance checked against what was decoded, and is copied without a loop.
 [[gnu::always_inline]] inline bool QuickMatch(const Byte*& In, Byte*& Dst, const Byte* First,
                                               const Byte* FastLast, const Byte* Last) {
   const Byte* in = In;
@@ -511,8 +511,9 @@ bool TCorvelDecode::DecodeItems() {
   // always fit in the window.
   const std::int64_t sliceLeft = FOutBase + kSlice + 1 - FProduced;
   Byte* const dstStop = dst + std::min(decodedLeft, sliceLeft);
-  // Before dstQuick a whole run of literals ends before dstStop.
-  Byte* const dstQuick = dstStop - kLiteralStep;
+  // Before dstQuick a whole run of literals and the 16-byte copy of the short match after it end
+  // before dstStop, and so within the decoded size: the quick loop checks no length against it.
+  Byte* const dstQuick = dstStop - (kLiteralStep + kMatchStep);
   // A match copies from first on (the first decoded byte, or the window's start once more than
   // the whole history has been decoded). It ends by fastLast when it can be copied in whole
   // 16-byte steps (the decoded size, or 16 bytes before the window's end); one that ends later
@@ -606,7 +607,10 @@ bool TCorvelDecode::DecodeItems() {
     flags <<= 1;
     if (dst >= dstStop || in > inAsk) break;
   }
-  if (ok && dst - outStart >= decodedLeft + (FProduced - FOutBase))
+  // No item may end past the decoded size; should one have, nothing of this call is handed out.
+  const std::int64_t made = (dst - outStart) - (FProduced - FOutBase);
+  if (ok && made > decodedLeft) ok = false;
+  if (ok && made == decodedLeft)
     FFinished = true;
   else if (ok && in > inAsk)
     FNeedInput = true;

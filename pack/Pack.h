@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -113,6 +114,10 @@ struct OvFILE {
   std::int32_t Pos;       // read position, 0 to the readable length
 };
 
+// Takes the next Count (1 or more) bytes of a member read by TOvPack::OvfreadAll; false stops the
+// read. The bytes are valid only during the call.
+using TMemberSink = std::function<bool(const Byte* Data, std::int32_t Count)>;
+
 // When the check words are verified: never, the whole pack on load, or each member on open.
 enum TCrcMode : Byte { cmNon = 0, cmPackAll = 1, cmEachFile = 2 };
 
@@ -208,8 +213,8 @@ class TOvPack : public TComponent {
   // Why the last failing call failed. The calls that open, build or close a pack or open a member
   // (NewPack, AddFile, AddPack, DelFile, EndPack, LoadPack, LoadPackStream, OpenPack, ClosePack,
   // OvfopenComp, Ovfopen, OvMakeStream, OpenFile) set it when they fail and clear it when they
-  // succeed. The transfers (FileCopy, PackCopy, FileEncode, FileDecode) and Ovfread set it when
-  // they fail and leave it otherwise; the queries never change it.
+  // succeed. The transfers (FileCopy, PackCopy, FileEncode, FileDecode), Ovfread and OvfreadAll
+  // set it when they fail and leave it otherwise; the queries never change it.
   const TPackError& LastError() const { return FLastError; }
 
   // ---- building ----
@@ -222,7 +227,8 @@ class TOvPack : public TComponent {
   // A file of at most kPackMemoryEncodeBound bytes is encoded in memory and needs no temporary
   // file name (it is added even when all are taken); a larger one, or one whose stream cannot be
   // held in memory, is encoded through a temporary file (MakeTempFile's names, made exclusively
-  // and deleted again). The pack and the entry are the same either way. On failure shows the
+  // and deleted while still open: before the file itself is copied when the stream is not
+  // smaller). The pack and the entry are the same either way. On failure shows the
   // reason through the exception display and returns false; the directory is unchanged.
   bool AddFile(const AnsiString& Name, const AnsiString& Path, bool Compress);
   // Adds a member made ahead by PrepareMember (pack/PackPrepare.h) as Name: the pack, the entry,
@@ -320,6 +326,18 @@ class TOvPack : public TComponent {
   bool OvIsCrc(OvFILE* Handle) const;
   Word OvGetCrc(OvFILE* Handle) const;
   bool OvGetFileTime(OvFILE* Handle, FILETIME& Time) const;
+  // Hands the whole uncompressed member of Handle to Sink in order, in pieces of at most 32768
+  // bytes, whatever the handle's decoding and position (neither is used nor changed): the stored
+  // bytes are read from the pack stream one piece at a time and a compressed member is expanded as
+  // they come, so memory stays a few small buffers whatever sizes the entry claims. The stored
+  // bytes are checked against the member's check word when it has one, whatever the CrcMode, and
+  // are read to their end for it even when the stream breaks off earlier. Bytes Sink was given are
+  // good only when the result is true. False sets LastError: CheckWordMismatch (the stored bytes
+  // do not give the check word, or the file ends before them when there is one), DamagedMember
+  // (the stream is not exactly a stream of the member's size in its stored size), ReadFailed,
+  // OutOfMemory, or WriteFailed when Sink returned false (Sink knows why); no message is shown.
+  // Progress follows the bytes handed out.
+  bool OvfreadAll(OvFILE* Handle, const TMemberSink& Sink);
   // A new memory stream holding the whole uncompressed member, positioned at 0; null on failure.
   std::unique_ptr<TMemoryStream> OvMakeStream(const AnsiString& Name);
   // Expands StoredSize bytes of a Corvel stream read from Source's position into exactly Size bytes

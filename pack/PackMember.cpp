@@ -1,8 +1,10 @@
 // Member access through OvFILE handles (close, sizes, seek, positions, read, check word and time
-// stamp), whole members as memory streams, and the component's own member stream.
+// stamp), whole members streamed or as memory streams, and the component's own member stream.
 #include <algorithm>
 #include <cstring>
 
+#include "pack/Corvel.h"
+#include "pack/Crc.h"
 #include "pack/Pack.h"
 
 namespace ovelta {
@@ -103,6 +105,76 @@ bool TOvPack::OvGetFileTime(OvFILE* Handle, FILETIME& Time) const {
   if (!entry) return false;
   Time = entry->Time;
   return true;
+}
+
+bool TOvPack::OvfreadAll(OvFILE* Handle, const TMemberSink& Sink) {
+  if (!FPackOpen) return Fail(TPackReason::NotOpen);
+  const TOvFileTable3* entry = Handle ? GetFileEntry(Handle->Index) : nullptr;
+  if (!entry || !Sink) return Fail(TPackReason::InvalidArgument);
+  const bool checked = entry->CrcFlag != 0;
+  const std::int32_t stored = Handle->CompSize;
+  const std::int32_t size = Handle->Size;
+  GlobalBlock block(GlobalAlloc(GMEM_FIXED, kPackCopyBlock));
+  if (!block) return Fail(TPackReason::OutOfMemory);
+  if (stored > 0 && !PackSeek(Handle->Start)) return Fail(TPackReason::ReadFailed, FStreamError);
+  // Every stored byte passes through the check word on its way in.
+  Word crc = 0xFFFF;
+  std::int64_t read = 0;
+  TPackError shortRead;
+  const auto readStored = [&](std::int32_t Count) -> const Byte* {
+    if (!PackRead(block.Get(), Count)) {
+      // A checked member whose bytes the file ends before fails its check, as on open.
+      shortRead = ShortRead(checked ? TPackReason::CheckWordMismatch : TPackReason::ReadFailed);
+      return nullptr;
+    }
+    crc = FCrc->UpDateCrc(crc, block.Get(), Count);
+    read += Count;
+    return block.As<Byte>();
+  };
+  bool sinkFailed = false;
+  std::int64_t handed = 0;
+  const auto hand = [&](const Byte* Data, std::int32_t Count) {
+    if (!Sink(Data, Count)) {
+      sinkFailed = true;
+      return false;
+    }
+    handed += Count;
+    ReportProgress(handed, size);
+    return true;
+  };
+  ReportProgress(0, size);
+  TPackError failure;
+  if (Handle->Comp && size > 0) {
+    TCorvelDecode decoder;
+    const TCorvelRun run = CorvelDecodeAll(
+        decoder, size, stored, [&](std::int64_t, std::int32_t Count) { return readStored(Count); },
+        hand);
+    if (run.Status == TCorvelStatus::NotOpened)
+      failure = {TPackReason::OutOfMemory, 0};  // the sizes are sound: the entry was checked
+    else if (run.Status == TCorvelStatus::SourceFailed)
+      failure = shortRead;
+    else if (!run.Ok() || run.Consumed != stored)
+      failure = {TPackReason::DamagedMember, 0};  // bytes left over: the entry does not describe it
+  } else {
+    // Stored as it is; a compressed member of size 0 has only stored bytes to check.
+    while (!sinkFailed && !failure && read < stored) {
+      const auto piece =
+          static_cast<std::int32_t>(std::min<std::int64_t>(kPackCopyBlock, stored - read));
+      const Byte* bytes = readStored(piece);
+      if (!bytes)
+        failure = shortRead;
+      else if (!Handle->Comp)
+        hand(bytes, piece);
+    }
+  }
+  if (sinkFailed) return Fail(TPackReason::WriteFailed);
+  // Whatever else went wrong, changed stored bytes are reported as such: read the rest for the
+  // check.
+  while (checked && !shortRead && read < stored)
+    readStored(static_cast<std::int32_t>(std::min<std::int64_t>(kPackCopyBlock, stored - read)));
+  if (shortRead) return Fail(shortRead);
+  if (checked && crc != entry->Crc) return Fail(TPackReason::CheckWordMismatch);
+  return !failure || Fail(failure);
 }
 
 std::unique_ptr<TMemoryStream> TOvPack::OvMakeStream(const AnsiString& Name) {

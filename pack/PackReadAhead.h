@@ -43,8 +43,9 @@ using TReadAheadSink = std::function<void(std::size_t Position, TReadMember& Mem
 // worker starts and every member comes back not Ready. Workers open the file read-only with cmNon
 // and show no messages; each member's own check word, when it has one, is checked again on the
 // bytes read. The footprints of the members read and not yet taken stay within Budget; a member
-// whose footprint alone passes it is not read ahead; a member's share is held until the caller
-// takes the next one, whatever Sink did with its bytes. Pack must stay open and unchanged while
+// whose footprint alone passes it is not read ahead (the caller streams it with
+// TOvPack::OvfreadAll, whose memory does not grow with the member); a member's share is held until
+// the caller takes the next one, whatever Sink did with its bytes. Pack must stay open and unchanged while
 // this object lives; one thread calls Take; destruction stops the workers after their current
 // member.
 class TMemberReadAhead {

@@ -310,6 +310,13 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
   std::unique_ptr<TBoundedStream> memory;  // the stream when encoded in memory
   std::unique_ptr<TFileStream> temp;       // otherwise the temporary file holding it
   AnsiString tempName;
+  // The temporary file is removed while still open: an interruption's clean-up knows it by its
+  // open descriptor, so it is never closed and still there.
+  auto dropTemp = [&] {
+    if (!tempName.empty()) ::unlink(tempName.c_str());
+    tempName.clear();
+    temp.reset();
+  };
   try {
     try {
       if (const TPackReason problem = NameProblem(Name); problem != TPackReason::None)
@@ -360,7 +367,7 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
             ReportProgress(entry.Size, entry.Size);
           compressed = false;
           memory.reset();
-          temp.reset();
+          dropTemp();  // before the file is copied, which may take long
           try {
             source->Seek(0, TSeekOrigin::soBeginning);
           } catch (const EStreamError& e) {
@@ -381,13 +388,11 @@ bool TOvPack::AddFile(const AnsiString& Name, const AnsiString& Path, bool Compr
     }
   } catch (const Exception& e) {
     source.reset();
-    temp.reset();
-    if (!tempName.empty()) ::unlink(tempName.c_str());
+    dropTemp();
     return AddFailed(e);
   }
   source.reset();
-  temp.reset();
-  if (!tempName.empty()) ::unlink(tempName.c_str());
+  dropTemp();
   Succeed();
   return true;
 }

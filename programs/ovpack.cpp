@@ -22,6 +22,7 @@
 #include <ctime>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <thread>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@
 #include "pack/PackReadAhead.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/FileTime.h"
+#include "platform/core/Streams.h"
 #include "platform/core/Text.h"
 
 namespace ovelta {
@@ -42,7 +44,7 @@ constexpr int kExitFailure = 1;  // bad input, damage found, a file that cannot 
 constexpr int kExitUsage = 2;    // the command line itself is wrong
 constexpr std::int32_t kExtractBlock = 1 << 20;
 constexpr std::size_t kCopyBlock = 1 << 20;
-// A compressed member's bar: encoding (or decoding) fills it to this share, the copy the rest.
+// A compressed member's bar when it is added: encoding fills it to this share, the copy the rest.
 constexpr int kCodecShare = 90;
 
 const char kUsage[] =
@@ -513,6 +515,67 @@ bool OpenPack(TOvPack& Pack, const std::string& Shown, const std::string& File, 
   return loaded;
 }
 
+// ---- locking packs ------------------------------------------------------------------------------
+//
+// create, add and delete replace a pack through a new file renamed over it, and hold the pack's
+// replacing lock (TFileStream::LockForReplacing) from before they read it until after the rename:
+// two of them on one pack exclude each other, while list, verify and extract go on reading the
+// pack (the old file, after the rename). The lock also keeps out programs that would write the
+// pack in place through the library, as readers do.
+
+// Test aid: a run whose OVPACK_TEST_STOP names Point stops itself there (SIGSTOP), the first time
+// it comes by, until it is continued; a test arranges meanwhile what another run does.
+void StopPointForTests(const char* Point) {
+  static bool stopped = false;
+  const char* wanted = std::getenv("OVPACK_TEST_STOP");
+  if (stopped || !wanted || std::strcmp(wanted, Point) != 0) return;
+  stopped = true;
+  ::raise(SIGSTOP);
+}
+
+// The pack file Target (Shown as given) opened and locked for replacing, in Locked; false after
+// saying why. A file that another run replaced between the open and the lock is opened again
+// (that run has finished), a bounded number of times. With MayGoUnlocked (create), a file that
+// does not exist or that this user may not write is not locked (true, Locked null): create then
+// replaces it as it is, and no other run can be replacing it.
+bool LockPack(const std::string& Shown, const std::string& Target,
+              std::unique_ptr<TFileStream>& Locked, bool MayGoUnlocked = false) {
+  constexpr int kMostOpens = 16;
+  Locked.reset();
+  for (int opens = 0; opens < kMostOpens; ++opens) {
+    TFileStream::TReplacing lock = TFileStream::TReplacing::InUse;
+    try {
+      Locked = std::make_unique<TFileStream>(Target, fmOpenReadWrite);
+      StopPointForTests("lock");
+      lock = Locked->LockForReplacing();
+    } catch (const EStreamError& e) {
+      Locked.reset();
+      const int error = e.SystemError();
+      if (MayGoUnlocked &&
+          (error == ENOENT || error == EACCES || error == EPERM || error == EROFS))
+        return true;
+      Error(Shown, "cannot open: " + SystemReason(error));
+      return false;
+    }
+    if (lock == TFileStream::TReplacing::Locked) return true;
+    Locked.reset();
+    if (lock == TFileStream::TReplacing::InUse) break;
+  }
+  Error(Shown, "in use by another program");
+  return false;
+}
+
+// Loads the pack held open (and locked) in Locked into Pack, read-only; false after saying why.
+bool OpenLockedPack(TOvPack& Pack, const std::string& Shown, TFileStream& Locked,
+                    ProgressBar& Bar) {
+  Pack.SetReadOnly(true);
+  Bar.Begin("checking " + Printable(Shown));
+  const bool loaded = Pack.LoadPackStream(&Locked);
+  Bar.Done();
+  if (!loaded) Error(Shown, WhyNotOpened(Pack.LastError()));
+  return loaded;
+}
+
 // ---- files to add -------------------------------------------------------------------------------
 
 struct Source {
@@ -680,23 +743,23 @@ class Beside {
   Beside& operator=(const Beside&) = delete;
   const std::string& Path() const { return FPath; }
 
-  // Copies the pack file as it is into the new file; false after saying why.
-  bool CopyFrom(const std::string& PackShown, ProgressBar& Bar) {
+  // Copies the pack file open on In (the locked one) as it is into the new file; false after
+  // saying why.
+  bool CopyFrom(int In, const std::string& PackShown, ProgressBar& Bar) {
     ::unlink(FPath.c_str());  // a leftover of an earlier process with our number
-    const int in = ::open(FTarget.c_str(), O_RDONLY | O_CLOEXEC);
     const int out =
         ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    bool ok = in >= 0 && out >= 0;
+    bool ok = out >= 0;
     int error = errno;
     struct stat info {};
-    if (ok && ::fstat(in, &info) != 0) {
+    if (ok && ::fstat(In, &info) != 0) {
       ok = false;
       error = errno;
     }
     Bar.Begin("copying " + Printable(PackShown));
     std::vector<char> block(kCopyBlock);
     for (off_t done = 0; ok && done < info.st_size;) {
-      const ssize_t n = ::read(in, block.data(), block.size());
+      const ssize_t n = ::pread(In, block.data(), block.size(), done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0 || !WriteAll(out, block.data(), static_cast<std::size_t>(n))) {
         error = n == 0 ? EIO : errno;
@@ -707,7 +770,6 @@ class Beside {
       Bar.Step(static_cast<int>(std::int64_t{done} * 100 / info.st_size));
     }
     Bar.Done();
-    if (in >= 0) ::close(in);
     if (out >= 0 && ::close(out) != 0 && ok) {
       ok = false;
       error = errno;
@@ -731,6 +793,7 @@ class Beside {
       Error(PackShown, "could not be written (" + SystemReason(error) + "); the pack is unchanged");
       return false;
     }
+    StopPointForTests("replace");
     if (std::rename(FPath.c_str(), FTarget.c_str()) != 0) {
       Error(PackShown, "cannot be replaced (" + SystemReason(errno) + ")");
       return false;
@@ -762,11 +825,15 @@ int Create(const std::string& PackShown, const std::vector<std::string>& Args, b
   }
   const std::string target = PackFile(PackShown);
   struct stat old {};
-  const bool replacing = ::stat(target.c_str(), &old) == 0;
+  bool replacing = ::stat(target.c_str(), &old) == 0;
   if (replacing && !S_ISREG(old.st_mode)) {
     Error(PackShown, "not a regular file");
     return kExitFailure;
   }
+  // An existing pack is locked as add and delete lock it: one run replaces it at a time.
+  std::unique_ptr<TFileStream> locked;
+  if (!LockPack(PackShown, target, locked, true)) return kExitFailure;
+  if (locked) replacing = ::fstat(locked->Handle(), &old) == 0;
   ProgressBar bar;  // before the pack, which may report while it goes
   Beside beside(target);
   TOvPack pack;
@@ -789,8 +856,9 @@ int Create(const std::string& PackShown, const std::vector<std::string>& Args, b
 }
 
 // Opens a copy of the pack beside it, writable, for Add and Delete; false after saying why.
-bool OpenCopy(TOvPack& Copy, Beside& Copied, const std::string& PackShown, ProgressBar& Bar) {
-  if (!Copied.CopyFrom(PackShown, Bar)) return false;
+bool OpenCopy(TOvPack& Copy, Beside& Copied, const TFileStream& Locked,
+              const std::string& PackShown, ProgressBar& Bar) {
+  if (!Copied.CopyFrom(Locked.Handle(), PackShown, Bar)) return false;
   Copy.SetReadOnly(false);
   Copy.SetCrcMode(cmNon);  // the original was just checked
   if (Copy.LoadPack(Copied.Path())) return true;
@@ -798,17 +866,41 @@ bool OpenCopy(TOvPack& Copy, Beside& Copied, const std::string& PackShown, Progr
   return false;
 }
 
+// The pack to be replaced by Add or Delete: Target (Shown as given) locked in Locked and loaded
+// into Original, its file's status in Old; false after saying why.
+bool OpenOriginal(TOvPack& Original, std::unique_ptr<TFileStream>& Locked, struct stat& Old,
+                  const std::string& Shown, const std::string& Target, ProgressBar& Bar) {
+  if (::stat(Target.c_str(), &Old) != 0) {
+    Error(Shown, "cannot open: " + SystemReason(errno));
+    return false;
+  }
+  if (!S_ISREG(Old.st_mode)) {
+    Error(Shown, "not a regular file");
+    return false;
+  }
+  if (!LockPack(Shown, Target, Locked)) return false;
+  if (::fstat(Locked->Handle(), &Old) != 0) {
+    Error(Shown, "cannot open: " + SystemReason(errno));
+    return false;
+  }
+  if (!S_ISREG(Old.st_mode)) {  // a file put in its place since the look above
+    Error(Shown, "not a regular file");
+    return false;
+  }
+  return OpenLockedPack(Original, Shown, *Locked, Bar);
+}
+
 int Add(const std::string& PackShown, const std::vector<std::string>& Args, bool Store) {
   const std::string target = PackFile(PackShown);
   ProgressBar bar;
-  TOvPack original;  // open for writing (and so locked against other writers) until replaced
+  std::unique_ptr<TFileStream> locked;  // held until the pack is replaced
+  TOvPack original;                     // reads from it: declared after it, so it goes first
   bar.Follow(original);
-  if (!OpenPack(original, PackShown, target, true, bar)) return kExitFailure;
   struct stat old {};
-  const bool known = ::stat(target.c_str(), &old) == 0;
+  if (!OpenOriginal(original, locked, old, PackShown, target, bar)) return kExitFailure;
   int bad = 0;
   const std::vector<Source> sources =
-      CheckSources(Args, &original, PackShown, known ? &old : nullptr, bad);
+      CheckSources(Args, &original, PackShown, &old, bad);
   if (sources.empty()) {
     Error(PackShown, "nothing to add; the pack is unchanged");
     return kExitFailure;
@@ -816,7 +908,7 @@ int Add(const std::string& PackShown, const std::vector<std::string>& Args, bool
   Beside beside(target);
   TOvPack pack;
   bar.Follow(pack);
-  if (!OpenCopy(pack, beside, PackShown, bar)) return kExitFailure;
+  if (!OpenCopy(pack, beside, *locked, PackShown, bar)) return kExitFailure;
   WorkBeside(target);
   const int added = AddSources(pack, sources, Store, bar);
   bad += static_cast<int>(sources.size()) - added;
@@ -825,7 +917,7 @@ int Add(const std::string& PackShown, const std::vector<std::string>& Args, bool
     Error(PackShown, "nothing added; the pack is unchanged");
     return kExitFailure;
   }
-  if (!ClosePack(pack, PackShown, bar) || !beside.Replace(PackShown, known ? &old : nullptr))
+  if (!ClosePack(pack, PackShown, bar) || !beside.Replace(PackShown, &old))
     return kExitFailure;
   return bad > 0 ? kExitFailure : kExitOk;
 }
@@ -833,9 +925,11 @@ int Add(const std::string& PackShown, const std::vector<std::string>& Args, bool
 int Delete(const std::string& PackShown, const std::vector<std::string>& Members) {
   const std::string target = PackFile(PackShown);
   ProgressBar bar;
-  TOvPack original;  // open for writing (and so locked against other writers) until replaced
+  std::unique_ptr<TFileStream> locked;  // held until the pack is replaced
+  TOvPack original;                     // reads from it: declared after it, so it goes first
   bar.Follow(original);
-  if (!OpenPack(original, PackShown, target, true, bar)) return kExitFailure;
+  struct stat old {};
+  if (!OpenOriginal(original, locked, old, PackShown, target, bar)) return kExitFailure;
   int bad = 0;
   std::vector<AnsiString> names;
   for (const std::string& m : Members) {
@@ -857,19 +951,31 @@ int Delete(const std::string& PackShown, const std::vector<std::string>& Members
     Error(PackShown, "nothing to delete; the pack is unchanged");
     return kExitFailure;
   }
-  struct stat old {};
-  const bool known = ::stat(target.c_str(), &old) == 0;
   Beside beside(target);
   TOvPack pack;
   bar.Follow(pack);
-  if (!OpenCopy(pack, beside, PackShown, bar)) return kExitFailure;
+  if (!OpenCopy(pack, beside, *locked, PackShown, bar)) return kExitFailure;
   for (const AnsiString& name : names) pack.DelFile(name);
-  if (!ClosePack(pack, PackShown, bar) || !beside.Replace(PackShown, known ? &old : nullptr))
+  if (!ClosePack(pack, PackShown, bar) || !beside.Replace(PackShown, &old))
     return kExitFailure;
   return bad > 0 ? kExitFailure : kExitOk;
 }
 
 // ---- listing and checking -----------------------------------------------------------------------
+
+// Names are looked up without regard to ASCII case (TOvPack::CheckFileName), so of entries whose
+// names are equal that way only the first can be reached by name. For the entry at Index, which
+// has a name, the earlier one that hides it: its index, or -1 when it is reachable.
+int HiddenBy(const TOvPack& Pack, int Index) {
+  const int first = Pack.CheckFileName(Pack.GetFileName(Index));
+  return first >= 0 && first != Index ? first : -1;
+}
+
+// "unreachable by name (the same name as 'FIRST' ignoring case)", for an entry First hides.
+std::string Unreachable(const TOvPack& Pack, int First) {
+  return "unreachable by name (the same name as '" + Shown(Pack.GetFileName(First)) +
+         "' ignoring case)";
+}
 
 int List(const std::string& PackShown) {
   ProgressBar bar;
@@ -914,33 +1020,38 @@ int Verify(const std::string& PackShown) {
       std::printf("pack check word: ok\n");
     else
       std::printf("pack check word: none (version %d pack)\n", pack.FileVersion() >> 8);
-    pack.EndPack();
   } else {
     if (pack.LastError().Reason != TPackReason::CheckWordMismatch) return kExitFailure;
     std::printf("pack check word: DAMAGED\n");
     damaged = true;
   }
-  // Every member on its own: its check word, and that its stream decodes to its size.
-  pack.SetCrcMode(cmEachFile);
-  if (!pack.LoadPack(PackShown)) {
+  // Every member on its own: its check word, and that its stream decodes to its size. Members are
+  // expanded piece by piece and dropped, so memory stays small whatever size an entry claims;
+  // OvfreadAll checks the stored bytes as it reads them. The pack loaded stays open, so that every
+  // line is about one file even when a run replaces the pack.
+  pack.SetCrcMode(cmNon);
+  if (damaged && !pack.LoadPack(PackShown)) {
     Error(PackShown, "cannot be read again");
     return kExitFailure;
   }
   int checked = 0;
   int bad = 0;
+  int unreachable = 0;
   for (int i = 0; i < pack.GetFileNum(); ++i) {
     const AnsiString name = pack.GetFileName(i);
     const TOvFileTable3* e = pack.GetFileEntry(i);
     if (name.empty() || !e) continue;
+    if (const int first = HiddenBy(pack, i); first >= 0) {
+      std::printf("%s: %s; not checked\n", Shown(name).c_str(), Unreachable(pack, first).c_str());
+      ++unreachable;
+      continue;
+    }
     ++checked;
     bar.Begin("verifying " + Shown(name));
-    OvFILE* f = pack.Ovfopen(name);
+    OvFILE* f = pack.OvfopenComp(name, false);
+    const bool sound = f && pack.OvfreadAll(f, [](const Byte*, std::int32_t) { return true; });
     bar.Done();
-    if (f && pack.CheckFileName(name) != i) {
-      // A second entry under a name already used: only the first can ever be opened.
-      std::printf("%s: DAMAGED (the name of an earlier entry)\n", Shown(name).c_str());
-      ++bad;
-    } else if (f) {
+    if (sound) {
       std::printf("%s: %s\n", Shown(name).c_str(), e->CrcFlag ? "ok" : "ok (no check word)");
     } else {
       std::printf("%s: DAMAGED (%s)\n", Shown(name).c_str(),
@@ -949,8 +1060,10 @@ int Verify(const std::string& PackShown) {
     }
     pack.Ovfclose(f);
   }
-  std::printf("%d member%s checked, %d damaged\n", checked, checked == 1 ? "" : "s", bad);
-  return damaged || bad > 0 ? kExitFailure : kExitOk;
+  std::printf("%d member%s checked, %d damaged", checked, checked == 1 ? "" : "s", bad);
+  if (unreachable > 0) std::printf(", %d unreachable by name", unreachable);
+  std::printf("\n");
+  return damaged || bad > 0 || unreachable > 0 ? kExitFailure : kExitOk;
 }
 
 // ---- extracting ---------------------------------------------------------------------------------
@@ -981,13 +1094,13 @@ struct Staged {
   bool StampFailed = false;
 };
 
-// Makes To.Temp (refusing an existing file) from Size bytes that Read puts into a buffer piece by
-// piece (each call gives the next piece of at most kExtractBlock bytes, or null with Failure set),
-// with Time as its time stamp; Step follows the bytes written. Removes what it made on failure and
-// when an interruption came meanwhile. Safe on any thread.
-template <typename Reader, typename Progress>
-Staged Stage(const Destination& To, std::int32_t Size, const FILETIME& Time, Reader&& Read,
-             Progress&& Step) {
+// Makes To.Temp (refusing an existing file) from the bytes Produce gives, with Time as its time
+// stamp. Produce(Write) calls Write(Bytes, Count) with each next piece, in order, and returns
+// whether every byte came; Write returns false when the piece could not be written (Failure is set
+// then). Removes what it made on failure (a Produce that fails on its own leaves Failure empty)
+// and when an interruption came meanwhile. Safe on any thread.
+template <typename Producer>
+Staged Stage(const Destination& To, const FILETIME& Time, Producer&& Produce) {
   Staged result;
   const int out =
       ::open(To.Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -995,19 +1108,12 @@ Staged Stage(const Destination& To, std::int32_t Size, const FILETIME& Time, Rea
     result.Failure = "cannot create: " + SystemReason(errno);
     return result;
   }
-  bool ok = true;
-  for (std::int32_t done = 0; ok && done < Size;) {
-    const std::int32_t piece = std::min(kExtractBlock, Size - done);
-    const char* bytes = Read(done, piece, result.Failure);
-    if (!bytes) {
-      ok = false;
-    } else if (!WriteAll(out, bytes, static_cast<std::size_t>(piece))) {
-      result.Failure = "cannot write: " + SystemReason(errno);
-      ok = false;
-    }
-    done += piece;
-    Step(done);
-  }
+  const auto write = [&](const char* Bytes, std::int32_t Count) {
+    if (WriteAll(out, Bytes, static_cast<std::size_t>(Count))) return true;
+    result.Failure = "cannot write: " + SystemReason(errno);
+    return false;
+  };
+  bool ok = Produce(write);
   if (::close(out) != 0 && ok) {
     result.Failure = "cannot write: " + SystemReason(errno);
     ok = false;
@@ -1019,6 +1125,27 @@ Staged Stage(const Destination& To, std::int32_t Size, const FILETIME& Time, Rea
   }
   result.Made = true;
   return result;
+}
+
+// Gives Size bytes at Data to Write (as Stage's Produce does) in pieces of kExtractBlock bytes;
+// Step follows the bytes written.
+template <typename Writer, typename Progress>
+bool WritePieces(const char* Data, std::int32_t Size, const Writer& Write, Progress&& Step) {
+  for (std::int32_t done = 0; done < Size;) {
+    const std::int32_t piece = std::min(kExtractBlock, Size - done);
+    if (!Write(Data + done, piece)) return false;
+    done += piece;
+    Step(done);
+  }
+  return true;
+}
+
+// "member 'NAME': damaged (why)", or "cannot be read (why)" when the pack is not to blame.
+std::string MemberFailure(const AnsiString& Name, const TPackError& Failure) {
+  const bool damaged = Failure.Reason == TPackReason::CheckWordMismatch ||
+                       Failure.Reason == TPackReason::DamagedMember;
+  return "member '" + Shown(Name) + "': " + (damaged ? "damaged (" : "cannot be read (") +
+         WhyMemberNotOpened(Failure) + ")";
 }
 
 // Writes the member at Index into its destination, through the temporary file that is renamed at
@@ -1042,47 +1169,42 @@ bool ExtractMember(TOvPack& Pack, int Index, const Destination& To, TReadMember&
     return false;
   }
   Staged staged = std::move(Done);
+  bool memberFailed = false;
   if (!staged.Made && staged.Failure.empty()) {
-    const TOvFileTable3* entry = Pack.GetFileEntry(Index);
-    const bool decoding = !Ahead.Ready && entry && entry->Comp && entry->Size > 0;
-    if (decoding)
-      Bar.Begin("extracting " + Shown(name), {kCodecShare, 100});  // decoded, then written
-    else
-      Bar.Begin("extracting " + Shown(name));
-    OvFILE* f = Ahead.Ready ? nullptr : Pack.Ovfopen(name);
+    Bar.Begin("extracting " + Shown(name));
+    // A member not read ahead is streamed from the pack into its file piece by piece, whatever its
+    // size, its check word checked on the way: one changed since the pack was opened is refused.
+    OvFILE* f = Ahead.Ready ? nullptr : Pack.OvfopenComp(name, false);
     if (!Ahead.Ready && !f) {
       Bar.Done();
-      const TPackError& failure = Pack.LastError();
-      const bool damaged = failure.Reason == TPackReason::CheckWordMismatch ||
-                           failure.Reason == TPackReason::DamagedMember;
-      Error("member '" + Shown(name) + "': " + (damaged ? "damaged (" : "cannot be read (") +
-            WhyMemberNotOpened(failure) + ")");
+      Error(MemberFailure(name, Pack.LastError()));
       return false;
     }
-    if (decoding) Bar.NextPhase();
-    const std::int32_t size = Ahead.Ready ? Ahead.Size : Pack.Ovfsize(f);
-    std::vector<char> block(
-        Ahead.Ready ? 0 : static_cast<std::size_t>(std::clamp(size, 1, kExtractBlock)));
     FILETIME time{};
     Pack.GetFileTime(Index, time);
     // Without the staging directory's descriptor the handler knows the file by its path.
     if (gStagingDir < 0) Track(To.Temp);
-    staged = Stage(
-        To, size, time,
-        [&](std::int32_t Written, std::int32_t Piece, std::string& Failure) -> const char* {
-          if (Ahead.Ready) return Ahead.Data.As<char>() + Written;
-          if (Pack.Ovfread(block.data(), static_cast<unsigned>(Piece), 1, f) == 1)
-            return block.data();
-          Failure = "the member could not be read (" + Pack.LastError().Text() + ")";
-          return nullptr;
-        },
-        [&](std::int32_t Written) {
-          Bar.Step(static_cast<int>(std::int64_t{Written} * 100 / size));
+    staged = Stage(To, time, [&](const auto& Write) {
+      if (Ahead.Ready)
+        return WritePieces(Ahead.Data.As<char>(), Ahead.Size, Write, [&](std::int32_t Written) {
+          Bar.Step(static_cast<int>(std::int64_t{Written} * 100 / Ahead.Size));
         });
+      // The library's progress moves the bar.
+      if (Pack.OvfreadAll(f, [&](const Byte* Data, std::int32_t Count) {
+            return Write(reinterpret_cast<const char*>(Data), Count);
+          }))
+        return true;
+      memberFailed = Pack.LastError().Reason != TPackReason::WriteFailed;
+      return false;
+    });
     Bar.Done();
     Pack.Ovfclose(f);
   }
   Ahead.Data.Reset();
+  if (memberFailed) {
+    Error(MemberFailure(name, Pack.LastError()));
+    return false;
+  }
   if (!staged.Made) {
     Error(To.Path, staged.Failure);
     return false;
@@ -1122,9 +1244,16 @@ int Extract(const std::string& PackShown, const std::vector<std::string>& Member
   std::vector<int> wanted;
   bool ok = true;
   if (Members.empty()) {
-    for (int i = 0; i < pack.GetFileNum(); ++i)
-      if (!pack.GetFileName(i).empty() && pack.CheckFileName(pack.GetFileName(i)) == i)
+    for (int i = 0; i < pack.GetFileNum(); ++i) {
+      if (pack.GetFileName(i).empty()) continue;
+      if (const int first = HiddenBy(pack, i); first >= 0) {
+        Error("member '" + Shown(pack.GetFileName(i)) + "': " + Unreachable(pack, first) +
+              "; skipped");
+        ok = false;
+      } else {
         wanted.push_back(i);
+      }
+    }
   } else {
     for (const std::string& m : Members) {
       AnsiString name;
@@ -1164,12 +1293,10 @@ int Extract(const std::string& PackShown, const std::vector<std::string>& Member
                            if (repeated[Position] || !to.Refused.empty() || gStopping.load() ||
                                (!Force && ::lstat(to.Path.c_str(), &existing) == 0))
                              return;  // left to the checks of the thread that renames
-                           staged[Position] = Stage(
-                               to, Member.Size, times[Position],
-                               [&](std::int32_t Done, std::int32_t, std::string&) {
-                                 return Member.Data.As<char>() + Done;
-                               },
-                               [](std::int32_t) {});
+                           staged[Position] = Stage(to, times[Position], [&](const auto& Write) {
+                             return WritePieces(Member.Data.As<char>(), Member.Size, Write,
+                                                [](std::int32_t) {});
+                           });
                            Member.Data.Reset();
                          });
   for (std::size_t i = 0; i < wanted.size(); ++i) {

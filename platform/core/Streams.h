@@ -115,6 +115,7 @@ using TFileHandle = int;
 // locks are advisory flock locks (per open file), so they also hold between two streams of one
 // process, and programs that take no lock are not stopped; on Windows they are the system's share
 // modes, which every opener meets.
+// LockForReplacing adds a lock of its own among programs that replace the file.
 class TFileStream : public TStream {
  public:
   // Opens or creates FileName; raises EFOpenError (open) or EFCreateError (fmCreate) on failure,
@@ -133,6 +134,22 @@ class TFileStream : public TStream {
   std::int64_t Size() override;
 
   const AnsiString& FileName() const { return FFileName; }
+  // For a program that replaces the file as a whole (writes the new contents beside it and renames
+  // them over it) and reads it meanwhile. Takes two advisory locks, held until the stream goes: the
+  // shared lock of a deny-write reader, so that nothing writes the file in place meanwhile, and
+  // the replacing lock, which one stream at a time holds, so that two such programs exclude each
+  // other. Deny-write readers are not stopped: the file they have open stays whole, and once
+  // renamed over it is the old file. Then checks that FileName still names the file the stream has
+  // open. The stream must be open for writing without a sharing mode (fmOpenReadWrite). Anything
+  // but Locked leaves neither lock held: InUse when another stream holds a lock that excludes
+  // these, Replaced when the file was renamed over or removed since it was opened (whoever
+  // replaced it has finished: open the name again). Raises EStreamError when the system refuses
+  // the locks for another reason. On Windows, where the share modes are the locks, the stream that
+  // holds the lock reads through a handle that cannot write (one that may write shuts deny-write
+  // readers out), and a file that a reader or writer holds with a sharing mode cannot be opened
+  // for writing in the first place.
+  enum class TReplacing { Locked, InUse, Replaced };
+  TReplacing LockForReplacing();
   // The file's last-write time as a FILETIME; raises EStreamError when the system cannot say.
   FILETIME LastWriteTime() const;
   // The system's handle of the file, owned by the stream.

@@ -17,6 +17,11 @@ namespace {
 
 AnsiString SystemReason(int Error) { return std::generic_category().message(Error); }
 
+// The replacing lock is a record lock on one byte far beyond any file's end (records beyond the
+// end may be locked): it is apart from the sharing modes' flock locks. Open-file-description locks
+// belong to the open file, as flock locks do, so two streams of one process exclude each other.
+constexpr off_t kReplacingLockByte = off_t{1} << 62;
+
 }  // namespace
 
 // ---- TFileStream ----------------------------------------------------------------------------
@@ -137,6 +142,36 @@ std::int64_t TFileStream::Size() {
   if (::fstat(FHandle, &info) != 0)
     throw EStreamError("Cannot read the size of \"" + FFileName + "\". " + SystemReason(errno));
   return info.st_size;
+}
+
+TFileStream::TReplacing TFileStream::LockForReplacing() {
+  if (::flock(FHandle, LOCK_SH | LOCK_NB) != 0) {
+    const int error = errno;
+    if (error == EWOULDBLOCK) return TReplacing::InUse;
+    throw EStreamError("Cannot lock file \"" + FFileName + "\". " + SystemReason(error), error);
+  }
+  struct flock record {};
+  record.l_type = F_WRLCK;
+  record.l_whence = SEEK_SET;
+  record.l_start = kReplacingLockByte;
+  record.l_len = 1;
+  if (::fcntl(FHandle, F_OFD_SETLK, &record) != 0) {
+    const int error = errno;
+    ::flock(FHandle, LOCK_UN);
+    if (error == EAGAIN || error == EACCES) return TReplacing::InUse;
+    throw EStreamError("Cannot lock file \"" + FFileName + "\". " + SystemReason(error), error);
+  }
+  // A replacer that finished between our open and our lock has put another file under the name.
+  struct stat held {};
+  struct stat named {};
+  if (::fstat(FHandle, &held) != 0 || ::stat(FFileName.c_str(), &named) != 0 ||
+      held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
+    record.l_type = F_UNLCK;
+    ::fcntl(FHandle, F_OFD_SETLK, &record);
+    ::flock(FHandle, LOCK_UN);
+    return TReplacing::Replaced;
+  }
+  return TReplacing::Locked;
 }
 
 FILETIME TFileStream::LastWriteTime() const {

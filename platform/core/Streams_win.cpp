@@ -21,6 +21,19 @@ constexpr DWORD kAlwaysShared = FILE_SHARE_DELETE;
 
 HANDLE Native(TFileHandle Handle) { return static_cast<HANDLE>(Handle); }
 
+// The replacing lock is a byte-range lock on one byte far beyond any file's end (ranges past the
+// end may be locked), byte 2^62 as on POSIX systems. Byte-range locks belong to the handle, so two
+// streams of one process exclude each other.
+constexpr DWORD kReplacingLockHigh = DWORD{1} << 30;
+
+bool SameFile(HANDLE A, HANDLE B) {
+  BY_HANDLE_FILE_INFORMATION a;
+  BY_HANDLE_FILE_INFORMATION b;
+  return GetFileInformationByHandle(A, &a) && GetFileInformationByHandle(B, &b) &&
+         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
 }  // namespace
 
 TFileStream::TFileStream(const AnsiString& FileName, unsigned Mode) : FFileName(FileName) {
@@ -99,8 +112,9 @@ std::int32_t TFileStream::Read(void* Buffer, std::int32_t Count) {
     DWORD got = 0;
     if (!ReadFile(Native(FHandle), out + done, static_cast<DWORD>(Count - done), &got, nullptr)) {
       if (GetLastError() == ERROR_BROKEN_PIPE) break;  // the writer of a pipe has gone: the end
-      throw EReadError("Cannot read file \"" + FFileName + "\". " +
-                       SystemReason(win32::LastErrno()));
+      const int error = win32::LastErrno();
+      errno = error;  // as the POSIX calls leave it, for callers that read errno
+      throw EReadError("Cannot read file \"" + FFileName + "\". " + SystemReason(error), error);
     }
     if (got == 0) break;
     done += static_cast<std::int32_t>(got);
@@ -113,9 +127,11 @@ std::int32_t TFileStream::Write(const void* Buffer, std::int32_t Count) {
   const auto* in = static_cast<const char*>(Buffer);
   while (done < Count) {
     DWORD put = 0;
-    if (!WriteFile(Native(FHandle), in + done, static_cast<DWORD>(Count - done), &put, nullptr))
-      throw EWriteError("Cannot write file \"" + FFileName + "\". " +
-                        SystemReason(win32::LastErrno()));
+    if (!WriteFile(Native(FHandle), in + done, static_cast<DWORD>(Count - done), &put, nullptr)) {
+      const int error = win32::LastErrno();
+      errno = error;  // as the POSIX calls leave it, for callers that read errno
+      throw EWriteError("Cannot write file \"" + FFileName + "\". " + SystemReason(error), error);
+    }
     if (put == 0) break;
     done += static_cast<std::int32_t>(put);
   }
@@ -154,6 +170,44 @@ std::int64_t TFileStream::Size() {
     throw EStreamError("Cannot read the size of \"" + FFileName + "\". " +
                        SystemReason(win32::LastErrno()));
   return size.QuadPart;
+}
+
+TFileStream::TReplacing TFileStream::LockForReplacing() {
+  // Under the share modes a handle that may write shuts deny-write readers out, and one that reads
+  // shuts writers in place out (their share modes admit no other opener): the lock is taken on a
+  // reading handle of the same file, which the stream keeps once it holds the lock.
+  auto refuse = [&](DWORD Code) -> TReplacing {
+    if (Code == ERROR_SHARING_VIOLATION || Code == ERROR_LOCK_VIOLATION) return TReplacing::InUse;
+    const int error = win32::ErrnoFromSystemError(Code);
+    throw EStreamError("Cannot lock file \"" + FFileName + "\". " + SystemReason(error), error);
+  };
+  HANDLE reading = ReOpenFile(Native(FHandle), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | kAlwaysShared, 0);
+  if (reading == INVALID_HANDLE_VALUE) return refuse(GetLastError());
+  OVERLAPPED at{};
+  at.OffsetHigh = kReplacingLockHigh;
+  if (!LockFileEx(reading, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+    const DWORD code = GetLastError();
+    CloseHandle(reading);
+    return refuse(code);
+  }
+  // A replacer that finished between our open and our lock has put another file under the name.
+  std::wstring path;
+  HANDLE named = INVALID_HANDLE_VALUE;
+  if (win32::Utf8ToWide(FFileName, path))
+    named = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const bool same = named != INVALID_HANDLE_VALUE && SameFile(reading, named);
+  if (named != INVALID_HANDLE_VALUE) CloseHandle(named);
+  if (!same) {
+    CloseHandle(reading);  // the lock goes with its handle
+    return TReplacing::Replaced;
+  }
+  const std::int64_t here = Position();
+  CloseHandle(Native(FHandle));
+  FHandle = reading;
+  Seek(here, TSeekOrigin::soBeginning);
+  return TReplacing::Locked;
 }
 
 FILETIME TFileStream::LastWriteTime() const {

@@ -1,10 +1,12 @@
 // The connection object: its descriptor and notifiers, read events (raised once per receive
 // call), the output that never loses a byte (kernel pipe, then byte queue), forwarding between two
-// connections with splice(2), errors, and the end of a connection.
+// connections with splice(2), errors, the ends of each direction (half-close) and the end of a
+// connection.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,9 +30,14 @@ namespace sockets {
 namespace {
 // Set once splice has been refused (a kernel or sandbox without it): forwarding then copies.
 bool gSpliceRefused = false;
+int gHalfCloseIdleMs = kHalfCloseIdleMs;
 // The queue is compacted once this many sent bytes lie at its front.
 constexpr std::size_t kCompactBytes = 64 * 1024;
 }  // namespace
+
+void SetSpliceRefused(bool Refused) { gSpliceRefused = Refused; }
+
+void SetHalfCloseIdleMs(int Ms) { gHalfCloseIdleMs = Ms; }
 
 void UniqueFd::Reset(int Fd) {
   if (FFd >= 0) ::close(FFd);
@@ -214,12 +221,15 @@ void TCustomWinSocket::Impl::Start() {
   ReadArmed = true;
   Paused = false;
   Deferred = false;
+  InputEnded = false;
+  ShutWanted = false;
+  OutputShut = false;
   UpdateNotifiers();
 }
 
 void TCustomWinSocket::Impl::UpdateNotifiers() {
   const bool live = FState == State::Connected;
-  const bool read = live && ReadArmed && !Paused && !Deferred;
+  const bool read = live && ReadArmed && !Paused && !Deferred && !InputEnded;
   const bool write = !Deferred && ((FState == State::Connecting) || (live && Out.Pending() > 0));
   if (ReadNotifier && ReadNotifier->isEnabled() != read) ReadNotifier->setEnabled(read);
   if (WriteNotifier && WriteNotifier->isEnabled() != write) WriteNotifier->setEnabled(write);
@@ -259,9 +269,74 @@ void TCustomWinSocket::Impl::OnReadable() {
     UpdateNotifiers();
     Owner->RaiseRead(Self);
   } else if (n == 0) {
-    End(true, true);
+    InputEnd();
   } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
     Fail(eeReceive, errno, "recv");
+  }
+}
+
+void TCustomWinSocket::Impl::InputEnd() {
+  if (FState != State::Connected || InputEnded) return;
+  InputEnded = true;
+  UpdateNotifiers();
+  const unsigned epoch = Epoch;
+  if (!Owner->RaiseInputEnd(Self)) return End(true, true);
+  if (Epoch != epoch || FState != State::Connected) return;  // closed by the handler
+  if (OutputShut) return End(true, true);                    // both directions have ended
+  StartHalfIdle();
+}
+
+void TCustomWinSocket::Impl::ShutIfDrained() {
+  if (FState != State::Connected || !ShutWanted || OutputShut || Out.Pending() > 0) return;
+  ::shutdown(Fd.Get(), SHUT_WR);  // a failure (the peer has gone) shows in the next receive
+  OutputShut = true;
+  Progressed();
+  if (InputEnded) End(true, true);
+}
+
+void TCustomWinSocket::Impl::StartHalfIdle() {
+  if (!HalfIdle) {
+    HalfIdle = new QTimer(Context.get());
+    HalfIdle->setSingleShot(true);
+    std::weak_ptr<int> life = Life;
+    QObject::connect(HalfIdle, &QTimer::timeout, Context.get(), [this, life] {
+      const unsigned epoch = Epoch;
+      SocketService::Instance().Run([this, life, epoch] {
+        if (!life.lock() || Epoch != epoch || FState != State::Connected) return;
+        // Input we hold back ourselves is no sign of a peer that has gone quiet.
+        if (Paused && !InputEnded && Out.Pending() == 0) return HalfIdle->start();
+        End(true, InputEnded);
+      });
+    });
+  }
+  if (!HalfIdle->isActive()) HalfIdle->start(sockets::gHalfCloseIdleMs);
+}
+
+void TCustomWinSocket::Impl::CatchUp() {
+  // A failure or an end is reported now, with its disconnect event, not from the event loop.
+  auto now = [this](auto&& Step) {
+    try {
+      Step();
+    } catch (...) {
+      if (FState == State::Failed) End(true, false);
+      throw;
+    }
+    if (FState == State::Failed) End(true, false);
+  };
+  for (int round = 0; round < sockets::kCatchUpRounds; ++round) {
+    if (FState == State::Failed) return End(true, false);
+    if (FState != State::Connected) return;
+    pollfd p{Fd.Get(), POLLIN | POLLRDHUP, 0};
+    if (::poll(&p, 1, 0) <= 0) return;
+    if (p.revents & POLLERR) {
+      int error = 0;
+      socklen_t length = sizeof error;
+      if (::getsockopt(Fd.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+      if (error != 0) return now([&] { Fail(eeReceive, error, "recv"); });
+    }
+    // Bytes before the end are reported first, and only while the handler receives them.
+    if (!(p.revents & (POLLRDHUP | POLLHUP)) || InputEnded || !ReadArmed || Paused) return;
+    now([this] { OnReadable(); });
   }
 }
 
@@ -271,21 +346,28 @@ void TCustomWinSocket::Impl::OnWritable() {
     return;
   }
   if (FState != State::Connected) return;
-  int error = Out.Flush(Fd.Get());
+  std::size_t written = 0;
+  int error = Out.Flush(Fd.Get(), &written);
   if (error != 0) {
     Fail(eeSend, error, "send");
     return;
   }
+  if (written > 0) Progressed();
   UpdateNotifiers();
-  if (Out.Pending() == 0 && DrainWanted) {
+  if (Out.Pending() > 0) return;
+  const unsigned epoch = Epoch;
+  if (DrainWanted) {
     DrainWanted = false;
     Owner->RaiseWrite(Self);
   }
+  if (Epoch == epoch) ShutIfDrained();
 }
 
 void TCustomWinSocket::Impl::FlushAfterCall() {
   const bool waited = Out.Pending() > 0;
-  int error = Out.Flush(Fd.Get());
+  std::size_t written = 0;
+  int error = Out.Flush(Fd.Get(), &written);
+  if (written > 0) Progressed();
   if (error != 0) Fail(eeSend, error, "send");
   if (Out.Pending() > 0)
     DrainWanted = true;
@@ -319,10 +401,13 @@ void TCustomWinSocket::Impl::End(bool Raise, bool PeerEnded) {
   FState = State::Ending;
   ++Epoch;
   RetireNotifiers();
-  SocketService::Instance().Linger(std::move(Fd), std::move(Out), PeerEnded, BriefLinger);
+  if (HalfIdle) HalfIdle->stop();
+  SocketService::Instance().Linger(std::move(Fd), std::move(Out), PeerEnded || InputEnded,
+                                   BriefLinger);
   Out = sockets::Outbox();
   BriefLinger = false;
   DrainWanted = false;
+  InputEnded = ShutWanted = OutputShut = false;
   // The peer's name and address stay readable for the disconnect handler.
   struct Finish {
     Impl* Self;
@@ -340,6 +425,8 @@ void TCustomWinSocket::Impl::End(bool Raise, bool PeerEnded) {
 void TCustomWinSocket::Impl::Drop() {
   ++Epoch;
   RetireNotifiers();
+  if (HalfIdle) HalfIdle->stop();
+  InputEnded = ShutWanted = OutputShut = false;
   Fd.Reset();
   Out = sockets::Outbox();
   FState = State::Idle;
@@ -410,6 +497,7 @@ AnsiString TCustomWinSocket::ReceiveText() {
     if (n > 0) {
       text.resize(at + static_cast<std::size_t>(n));
       waiting -= static_cast<std::size_t>(n);
+      d.Progressed();
       continue;
     }
     text.resize(at);
@@ -433,7 +521,10 @@ int TCustomWinSocket::ReceiveBuf(void* Buf, int Count) {
     n = ::recv(d.Fd.Get(), Buf, static_cast<std::size_t>(Count), MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
   d.UpdateNotifiers();
-  if (n > 0) return static_cast<int>(n);
+  if (n > 0) {
+    d.Progressed();
+    return static_cast<int>(n);
+  }
   if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) d.Fail(eeReceive, errno, "recv");
   return 0;  // nothing waiting; the end of the stream is seen by the next read notification
 }
@@ -442,7 +533,7 @@ int TCustomWinSocket::SendText(const AnsiString& Text) { return SendBuf(Text.dat
 
 int TCustomWinSocket::SendBuf(const void* Buf, std::size_t Count) {
   Impl& d = *FImpl;
-  if (d.FState != Impl::State::Connected) return -1;
+  if (d.FState != Impl::State::Connected || d.ShutWanted) return -1;
   const char* bytes = static_cast<const char*>(Buf);
   std::size_t sent = 0;
   if (d.Out.Pending() == 0) {
@@ -451,6 +542,7 @@ int TCustomWinSocket::SendBuf(const void* Buf, std::size_t Count) {
       ssize_t n = ::send(d.Fd.Get(), bytes + sent, Count - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n > 0) {
         sent += static_cast<std::size_t>(n);
+        d.Progressed();
       } else if (n < 0 && errno == EINTR) {
         continue;
       } else {
@@ -470,7 +562,8 @@ int TCustomWinSocket::SendBuf(const void* Buf, std::size_t Count) {
 std::size_t TCustomWinSocket::ForwardTo(TCustomWinSocket& Target, std::size_t Limit) {
   Impl& from = *FImpl;
   Impl& to = *Target.FImpl;
-  if (from.FState != Impl::State::Connected || to.FState != Impl::State::Connected || &from == &to)
+  if (from.FState != Impl::State::Connected || to.FState != Impl::State::Connected ||
+      &from == &to || to.ShutWanted)
     return 0;
   from.ReadArmed = true;
   const std::size_t pending = to.Out.Pending();
@@ -532,11 +625,26 @@ std::size_t TCustomWinSocket::ForwardTo(TCustomWinSocket& Target, std::size_t Li
     }
   }
   from.UpdateNotifiers();
-  if (moved > 0) to.FlushAfterCall();
+  if (moved > 0) {
+    from.Progressed();
+    to.FlushAfterCall();
+  }
   return moved;
 }
 
 std::size_t TCustomWinSocket::SendPending() const { return FImpl->Out.Pending(); }
+
+void TCustomWinSocket::ShutdownOutput() {
+  Impl& d = *FImpl;
+  if (d.FState != Impl::State::Connected || d.ShutWanted) return;
+  d.ShutWanted = true;
+  d.StartHalfIdle();
+  d.ShutIfDrained();
+}
+
+bool TCustomWinSocket::InputEnded() const { return FImpl->Live() && FImpl->InputEnded; }
+
+void TCustomWinSocket::CatchUp() { FImpl->CatchUp(); }
 
 void TCustomWinSocket::PauseReading(bool Paused) {
   FImpl->Paused = Paused;
@@ -553,7 +661,7 @@ void TCustomWinSocket::CloseBriefly() {
 void TCustomWinSocket::Close() {
   Impl& d = *FImpl;
   if (d.Live()) {
-    d.End(true, false);
+    d.End(true, d.InputEnded);
   } else if (d.FState == Impl::State::Resolving || d.FState == Impl::State::Connecting ||
              d.FState == Impl::State::Announcing) {
     d.Owner->Abandon(this);

@@ -53,10 +53,14 @@ void RaiseError(const TSocketErrorEvent& Event, TObject* Sender, TCustomWinSocke
 // ---- TServerSocket ----
 
 struct TServerSocket::Impl : sockets::SocketOwner {
+  // One listening socket: all addresses have one; given addresses, one each.
+  struct Listening {
+    UniqueFd Fd;
+    QSocketNotifier* AcceptNotifier = nullptr;
+  };
   TServerSocket* Self;
-  UniqueFd Listener;
+  std::vector<std::unique_ptr<Listening>> Listeners;
   std::unique_ptr<QObject> Context = std::make_unique<QObject>();
-  QSocketNotifier* AcceptNotifier = nullptr;
   int BoundPort = 0;
   // Accepted connections whose peer is still being named, in accepting order; then the
   // connections reported connected.
@@ -76,6 +80,11 @@ struct TServerSocket::Impl : sockets::SocketOwner {
   }
   void RaiseDisconnect(TCustomWinSocket* Socket) override {
     RaiseNotify(Self->OnClientDisconnect, Self, Socket);
+  }
+  bool RaiseInputEnd(TCustomWinSocket* Socket) override {
+    if (!Self->OnClientInputEnd) return false;
+    Self->OnClientInputEnd(Self, Socket);
+    return true;
   }
   void RaiseError(TCustomWinSocket* Socket, TErrorEvent Kind, int& Code) override {
     ovelta::RaiseError(Self->OnClientError, Self, Socket, Kind, Code);
@@ -97,65 +106,60 @@ struct TServerSocket::Impl : sockets::SocketOwner {
     }
   }
 
-  void Open(int Port) {
+  // Listens on the bound sockets (all of them or none) and watches each for arrivals.
+  void Open(TBoundSockets Bound) {
     NeedEventLoop();
     SocketService::Instance();
-    // One dual-stack socket takes IPv4 (as mapped addresses) and IPv6; without IPv6, IPv4 alone.
-    UniqueFd fd(::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!Bound.Bound()) throw ESocketError(Bound.FError);
+    std::vector<UniqueFd> fds;
+    for (int fd : Bound.FFds) fds.emplace_back(fd);
+    Bound.FFds.clear();
+    for (UniqueFd& fd : fds)
+      if (::listen(fd.Get(), SOMAXCONN) != 0)
+        throw ESocketError(sockets::ErrorText(errno, "listen"));
     sockaddr_storage address{};
-    socklen_t length = 0;
-    int one = 1, zero = 0;
-    if (fd) {
-      ::setsockopt(fd.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
-      auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-      v6->sin6_family = AF_INET6;
-      v6->sin6_addr = in6addr_any;
-      v6->sin6_port = htons(static_cast<uint16_t>(Port));
-      length = sizeof(sockaddr_in6);
-    } else {
-      fd.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-      if (!fd) throw ESocketError(sockets::ErrorText(errno, "socket"));
-      auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-      v4->sin_family = AF_INET;
-      v4->sin_addr.s_addr = htonl(INADDR_ANY);
-      v4->sin_port = htons(static_cast<uint16_t>(Port));
-      length = sizeof(sockaddr_in);
-    }
-    ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0)
-      throw ESocketError(sockets::ErrorText(errno, "bind"));
-    if (::listen(fd.Get(), SOMAXCONN) != 0) throw ESocketError(sockets::ErrorText(errno, "listen"));
-    length = sizeof address;
-    ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&address), &length);
+    socklen_t length = sizeof address;
+    ::getsockname(fds.front().Get(), reinterpret_cast<sockaddr*>(&address), &length);
     BoundPort = sockets::AddressPort(reinterpret_cast<sockaddr*>(&address));
-    Listener = std::move(fd);
-    AcceptNotifier = new QSocketNotifier(Listener.Get(), QSocketNotifier::Read, Context.get());
-    QObject::connect(AcceptNotifier, &QSocketNotifier::activated, Context.get(), [this] {
-      SocketService& service = SocketService::Instance();
-      std::weak_ptr<int> life = Life;
-      if (service.Busy()) {
-        AcceptNotifier->setEnabled(false);
-        service.Run([this, life] {
-          if (life.lock() && AcceptNotifier) AcceptNotifier->setEnabled(true);
+    for (UniqueFd& fd : fds) {
+      auto listening = std::make_unique<Listening>();
+      listening->Fd = std::move(fd);
+      Listening* l = listening.get();
+      l->AcceptNotifier = new QSocketNotifier(l->Fd.Get(), QSocketNotifier::Read, Context.get());
+      QObject::connect(l->AcceptNotifier, &QSocketNotifier::activated, Context.get(), [this, l] {
+        SocketService& service = SocketService::Instance();
+        std::weak_ptr<int> life = Life;
+        if (service.Busy()) {
+          l->AcceptNotifier->setEnabled(false);
+          service.Run([this, life, l] {
+            if (life.lock() && Listed(l) && l->AcceptNotifier) l->AcceptNotifier->setEnabled(true);
+          });
+          return;
+        }
+        service.Run([this, life, l] {
+          if (life.lock() && Listed(l)) Accept(l);
         });
-        return;
-      }
-      service.Run([this, life] {
-        if (life.lock()) Accept();
       });
-    });
+      Listeners.push_back(std::move(listening));
+    }
   }
 
-  void Accept() {
-    for (int i = 0; i < kAcceptPerEvent && Listener; ++i) {
-      UniqueFd fd(::accept4(Listener.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+  bool Listed(const Listening* L) const {
+    for (const auto& l : Listeners)
+      if (l.get() == L) return true;
+    return false;
+  }
+
+  void Accept(Listening* L) {
+    for (int i = 0; i < kAcceptPerEvent && Listed(L); ++i) {
+      UniqueFd fd(::accept4(L->Fd.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
       if (!fd) {
         if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO) continue;
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
           // Out of descriptors or memory: rest a moment rather than spin on the waiting peer.
-          AcceptNotifier->setEnabled(false);
-          QTimer::singleShot(sockets::kAcceptRetryMs, Context.get(), [this] {
-            if (AcceptNotifier) AcceptNotifier->setEnabled(true);
+          L->AcceptNotifier->setEnabled(false);
+          QTimer::singleShot(sockets::kAcceptRetryMs, Context.get(), [this, L] {
+            if (Listed(L) && L->AcceptNotifier) L->AcceptNotifier->setEnabled(true);
           });
         }
         return;
@@ -176,7 +180,7 @@ struct TServerSocket::Impl : sockets::SocketOwner {
 
   // Connect events go out in accepting order, each once its peer is named.
   void RaiseConnects() {
-    while (Listener && !Arriving.empty() && Arriving.front()->Internals().Announced) {
+    while (!Listeners.empty() && !Arriving.empty() && Arriving.front()->Internals().Announced) {
       std::unique_ptr<TCustomWinSocket> socket = std::move(Arriving.front());
       Arriving.erase(Arriving.begin());
       TCustomWinSocket* raw = socket.get();
@@ -187,14 +191,15 @@ struct TServerSocket::Impl : sockets::SocketOwner {
   }
 
   void StopListening() {
-    if (AcceptNotifier) {
-      AcceptNotifier->setEnabled(false);
-      QObject::disconnect(AcceptNotifier, nullptr, nullptr, nullptr);
-      AcceptNotifier->setParent(&SocketService::Instance());
-      AcceptNotifier->deleteLater();
-      AcceptNotifier = nullptr;
+    for (auto& l : Listeners) {
+      if (!l->AcceptNotifier) continue;
+      l->AcceptNotifier->setEnabled(false);
+      QObject::disconnect(l->AcceptNotifier, nullptr, nullptr, nullptr);
+      l->AcceptNotifier->setParent(&SocketService::Instance());
+      l->AcceptNotifier->deleteLater();
+      l->AcceptNotifier = nullptr;
     }
-    Listener.Reset();
+    Listeners.clear();
     BoundPort = 0;
     for (auto& socket : Arriving) socket->Internals().Drop();
     Arriving.clear();
@@ -211,7 +216,17 @@ TServerSocket::~TServerSocket() {
 
 void TServerSocket::Open() {
   if (Active()) return;
-  FImpl->Open(FPort);
+  if (FAdopted.Bound() || !FAdopted.Error().empty()) {
+    FImpl->Open(std::move(FAdopted));
+    FAdopted = TBoundSockets();
+    return;
+  }
+  FImpl->Open(TBoundSockets::Bind(FAddresses, FPort));
+}
+
+void TServerSocket::Adopt(TBoundSockets&& Sockets) {
+  if (Active()) throw ESocketError("Socket error: cannot take sockets while active");
+  FAdopted = std::move(Sockets);
 }
 
 void TServerSocket::Close() {
@@ -233,7 +248,7 @@ void TServerSocket::Close() {
   if (first) std::rethrow_exception(first);
 }
 
-bool TServerSocket::Active() const { return static_cast<bool>(FImpl->Listener); }
+bool TServerSocket::Active() const { return !FImpl->Listeners.empty(); }
 
 void TServerSocket::SetActive(bool Value) {
   if (Value)
@@ -249,6 +264,14 @@ void TServerSocket::SetPort(int Value) {
 }
 
 int TServerSocket::LocalPort() const { return FImpl->BoundPort; }
+
+void TServerSocket::SetAddresses(const std::vector<AnsiString>& Value) {
+  if (Active()) throw ESocketError("Socket error: cannot change the addresses while active");
+  for (const AnsiString& address : Value)
+    if (!ValidListenAddress(address))
+      throw ESocketError("Socket error: not an IP address: " + address);
+  FAddresses = Value;
+}
 
 int TServerSocket::ActiveConnections() const { return static_cast<int>(FImpl->Connections.size()); }
 
@@ -284,6 +307,11 @@ struct TClientSocket::Impl : sockets::SocketOwner {
   void RaiseWrite(TCustomWinSocket* Socket) override { RaiseNotify(Self->OnWrite, Self, Socket); }
   void RaiseDisconnect(TCustomWinSocket* Socket) override {
     RaiseNotify(Self->OnDisconnect, Self, Socket);
+  }
+  bool RaiseInputEnd(TCustomWinSocket* Socket) override {
+    if (!Self->OnInputEnd) return false;
+    Self->OnInputEnd(Self, Socket);
+    return true;
   }
   void RaiseError(TCustomWinSocket* Socket, TErrorEvent Kind, int& Code) override {
     ovelta::RaiseError(Self->OnError, Self, Socket, Kind, Code);

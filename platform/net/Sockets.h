@@ -18,6 +18,13 @@
 // out or a bound of time has passed). SendPending, PauseReading and the write event (OnWrite,
 // OnClientWrite: the output has drained) let a relay apply backpressure; ForwardTo moves bytes
 // between two connections without copying them through user memory.
+//
+// Each direction of a connection may end on its own (a half-close). When the peer ends its sending,
+// a component with an input-end event (OnInputEnd, OnClientInputEnd) raises it once everything the
+// peer sent before has been received, and the connection stays open for sending; without that
+// event the connection ends (its disconnect event). ShutdownOutput ends our sending once the
+// output has gone out. A connection whose two directions have both ended ends by itself; one with
+// only one direction ended ends after 30 seconds without any byte moving in or out of it.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +32,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/core/Component.h"
 #include "platform/core/Exceptions.h"
@@ -115,6 +123,20 @@ class TCustomWinSocket : public TObject {
   // Bytes handed over but not yet taken by the kernel.
   std::size_t SendPending() const;
 
+  // Ends our sending once everything handed over before has gone out (the peer then sees the end
+  // of the stream); receiving goes on, and SendText, SendBuf and forwarding to this connection
+  // take nothing more. When the input has ended too, the connection ends inside the call (its
+  // disconnect event) or once the output has gone. Nothing when not connected.
+  void ShutdownOutput();
+  // True once the peer's end of sending has been reported by the input-end event.
+  bool InputEnded() const;
+  // Reports at once, inside the call, an end or a failure of the peer that has arrived and that no
+  // event has reported yet: first the read events for the bytes before it (while the handler
+  // receives), then the input-end, error or disconnect event. Nothing while nothing has ended.
+  // Lets a server learn whether a connection is really still there before it turns a newcomer
+  // away. Failures as ReceiveText.
+  void CatchUp();
+
   // While paused, no read event is raised and nothing is read (the peer's sending is held back by
   // TCP's own flow control). The end of the connection is seen once reading resumes.
   void PauseReading(bool Paused);
@@ -138,7 +160,42 @@ class TCustomWinSocket : public TObject {
   std::unique_ptr<Impl> FImpl;
 };
 
-// A listener on all local addresses, IPv4 and IPv6 (127.0.0.1 and ::1 both reach it).
+// Whether Text is an address a listener can be bound to: an IPv4 address in dotted form
+// ("127.0.0.1") or an IPv6 address ("::1"), without brackets, port or zone.
+bool ValidListenAddress(const AnsiString& Text);
+
+// Listening sockets bound ahead of the application object, for a TServerSocket to take over
+// (Adopt): a program that may bind its port only while it holds a privilege binds it here, gives
+// the privilege up, and only then starts the toolkit. Binding runs no toolkit code. Owns the
+// sockets until a TServerSocket adopts them; closes them when it goes. Move-only.
+class TBoundSockets {
+ public:
+  TBoundSockets() = default;
+  ~TBoundSockets();
+  TBoundSockets(TBoundSockets&& Other) noexcept;
+  TBoundSockets& operator=(TBoundSockets&& Other) noexcept;
+  TBoundSockets(const TBoundSockets&) = delete;
+  TBoundSockets& operator=(const TBoundSockets&) = delete;
+
+  // Binds Port (0: a free port, the same on every address) on each of Addresses (each one
+  // ValidListenAddress; a repeated one counts once), or on all local addresses, IPv4 and IPv6,
+  // when Addresses is empty. Nothing listens yet. All or nothing: when one address fails, none
+  // stays bound and Error tells why, in the words of ESocketError.
+  static TBoundSockets Bind(const std::vector<AnsiString>& Addresses, int Port);
+  // True when the sockets are bound (a default-made object holds none and no error).
+  bool Bound() const { return !FFds.empty(); }
+  // The port bound (the one the system chose for port 0); 0 when none is.
+  int Port() const;
+  const std::string& Error() const { return FError; }
+
+ private:
+  friend class TServerSocket;
+  std::vector<int> FFds;
+  std::string FError;
+};
+
+// A listener on all local addresses, IPv4 and IPv6 (127.0.0.1 and ::1 both reach it), or on the
+// addresses it is given.
 class TServerSocket : public TComponent {
  public:
   explicit TServerSocket(TComponent* AOwner);
@@ -146,8 +203,11 @@ class TServerSocket : public TComponent {
   std::string ClassName() const override { return "TServerSocket"; }
 
   // Starts listening on Port; throws ESocketError when the port cannot be opened. Nothing when
-  // already active.
+  // already active. Sockets adopted before are listened on instead of binding anew (once: a
+  // later Open after Close binds again); when their binding failed, its error is thrown here.
   void Open();
+  // Takes sockets bound ahead of time for the next Open. Throws ESocketError while active.
+  void Adopt(TBoundSockets&& Sockets);
   // Ends every accepted connection (each raises its disconnect event) and stops listening.
   void Close();
   bool Active() const;
@@ -157,6 +217,10 @@ class TServerSocket : public TComponent {
   int Port() const { return FPort; }
   void SetPort(int Value);  // throws ESocketError while active
   int LocalPort() const;
+  // The addresses Open binds (each ValidListenAddress); empty, the default: all local addresses.
+  // Throws ESocketError while active or for an address that is not valid.
+  const std::vector<AnsiString>& Addresses() const { return FAddresses; }
+  void SetAddresses(const std::vector<AnsiString>& Value);
 
   TServerType ServerType() const { return FServerType; }
   void SetServerType(TServerType Value) { FServerType = Value; }
@@ -169,6 +233,7 @@ class TServerSocket : public TComponent {
   TSocketNotifyEvent OnClientRead;        // data is waiting on a connection
   TSocketNotifyEvent OnClientWrite;       // a connection's waiting output has all gone out
   TSocketNotifyEvent OnClientDisconnect;  // a connection ended
+  TSocketNotifyEvent OnClientInputEnd;    // a connection's peer has ended its sending
   TSocketErrorEvent OnClientError;        // an error on a connection
 
   struct Impl;
@@ -176,6 +241,8 @@ class TServerSocket : public TComponent {
  private:
   std::unique_ptr<Impl> FImpl;
   int FPort = 0;
+  std::vector<AnsiString> FAddresses;
+  TBoundSockets FAdopted;
   TServerType FServerType = stNonBlocking;
 };
 
@@ -216,6 +283,7 @@ class TClientSocket : public TComponent {
   TSocketNotifyEvent OnRead;
   TSocketNotifyEvent OnWrite;  // the waiting output has all gone out
   TSocketNotifyEvent OnDisconnect;
+  TSocketNotifyEvent OnInputEnd;  // the peer has ended its sending
   TSocketErrorEvent OnError;
 
   struct Impl;

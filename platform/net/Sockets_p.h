@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -30,6 +31,11 @@ inline constexpr int kLingerMaxMs = 300000;
 // At most this many closed connections linger at once; beyond, the oldest brief one is cut, or
 // the oldest one when none is brief.
 inline constexpr std::size_t kMaxLingering = 128;
+// A connection with one direction ended (a half-close) ends after this long without any byte
+// moving in or out of it while it is read or its output waits.
+inline constexpr int kHalfCloseIdleMs = kLingerIdleMs;
+// CatchUp raises at most this many read events before the end it reports.
+inline constexpr int kCatchUpRounds = 256;
 // A connection closed with CloseBriefly (a refused newcomer's one line) lingers at most this long.
 inline constexpr int kBriefLingerMs = 5000;
 // The reverse look-up of a peer's name gives up after this long (the name is then empty).
@@ -143,12 +149,21 @@ class SocketOwner {
   virtual void RaiseRead(TCustomWinSocket* Socket) = 0;
   virtual void RaiseWrite(TCustomWinSocket* Socket) = 0;
   virtual void RaiseDisconnect(TCustomWinSocket* Socket) = 0;
+  // False when the component has no input-end event: the connection then ends at the peer's end.
+  virtual bool RaiseInputEnd(TCustomWinSocket* Socket) = 0;
   virtual void RaiseError(TCustomWinSocket* Socket, TErrorEvent Kind, int& Code) = 0;
   // The connection has ended (its disconnect event, if any, has returned).
   virtual void Ended(TCustomWinSocket* Socket) = 0;
   // Close was called before the connect event: the connection is given up without any event.
   virtual void Abandon(TCustomWinSocket* Socket) = 0;
 };
+
+// Forwarding copies through user memory instead of splicing while Refused (as on a kernel without
+// splice); for tests of the copy path.
+void SetSpliceRefused(bool Refused);
+// Sets the idle bound of half-closed connections started from now on (kHalfCloseIdleMs); for
+// tests.
+void SetHalfCloseIdleMs(int Ms);
 
 // The text of an ESocketError.
 AnsiString ErrorText(int Code, const char* Api);
@@ -188,6 +203,10 @@ struct TCustomWinSocket::Impl {
   bool Announced = false;        // the peer's name is known (accepted connections)
   bool SendBufferSized = false;  // ForwardTo has sized the send buffer for relaying
   bool BriefLinger = false;      // closed by CloseBriefly: its output gets a short bound
+  bool InputEnded = false;       // the peer's end of sending has been reported
+  bool ShutWanted = false;       // ShutdownOutput: our end follows the output
+  bool OutputShut = false;       // our end has been sent
+  QTimer* HalfIdle = nullptr;    // bounds a half-closed connection without progress
   sockets::Outbox Out;
   AnsiString PeerName;
   AnsiString PeerAddress;
@@ -214,6 +233,18 @@ struct TCustomWinSocket::Impl {
   void Notified(bool Readable);
   void OnReadable();
   void OnWritable();
+  // The peer's end of sending: the input-end event, or the end of the connection.
+  void InputEnd();
+  // Sends our end once the output has gone (after ShutdownOutput); ends the connection when the
+  // input has ended too.
+  void ShutIfDrained();
+  // A half-closed connection's idle bound starts (first call) or starts over (bytes moved).
+  void StartHalfIdle();
+  void Progressed() {
+    if (HalfIdle && HalfIdle->isActive()) HalfIdle->start();
+  }
+  // An end or failure has arrived that no event has reported yet: reported now (CatchUp).
+  void CatchUp();
   // The connection ends: the descriptor and the output go to the lingering list, the disconnect
   // event is raised (when Raise), the owner told.
   void End(bool Raise, bool PeerEnded);

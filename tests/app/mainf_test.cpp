@@ -71,6 +71,7 @@ void ExpectIconImage(const std::string& File, int Size) {
 }
 
 TEST(ProgramIcons, TrayIconIs16By16AndTheMainIconHas32And16) {
+  RegisterProgramIcons();
   std::vector<std::string> small = IconImageFiles(LoadIconA(HInstance(), "SMALLICON"));
   ASSERT_EQ(small.size(), 1u);
   ExpectIconImage(small[0], 16);

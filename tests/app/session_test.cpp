@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <string>
 #include <thread>
@@ -177,7 +178,7 @@ TEST_F(SessionTest, MissingParametersAtPassStartNoConnection) {
   EXPECT_FALSE(Server->Accept(100).Open());
 }
 
-TEST_F(SessionTest, ServerLinesInOneReceiptAreEachHandledAndLinesAfterSuccessOnlyLogged) {
+TEST_F(SessionTest, ServerLinesInOneReceiptAreEachHandledAndBytesAfterSuccessRelayed) {
   Wire mail = MailProgram();
   Wire server = Login(mail);
   server.Send("+OK ready <1896.697170952@dbc.mt");  // the greeting in two receipts
@@ -185,11 +186,14 @@ TEST_F(SessionTest, ServerLinesInOneReceiptAreEachHandledAndLinesAfterSuccessOnl
   server.Send("view.ca.us>\r\n");
   EXPECT_EQ(server.Expect(kApopLine), kApopLine);
   const std::size_t before = LogSize();
-  server.Send("+OK welcome\r\n+OK an extra line\r\n");
-  EXPECT_EQ(mail.Expect("+OK welcome\r\n"), "+OK welcome\r\n");
-  EXPECT_EQ(mail.Drain(50), "");
-  EXPECT_EQ(LogFrom(before), (Lines{"> +OK welcome", "*   APOP認証 - 認証成功", "< +OK welcome",
-                                    "> +OK an extra line"}));
+  // After the answer, in the same receipt: a line, bytes that are no login line (too long, a
+  // control byte, no line end), all relayed as they are.
+  const std::string after = "+OK an extra line\r\n" + std::string(9000, 'x') + "\x1b\r\n\x00tail"s;
+  server.Send("+OK welcome\r\n" + after);
+  EXPECT_EQ(mail.Expect("+OK welcome\r\n" + after), "+OK welcome\r\n" + after);
+  server.Send("more");
+  EXPECT_EQ(mail.Expect("more"), "more");
+  EXPECT_EQ(LogFrom(before), (Lines{"> +OK welcome", "*   APOP認証 - 認証成功", "< +OK welcome"}));
 }
 
 TEST_F(SessionTest, GreetingsWithoutASafeTimestampAreRefused) {
@@ -261,19 +265,130 @@ TEST_F(SessionTest, ServerEndingBeforeItsAnswerAnswersPass) {
   }
 }
 
-TEST_F(SessionTest, ServerEndingWhileRelayingEndsTheMailProgramAfterItsBytes) {
+TEST_F(SessionTest, ServerEndingWhileRelayingReachesTheMailProgramAfterItsBytes) {
+  // The server ends its sending only: the mail program gets every byte, then the end, and what it
+  // still sends reaches the server; the session ends once both have ended.
   Wire mail = MailProgram("::1");
   Wire server = LoginWithAnswer(mail, "+OK\r\n");
   mail.Expect("+OK\r\n");
   const std::string last = test::Pattern(2 << 20, 5);
   server.Send(last);
-  server.Close();
+  server.Raw().ShutdownWrite();
   EXPECT_TRUE(mail.Take(last.size()) == last);
   EXPECT_TRUE(mail.Ended());
+  EXPECT_EQ(Main->SessionState, TSessionState::ssRelaying);
+  mail.Send("QUIT\r\n");
+  EXPECT_EQ(server.Expect("QUIT\r\n"), "QUIT\r\n");
+  mail.Close();
+  EXPECT_TRUE(server.Ended());
+  ASSERT_TRUE(RunUntil([&] { return Main->SessionState == TSessionState::ssListening; }));
   EXPECT_EQ(LogFrom(LogSize() - 2),
             (Lines{"* 接続切断 " + kLocal, "* 接続切断 " + PeerText("::1")}));
-  EXPECT_EQ(Main->SessionState, TSessionState::ssListening);
   EXPECT_EQ(Main->ClientConnection, nullptr);
+}
+
+TEST_F(SessionTest, AMailProgramEndingItsSendingWhileRelayingGetsEveryAnswer) {
+  // RETR, QUIT and the end in one go (nc -N): the server sees the commands, then the end, and its
+  // answers all reach the mail program; by splicing and by copying.
+  for (bool copying : {false, true}) {
+    sockets::SetSpliceRefused(copying);
+    Wire mail = MailProgram();
+    Wire server = LoginWithAnswer(mail, "+OK\r\n");
+    mail.Expect("+OK\r\n");
+    mail.Send("RETR 1\r\nQUIT\r\n");
+    mail.Raw().ShutdownWrite();
+    EXPECT_EQ(server.Expect("RETR 1\r\nQUIT\r\n"), "RETR 1\r\nQUIT\r\n");
+    EXPECT_TRUE(server.Ended());
+    const std::string answer =
+        "+OK message follows\r\n" + test::Pattern(6 << 20, 13) + "\r\n.\r\n+OK bye\r\n";
+    std::thread sender([&] {
+      server.Raw().Send(answer, 60000);
+      server.Close();
+    });
+    EXPECT_TRUE(mail.Take(answer.size(), 60000) == answer) << copying;
+    sender.join();
+    EXPECT_TRUE(mail.Ended()) << copying;
+    ASSERT_TRUE(RunUntil([&] { return Main->SessionState == TSessionState::ssListening; }));
+  }
+  sockets::SetSpliceRefused(false);
+}
+
+TEST_F(SessionTest, AMailProgramEndingItsSendingDuringTheLoginGetsEveryAnswer) {
+  // The end comes while PASS waits for the server: the answer to PASS still comes, and on success
+  // the pipelined commands and the end go to the server, whose answers come back.
+  {
+    Wire mail = MailProgram();
+    mail.Send("USER alice@127.0.0.1\r\nPASS tanstaaf\r\nSTAT\r\n");
+    mail.Raw().ShutdownWrite();
+    Wire server(Server->Accept());
+    ASSERT_TRUE(server.Open());
+    server.Send(kGreeting);
+    EXPECT_EQ(server.Expect(kApopLine), kApopLine);
+    server.Send("+OK ready\r\n");
+    EXPECT_EQ(server.Expect("STAT\r\n"), "STAT\r\n");
+    EXPECT_TRUE(server.Ended());
+    server.Send("+OK 1 120\r\n");
+    server.Close();
+    const std::string answers = "+OK kvale is a real hoopy frood\r\n+OK ready\r\n+OK 1 120\r\n";
+    EXPECT_EQ(mail.Expect(answers), answers);
+    EXPECT_TRUE(mail.Ended());
+    ASSERT_TRUE(RunUntil([&] { return Main->SessionState == TSessionState::ssListening; }));
+  }
+  // Refused: the commands after PASS are answered in the login, then the mail program is closed
+  // (an unfinished last line is no command).
+  {
+    Wire mail = MailProgram();
+    mail.Send("USER alice@127.0.0.1\r\nPASS tanstaaf\r\nNOOP\r\nQUIT");
+    mail.Raw().ShutdownWrite();
+    Wire server(Server->Accept());
+    ASSERT_TRUE(server.Open());
+    server.Send(kGreeting);
+    server.Expect(kApopLine);
+    server.Send("-ERR no\r\n");
+    const std::string answers =
+        "+OK kvale is a real hoopy frood\r\n-ERR no\r\n-ERR unknown command\r\n";
+    EXPECT_EQ(mail.Expect(answers), answers);
+    EXPECT_TRUE(mail.Ended());
+    EXPECT_TRUE(server.Ended());
+    ASSERT_TRUE(RunUntil([&] { return Main->SessionState == TSessionState::ssListening; }));
+  }
+}
+
+TEST_F(SessionTest, AMailProgramReconnectingAtOnceAfterItsEndIsServed) {
+  // Its end has arrived before the newcomer, however the loop orders the two: closed or reset,
+  // before or after a command, the next connection is greeted.
+  constexpr int kRounds = 200;
+  int refused = 0;
+  Wire mail = MailProgram();
+  for (int round = 0; round < kRounds; ++round) {
+    if (round % 3 == 1) mail.Send("NOOP\r\n");
+    if (round % 2 == 0)
+      mail.Raw().Reset();
+    else
+      mail.Close();
+    mail = Wire(Peer::Connect("127.0.0.1", ProxyPort));
+    const std::string greeting = "+OK POP3 to APOP transfer ready\r\n";
+    const std::string got = mail.Expect(greeting);
+    if (got != greeting) {
+      ++refused;
+      ASSERT_TRUE(RunUntil([&] { return Main->SessionState == TSessionState::ssListening; }));
+      mail = MailProgram();
+    }
+  }
+  EXPECT_EQ(refused, 0);
+  // While relaying the session ends only with the server's end: the newcomer waits for it.
+  Wire server = LoginWithAnswer(mail, "+OK\r\n");
+  mail.Expect("+OK\r\n");
+  mail.Close();
+  Wire next(Peer::Connect("127.0.0.1", ProxyPort));
+  Wire third(Peer::Connect("127.0.0.1", ProxyPort));  // one waits at most
+  EXPECT_EQ(third.Expect("-ERR already connection in use\r\n"),
+            "-ERR already connection in use\r\n");
+  EXPECT_TRUE(server.Ended());
+  EXPECT_EQ(next.Drain(20), "");  // not greeted while the session finishes
+  server.Close();
+  EXPECT_EQ(next.Expect("+OK POP3 to APOP transfer ready\r\n"),
+            "+OK POP3 to APOP transfer ready\r\n");
 }
 
 TEST_F(SessionTest, MailProgramEndingInEachStageEndsTheUpstreamConnection) {
@@ -298,9 +413,15 @@ TEST_F(SessionTest, MailProgramEndingInEachStageEndsTheUpstreamConnection) {
       tail = test::Pattern(1 << 20, 9);
       mail.Send(tail);
     }
-    mail.Close();
+    // A mail program that has gone: an orderly end while PASS waits would still be answered, and
+    // while relaying the server ends in turn.
+    if (stage == 3 || stage == 4)
+      mail.Raw().Reset();
+    else
+      mail.Close();
     EXPECT_TRUE(server.Take(tail.size()) == tail) << stage;
     EXPECT_TRUE(server.Ended()) << stage;
+    if (stage == 6) server.Close();
     ASSERT_TRUE(RunUntil([&] { return Main->SessionState == TSessionState::ssListening; }))
         << stage;
     EXPECT_EQ(LogFrom(LogSize() - 2),
@@ -327,7 +448,7 @@ TEST_F(SessionTest, MailProgramLeavingWhileConnectingAbandonsTheConnect) {
   mail.Expect("+OK kvale is a real hoopy frood\r\n");
   test::RunFor(100);
   ASSERT_EQ(Main->LoginStage, TLoginStage::lsConnecting);
-  mail.Close();
+  mail.Raw().Reset();  // gone; an orderly end would wait for the answer to PASS
   ASSERT_TRUE(RunUntil([&] { return Main->SessionState == TSessionState::ssListening; }));
   EXPECT_FALSE(Main->APOPUpstreamSocket->Active());
 
@@ -455,6 +576,8 @@ TEST_F(SessionTest, PipelinedCommandsWaitForThePassAnswerAndKeepTheirOrder) {
     server.Send("+OK 1 120\r\n");
     EXPECT_EQ(mail.Expect("+OK 1 120\r\n"), "+OK 1 120\r\n");
     mail.Close();
+    EXPECT_TRUE(server.Ended());
+    server.Close();  // as a server does at its peer's end
     ASSERT_TRUE(RunUntil([&] { return Main->SessionState == TSessionState::ssListening; }));
   }
   // Refusal: the commands after PASS are answered in the stage the login returned to.
@@ -523,6 +646,41 @@ TEST_F(SessionTest, TheStandardErrorCopyOfTheLogIsOneSafeLineEach) {
   EXPECT_EQ(TMainForm::HeadlessLogLine("< USER a\x1b[2J\r\nb\0c\\d\x7f"s),
             "< USER a\\x1b[2J\\r\\nb\\x00c\\\\d\\x7f");
   EXPECT_EQ(TMainForm::HeadlessLogLine(Sjis("* 接続要求 ")), "* 接続要求 ");
+  // The APOP digest, which with the logged timestamp gives the password away offline.
+  const std::string stars(32, '*');
+  EXPECT_EQ(TMainForm::HeadlessLogLine("> APOP alice c4c9334bac560ecc979e58001b3e22fb"),
+            "> APOP alice " + stars);
+  EXPECT_EQ(TMainForm::HeadlessLogLine("*   alice c4c9334bac560ecc979e58001b3e22fb"),
+            "*   alice " + stars);
+  EXPECT_EQ(TMainForm::HeadlessLogLine("*   a b c4c9334bac560ecc979e58001b3e22fb"),
+            "*   a b " + stars);
+  EXPECT_EQ(TMainForm::HeadlessLogLine("< apop mrose c4c9334bac560ecc979e58001b3e22fb"),
+            "< apop mrose " + stars);
+  EXPECT_EQ(TMainForm::HeadlessLogLine("< APOP secret"), "< APOP " + stars);
+  EXPECT_EQ(TMainForm::HeadlessLogLine(Sjis("*   接続 - 認証開始")), "*   接続 - 認証開始");
+}
+
+TEST_F(SessionTest, TheStandardErrorCopyKeepsNeitherPasswordNorDigest) {
+  ::testing::internal::CaptureStderr();
+  Wire mail = MailProgram();
+  Wire server = LoginWithAnswer(mail, "+OK maildrop has 2 messages\r\n");
+  mail.Expect("+OK maildrop has 2 messages\r\n");
+  const std::string copy = ::testing::internal::GetCapturedStderr();
+  const std::string stars(32, '*');
+  EXPECT_NE(copy.find("> APOP alice " + stars + "\n"), std::string::npos) << copy;
+  EXPECT_NE(copy.find("*   alice " + stars + "\n"), std::string::npos) << copy;
+  EXPECT_EQ(copy.find("tanstaaf"), std::string::npos) << copy;
+  std::size_t run = 0;  // the longest run of hexadecimal digits
+  std::size_t longest = 0;
+  for (char c : copy) {
+    run = std::isxdigit(static_cast<unsigned char>(c)) ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  EXPECT_LT(longest, 32u) << copy;
+  // The log window keeps showing everything.
+  const Lines log = LogFrom();
+  EXPECT_NE(std::find(log.begin(), log.end(), "> APOP alice c4c9334bac560ecc979e58001b3e22fb"),
+            log.end());
 }
 
 TEST_F(SessionTest, ASlowReaderHoldsTheServerBackWithBoundedMemory) {

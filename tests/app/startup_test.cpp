@@ -122,6 +122,65 @@ TEST(StartUp, APortInUseShowsTheSocketErrorBoxAndEndsTheProgram) {
   EXPECT_TRUE(ConnectsTo(port, &client));
 }
 
+TEST(StartUp, SocketsBoundBeforeTheToolkitListenAtTheFirstIdleMomentOnTheirAddressesOnly) {
+  test::NotifyAreaRecorder tray;
+  test::MessageBoxRecorder boxes;
+  TBoundSockets bound = TBoundSockets::Bind({"127.0.0.1"}, 0);
+  ASSERT_TRUE(bound.Bound()) << bound.Error();
+  const int port = bound.Port();
+  bool answered_before_idle = true;
+  bool answered = false;
+  bool answered_elsewhere = true;
+  bool deadline_hit = false;
+  QObject scope;
+  ::testing::internal::CaptureStderr();
+  int code = MerligMain(port, port, [&](TMainForm& Main, TLogForm&) {
+    test::Peer early;
+    answered_before_idle = ConnectsTo(port, &early);  // bound, not listening yet
+    EndLoopAfter(&scope, &deadline_hit);
+    PollWhileRunning(&scope, [&] {
+      if (Main.SessionState != TSessionState::ssListening) return false;
+      test::Peer client;
+      answered = ConnectsTo(port, &client);
+      try {
+        test::Peer::Connect("127.0.0.2", port);
+      } catch (const std::runtime_error&) {
+        answered_elsewhere = false;
+      }
+      Main.Exit1->Click();
+      return true;
+    });
+  }, &bound);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(code, 0);
+  EXPECT_FALSE(deadline_hit);
+  EXPECT_FALSE(answered_before_idle);
+  EXPECT_TRUE(answered);
+  EXPECT_FALSE(answered_elsewhere);
+  EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+TEST(StartUp, ABindingThatFailedBeforeTheToolkitShowsTheSocketErrorBoxAtTheFirstIdleMoment) {
+  test::NotifyAreaRecorder tray;
+  test::MessageBoxRecorder boxes;
+  test::Listener occupant;
+  const int port = occupant.Port();
+  TBoundSockets failed = TBoundSockets::Bind({}, port);
+  ASSERT_FALSE(failed.Bound());
+  bool box_before_idle = true;
+  bool deadline_hit = false;
+  QObject scope;
+  int code = MerligMain(port, port, [&](TMainForm&, TLogForm&) {
+    box_before_idle = !boxes.Boxes().empty();
+    EndLoopAfter(&scope, &deadline_hit);
+  }, &failed);
+  EXPECT_EQ(code, 1);
+  EXPECT_FALSE(deadline_hit);
+  EXPECT_FALSE(box_before_idle);
+  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  EXPECT_EQ(boxes.Boxes()[0].Text, Sjis("ServerSocketがOpenできませんでした。"));
+}
+
 TEST(ShutDown, TheLogWindowGoesFirstSoTheSocketsClosingLogsNothing) {
   test::NotifyAreaRecorder tray;
   test::MessageBoxRecorder boxes;

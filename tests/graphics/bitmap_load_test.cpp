@@ -1,12 +1,15 @@
 // The BMP and ACT loaders on files, module resources and pack members written by the tests: colour
-// tables, row padding, bottom-up order, the output-block rules, and refusal of damaged or hostile
-// images with nothing allocated and no output touched.
+// tables, row padding, both row orders, the longer info headers, RLE8 rows, the output-block rules,
+// and refusal of damaged or hostile images with nothing allocated and no output touched.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
 
 #include "bitmap_source.h"
 #include "graphics/Ovbitmap.h"
@@ -212,8 +215,13 @@ const Damage kDamages[] = {
     {"zero width", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 4, 0, 4); }},
     {"negative width", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 4, 0xFFFFFFFF, 4); }},
     {"zero height", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 8, 0, 4); }},
-    {"top-down (negative height)",
-     [](Bytes& b, std::size_t i) { test::PutLe(b, i + 8, 0xFFFFFFFE, 4); }},
+    {"top-down taller than 32768",
+     [](Bytes& b, std::size_t i) { test::PutLe(b, i + 8, static_cast<std::uint32_t>(-32769), 4); }},
+    {"height of -2^31", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 8, 0x80000000, 4); }},
+    {"info header of 64 bytes", [](Bytes& b, std::size_t i) { test::PutLe(b, i, 64, 4); }},
+    {"bit fields", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 16, 3, 4); }},
+    {"4-bit run-length compressed", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 16, 2, 4); }},
+    {"PNG inside", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 16, 5, 4); }},
     {"width above 32768", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 4, 32769, 4); }},
     {"height above 32768", [](Bytes& b, std::size_t i) { test::PutLe(b, i + 8, 32769, 4); }},
     {"huge size in a small file",
@@ -273,6 +281,210 @@ TEST_P(BmpLoader, ColourTablesLongerThan256EntriesAreRefused) {
     EXPECT_EQ(out.Palette, nullptr);
     EXPECT_EQ(out.Pixels24, nullptr);
     EXPECT_EQ(out.Width, -7);
+  }
+}
+
+// A 24-bit image reads no colour table, so its colours-used field cannot make anything overflow.
+TEST_P(BmpLoader, TwentyFourBitImagesLoadWhateverTheirColoursUsed) {
+  for (std::uint32_t coloursUsed : {300u, 65535u}) {
+    SCOPED_TRACE(coloursUsed);
+    BmpLayout layout = Image24(3, 2);
+    layout.ColoursUsed = coloursUsed;
+    Outputs out;
+    ASSERT_TRUE(Source.Bmp24(BuildBmp(layout), &out.Pixels24, &out.Width, &out.Height));
+    const auto* bytes = reinterpret_cast<const Byte*>(out.Pixels24);
+    EXPECT_EQ(Bytes(bytes, bytes + 18), layout.Pixels);
+  }
+}
+
+// The 108- and 124-byte headers: the colour table follows the header and the rows start at the
+// file header's pixel offset (in a resource, right after the table). With the 40-byte header
+// that offset is not looked at.
+TEST_P(BmpLoader, LongerInfoHeadersFindTheRowsAtThePixelOffset) {
+  const bool resource = Source.Kind() == Via::Resource;
+  for (std::uint32_t info : {108u, 124u}) {
+    for (int bits : {8, 24}) {
+      SCOPED_TRACE(std::to_string(info) + " bytes, " + std::to_string(bits) + " bits");
+      BmpLayout layout = bits == 8 ? Image8(5, 3, 16, 16) : Image24(5, 3);
+      layout.InfoSize = info;
+      layout.Gap = resource ? 0 : 6;
+      Outputs out;
+      if (bits == 8) {
+        ASSERT_TRUE(Source.Bmp8(BuildBmp(layout), &out.Palette, &out.Pixels, nullptr, nullptr));
+        EXPECT_EQ(Bytes(out.Pixels, out.Pixels + 15), layout.Pixels);
+        EXPECT_EQ(out.Palette[15].rgbGreen, 240);
+      }
+      ASSERT_TRUE(Source.Bmp24(BuildBmp(layout), &out.Pixels24, nullptr, nullptr));
+      const TOvRGB* expected =
+          bits == 8 ? nullptr : reinterpret_cast<const TOvRGB*>(layout.Pixels.data());
+      for (std::size_t i = 0; i < 15; ++i) {
+        const Byte index = layout.Pixels[i];
+        const TOvRGB colour = index < layout.Table.size() ? TOvRGB(layout.Table[index]) : TOvRGB();
+        EXPECT_EQ(out.Pixels24[i], expected ? expected[i] : colour) << i;
+      }
+      if (resource) continue;
+
+      // Offsets that cannot be the rows': inside the table (or header), past the data, or too
+      // late for the rows to fit.
+      const Bytes good = BuildBmp(layout);
+      const std::uint32_t tableEnd = 14 + info + (bits == 8 ? 64 : 0);
+      for (std::uint32_t offset :
+           {tableEnd - 1, static_cast<std::uint32_t>(good.size() + 1),
+            static_cast<std::uint32_t>(good.size() - 3 * 16 + 1), 0xFFFFFFFFu}) {
+        SCOPED_TRACE(offset);
+        Bytes file = good;
+        test::PutLe(file, 10, offset, 4);
+        Outputs refused;
+        const std::int64_t blocks = heap_testing::LiveBlocks();
+        EXPECT_FALSE(Source.Bmp8(file, &refused.Palette, &refused.Pixels, &refused.Width, nullptr));
+        EXPECT_FALSE(Source.Bmp24(file, &refused.Pixels24, &refused.Width, nullptr));
+        EXPECT_EQ(heap_testing::LiveBlocks(), blocks);
+        EXPECT_EQ(refused.Width, -7);
+      }
+    }
+  }
+  if (resource) return;
+  Bytes file = BuildBmp(Image8(3, 2, 0, 256));
+  test::PutLe(file, 10, 0xFFFFFFFF, 4);
+  Outputs out;
+  ASSERT_TRUE(Source.Bmp8(file, nullptr, &out.Pixels, nullptr, nullptr));
+  EXPECT_EQ(Bytes(out.Pixels, out.Pixels + 6), Image8(3, 2, 0, 256).Pixels);
+}
+
+TEST_P(BmpLoader, TopDownRowsAreTakenInTheOrderStored) {
+  for (std::uint32_t info : {40u, 124u}) {
+    SCOPED_TRACE(info);
+    BmpLayout eight = Image8(3, 3, 4, 4);
+    BmpLayout twentyFour = Image24(5, 3);
+    for (BmpLayout* layout : {&eight, &twentyFour}) {
+      layout->TopDown = true;
+      layout->InfoSize = info;
+    }
+    Outputs out;
+    ASSERT_TRUE(Source.Bmp8(BuildBmp(eight), nullptr, &out.Pixels, &out.Width, &out.Height));
+    EXPECT_EQ(out.Height, 3);
+    EXPECT_EQ(Bytes(out.Pixels, out.Pixels + 9), eight.Pixels);
+    ASSERT_TRUE(Source.Bmp24(BuildBmp(twentyFour), &out.Pixels24, nullptr, nullptr));
+    const auto* bytes = reinterpret_cast<const Byte*>(out.Pixels24);
+    EXPECT_EQ(Bytes(bytes, bytes + 45), twentyFour.Pixels);
+  }
+}
+
+// An 8-bit image of 5 x 4 pixels whose rows are the RLE8 Stream.
+BmpLayout Rle8(const Bytes& Stream, bool TopDown = false) {
+  BmpLayout layout = Image8(5, 4, 16, 16);
+  layout.Compression = 1;
+  layout.Stream = Stream;
+  layout.TopDown = TopDown;
+  return layout;
+}
+
+TEST_P(BmpLoader, Rle8StreamsDecodeWithEveryEscape) {
+  // Stored rows: an encoded and an odd absolute run (with its pad byte); an even absolute run and
+  // a run reaching into the row's padding (which is dropped); a delta over the third row into the
+  // fourth; a run short of the row's end; end of bitmap; bytes after it, never read.
+  const Bytes stream = {2, 7, 0, 3, 1, 2, 3, 0, 0, 0, 0, 4, 9, 8,    7,
+                        6, 3, 4, 0, 0, 0, 2, 2, 1, 2, 5, 0, 1, 0xFF, 0xFF};
+  const Bytes stored = {7, 7, 1, 2, 3, 9, 8, 7, 6, 4, 0, 0, 0, 0, 0, 0, 0, 5, 5, 0};
+  for (bool topDown : {false, true}) {
+    SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
+    Bytes expected;
+    for (int k = 0; k < 4; ++k) {
+      const int row = topDown ? k : 3 - k;
+      expected.insert(expected.end(), stored.begin() + 5 * row, stored.begin() + 5 * row + 5);
+    }
+    for (std::uint32_t info : {40u, 108u}) {
+      BmpLayout layout = Rle8(stream, topDown);
+      layout.InfoSize = info;
+      Outputs out;
+      ASSERT_TRUE(Source.Bmp8(BuildBmp(layout), &out.Palette, &out.Pixels, &out.Width, nullptr));
+      EXPECT_EQ(Bytes(out.Pixels, out.Pixels + 20), expected);
+      ASSERT_TRUE(Source.Bmp24(BuildBmp(layout), &out.Pixels24, nullptr, nullptr));
+      for (std::size_t i = 0; i < 20; ++i)
+        EXPECT_EQ(out.Pixels24[i], TOvRGB(layout.Table[expected[i]])) << i;
+    }
+  }
+  // End of bitmap at once: every pixel 0, in a caller's block too.
+  Byte pixels[20];
+  std::memset(pixels, 0x77, sizeof pixels);
+  Byte* pixelsOut = pixels;
+  ASSERT_TRUE(Source.Bmp8(BuildBmp(Rle8({0, 1})), nullptr, &pixelsOut, nullptr, nullptr));
+  EXPECT_EQ(Bytes(pixels, pixels + 20), Bytes(20, 0));
+}
+
+TEST_P(BmpLoader, HostileRle8StreamsAreRefusedWithNothingLeft) {
+  const struct {
+    const char* Name;
+    Bytes Stream;
+  } cases[] = {
+      // The rows are 5 pixels and 3 bytes of padding.
+      {"run past the padded row end", {9, 1, 0, 1}},
+      {"run after a full padded row", {8, 1, 1, 1, 0, 1}},
+      {"absolute run past the padded row end", {0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 1}},
+      {"delta past the padded row end", {2, 1, 0, 2, 7, 0, 0, 1}},
+      {"delta past the last row", {0, 2, 0, 4, 0, 1}},
+      {"end of line past the last row", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+      {"run below the last row", {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0, 1}},
+      {"no end of bitmap", {5, 1, 0, 0, 5, 2, 0, 0}},
+      {"absolute run longer than the data", {0, 5, 1, 2}},
+      {"absolute run without its pad byte", {0, 3, 1, 2, 3}},
+      {"delta cut short", {0, 2, 1}},
+      {"odd byte at the end", {5, 1, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    for (bool topDown : {false, true}) {
+      const Bytes file = BuildBmp(Rle8(c.Stream, topDown));
+      Outputs out;
+      const std::int64_t blocks = heap_testing::LiveBlocks();
+      EXPECT_FALSE(Source.Bmp8(file, &out.Palette, &out.Pixels, &out.Width, &out.Height));
+      EXPECT_FALSE(Source.Bmp24(file, &out.Pixels24, &out.Width, &out.Height));
+      EXPECT_EQ(heap_testing::LiveBlocks(), blocks);
+      EXPECT_EQ(out.Palette, nullptr);
+      EXPECT_EQ(out.Pixels, nullptr);
+      EXPECT_EQ(out.Pixels24, nullptr);
+      EXPECT_EQ(out.Width, -7);
+      // A caller's block of exactly the image's size is written only within it.
+      std::vector<Byte> block(20);
+      Byte* blockOut = block.data();
+      EXPECT_FALSE(Source.Bmp8(file, nullptr, &blockOut, nullptr, nullptr));
+      EXPECT_EQ(blockOut, block.data());
+    }
+  }
+  // A few bytes of stream cannot stand for a huge image (1024 pixels a byte, above 65536 pixels):
+  // refused before anything is allocated.
+  for (auto [width, height, padding] : {std::tuple{32768, 32768, 0}, std::tuple{1024, 65, 62}}) {
+    BmpLayout layout = Rle8({0, 1});
+    layout.Width = width;
+    layout.Height = height;
+    layout.Stream.insert(layout.Stream.end(), padding, 0);
+    Outputs out;
+    heap_testing::ResetLargestRequest();
+    EXPECT_FALSE(Source.Bmp8(BuildBmp(layout), &out.Palette, &out.Pixels, nullptr, nullptr));
+    EXPECT_FALSE(Source.Bmp24(BuildBmp(layout), &out.Pixels24, nullptr, nullptr));
+    EXPECT_LT(heap_testing::LargestRequest(), 65536u);
+  }
+  {
+    BmpLayout layout = Rle8({0, 1});
+    layout.Width = 1024;
+    layout.Height = 65;  // 66560 pixels: 65 bytes of stream are enough
+    layout.Stream.insert(layout.Stream.end(), 63, 0);
+    Outputs out;
+    ASSERT_TRUE(Source.Bmp8(BuildBmp(layout), nullptr, &out.Pixels, nullptr, nullptr));
+    EXPECT_EQ(out.Pixels[1024 * 65 - 1], 0);
+  }
+  // Sizes of zero, and RLE8 on a 24-bit image.
+  for (auto [width, height, bits] :
+       {std::tuple{0, 4, 8}, std::tuple{5, 0, 8}, std::tuple{5, 4, 24}}) {
+    BmpLayout layout = Rle8({0, 1});
+    layout.Width = width;
+    layout.Height = height;
+    layout.BitCount = bits;
+    layout.Table = bits == 8 ? layout.Table : std::vector<RGBQUAD>{};
+    Outputs out;
+    EXPECT_FALSE(Source.Bmp8(BuildBmp(layout), &out.Palette, &out.Pixels, nullptr, nullptr));
+    EXPECT_FALSE(Source.Bmp24(BuildBmp(layout), &out.Pixels24, nullptr, nullptr));
+    EXPECT_EQ(out.Pixels24, nullptr);
   }
 }
 

@@ -1,6 +1,6 @@
 // Test helpers for the graphics tests: BMP and ACT files built byte by byte (so that every field,
-// the row padding and the bottom-up order are the test's own) and damaged on purpose; written to
-// files with test::TempDir (support/TempDir.h).
+// the header size, the row padding and the row order are the test's own) and damaged on purpose;
+// written to files with test::TempDir (support/TempDir.h).
 #pragma once
 
 #include <cstdint>
@@ -31,10 +31,16 @@ struct BmpLayout {
   Bytes Pixels;                   // top row first: indices, or blue-green-red triples
   bool FileHeader = true;         // false: the resource form
   Byte Padding = 0;               // value of the row padding bytes
+  std::uint32_t InfoSize = 40;    // 108 and 124: the longer headers, zero past the 40 bytes
+  std::uint32_t Compression = 0;
+  bool TopDown = false;  // rows stored top row first, the height written negative
+  std::size_t Gap = 0;   // bytes of 0xEE between the table and the rows
+  Bytes Stream;          // when not empty: stored in place of the rows (RLE8 data)
 };
 
-// The BMP bytes: file header (unless the resource form), 40-byte info header, colour table, rows
-// bottom row first, each padded to a multiple of 4 bytes.
+// The BMP bytes: file header (unless the resource form) whose pixel offset names the rows, info
+// header, colour table, Gap bytes, then the rows bottom row first (top row first when TopDown),
+// each padded to a multiple of 4 bytes, or the Stream.
 inline Bytes BuildBmp(const BmpLayout& Layout) {
   const int bytesPerPixel = Layout.BitCount == 24 ? 3 : 1;
   const std::size_t rowIn = Layout.BitCount == 4
@@ -43,29 +49,38 @@ inline Bytes BuildBmp(const BmpLayout& Layout) {
   const std::size_t rowStored = (rowIn + 3) & ~std::size_t{3};
   Bytes out;
   const std::size_t header = Layout.FileHeader ? 14 : 0;
-  out.resize(header + 40 + Layout.Table.size() * 4);
+  const std::size_t info = Layout.InfoSize;
+  out.resize(header + info + Layout.Table.size() * 4);
+  out.insert(out.end(), Layout.Gap, 0xEE);
   if (Layout.FileHeader) {
     out[0] = 'B';
     out[1] = 'M';
     PutLe(out, 10, static_cast<std::uint32_t>(out.size()), 4);
   }
-  PutLe(out, header + kInfoSize, 40, 4);
+  PutLe(out, header + kInfoSize, Layout.InfoSize, 4);
   PutLe(out, header + kInfoWidth, static_cast<std::uint32_t>(Layout.Width), 4);
-  PutLe(out, header + kInfoHeight, static_cast<std::uint32_t>(Layout.Height), 4);
+  PutLe(out, header + kInfoHeight,
+        static_cast<std::uint32_t>(Layout.TopDown ? -Layout.Height : Layout.Height), 4);
   PutLe(out, header + 12, 1, 2);
   PutLe(out, header + kInfoBitCount, static_cast<std::uint32_t>(Layout.BitCount), 2);
+  PutLe(out, header + kInfoCompression, Layout.Compression, 4);
   PutLe(out, header + kInfoColoursUsed, Layout.ColoursUsed, 4);
   for (std::size_t i = 0; i < Layout.Table.size(); ++i) {
-    out[header + 40 + 4 * i] = Layout.Table[i].rgbBlue;
-    out[header + 40 + 4 * i + 1] = Layout.Table[i].rgbGreen;
-    out[header + 40 + 4 * i + 2] = Layout.Table[i].rgbRed;
-    out[header + 40 + 4 * i + 3] = Layout.Table[i].rgbReserved;
+    out[header + info + 4 * i] = Layout.Table[i].rgbBlue;
+    out[header + info + 4 * i + 1] = Layout.Table[i].rgbGreen;
+    out[header + info + 4 * i + 2] = Layout.Table[i].rgbRed;
+    out[header + info + 4 * i + 3] = Layout.Table[i].rgbReserved;
   }
-  for (int row = Layout.Height - 1; row >= 0; --row) {
-    const std::size_t from = static_cast<std::size_t>(row) * rowIn;
-    for (std::size_t i = 0; i < rowIn; ++i)
-      out.push_back(from + i < Layout.Pixels.size() ? Layout.Pixels[from + i] : 0);
-    for (std::size_t i = rowIn; i < rowStored; ++i) out.push_back(Layout.Padding);
+  if (!Layout.Stream.empty()) {
+    out.insert(out.end(), Layout.Stream.begin(), Layout.Stream.end());
+  } else {
+    for (int k = 0; k < Layout.Height; ++k) {
+      const int row = Layout.TopDown ? k : Layout.Height - 1 - k;
+      const std::size_t from = static_cast<std::size_t>(row) * rowIn;
+      for (std::size_t i = 0; i < rowIn; ++i)
+        out.push_back(from + i < Layout.Pixels.size() ? Layout.Pixels[from + i] : 0);
+      for (std::size_t i = rowIn; i < rowStored; ++i) out.push_back(Layout.Padding);
+    }
   }
   if (Layout.FileHeader) PutLe(out, 2, static_cast<std::uint32_t>(out.size()), 4);
   return out;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Debian packages: cpack builds merlig, libovelta0 and libovelta-dev from the build tree; their
-# metadata (names, versions, dependencies, the shared library's shlibs, merlig's post-install
-# script) and contents are checked with dpkg-deb; then dpkg installs all three into a scratch root,
-# running merlig's post-install step there (it grants the capability), and ovpack runs from it.
+# metadata (names, versions, dependencies, the shared library's shlibs, merlig's maintainer
+# scripts, the licence) and contents are checked with dpkg-deb; then dpkg installs all three into a
+# scratch root, running merlig's post-install step there (it grants the capability), and ovpack
+# runs from it; last, merlig is removed (its enabled service stays enabled) and purged (disabled).
 #   bash tests/install/package_test.sh BUILD_DIR VERSION LIBDIR
 set -euo pipefail
 usage="usage: package_test.sh BUILD_DIR VERSION LIBDIR"
@@ -51,6 +52,13 @@ libovelta-core 0 libovelta0 (= $deb_version)" ] ||
   fail "libovelta0 shlibs: $(dpkg-deb --info "$(deb libovelta0)" shlibs)"
 dpkg-deb --info "$(deb merlig)" postinst | grep -q 'setcap cap_net_bind_service=+ep' ||
   fail "merlig has no post-install step granting the capability"
+dpkg-deb --info "$(deb merlig)" prerm | grep -q 'systemctl --system stop merlig.service' ||
+  fail "merlig has no pre-removal step stopping its service"
+for package in merlig libovelta0 libovelta-dev; do
+  # Read whole before matching: grep -q would end the pipe early and tar fail on it (pipefail).
+  copyright=$(dpkg-deb --fsys-tarfile "$(deb $package)" | tar -xOf - ./usr/share/doc/$package/copyright)
+  grep -qx 'License: Expat' <<<"$copyright" || fail "$package does not state its licence"
+done
 
 # Contents: the files each package must hold, and nothing of another package's.
 contents() { dpkg-deb --contents "$(deb "$1")" | awk '$1 !~ /^d/ { print $6 }' | sort; }
@@ -99,4 +107,15 @@ for program in merlig ovpack; do  # /usr's lib directory is the loader's own: no
 done
 LD_LIBRARY_PATH=$root/$libdir "$root/usr/bin/ovpack" --help >"$tmp/help" || fail "ovpack --help: $?"
 grep -q '^Usage: ovpack' "$tmp/help" || fail "ovpack --help printed: $(cat "$tmp/help")"
+
+# The administrator enabled the service: removing the package keeps that choice, purging undoes it.
+wants=$root/etc/systemd/system/multi-user.target.wants
+mkdir -p "$wants"
+ln -s /usr/lib/systemd/system/merlig.service "$wants/merlig.service"
+dpkg_root() { dpkg --root="$root" --log=/dev/null --force-depends --force-script-chrootless "$@"; }
+dpkg_root -r merlig >>"$tmp/dpkg.log" 2>&1 || fail_showing "$tmp/dpkg.log" "dpkg --root remove"
+[ ! -e "$root/usr/bin/merlig" ] || fail "merlig is still there after its removal"
+[ -L "$wants/merlig.service" ] || fail "removing merlig disabled its service"
+dpkg_root -P merlig >>"$tmp/dpkg.log" 2>&1 || fail_showing "$tmp/dpkg.log" "dpkg --root purge"
+[ ! -L "$wants/merlig.service" ] || fail "purging merlig left its service enabled"
 echo "packages build and install into a scratch root"

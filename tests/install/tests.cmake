@@ -2,9 +2,14 @@
 # tree. The install and package tests need the whole build (they install it); the first takes port
 # 110, which nothing else in the suite uses.
 include(GNUInstallDirs)
+# A toolkit plugin that a local user might plant for the capable merlig to load (it must not).
+add_library(planted_plugin MODULE ${CMAKE_CURRENT_LIST_DIR}/planted_plugin/PlantedPlugin.cpp)
+target_link_libraries(planted_plugin PRIVATE Qt6::Gui)
+set_target_properties(planted_plugin PROPERTIES AUTOMOC ON)
 add_test(NAME Install.ProgramsRunFromATemporaryPrefix
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/install_test.sh ${CMAKE_BINARY_DIR} ${PROJECT_VERSION}
-    ${CMAKE_CXX_COMPILER} "$<$<BOOL:${MERLIG_SANITIZE}>:-fsanitize=address,undefined>")
+    ${CMAKE_CXX_COMPILER} "$<$<BOOL:${MERLIG_SANITIZE}>:-fsanitize=address,undefined>"
+    $<TARGET_FILE:planted_plugin>)
 set_tests_properties(Install.ProgramsRunFromATemporaryPrefix PROPERTIES
   SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK port110
   ENVIRONMENT_MODIFICATION "LSAN_OPTIONS=set:suppressions=${CMAKE_CURRENT_SOURCE_DIR}/lsan.supp")

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "pack/Corvel.h"
 
 namespace ovelta::codec_test {
@@ -162,9 +164,10 @@ inline Bytes Encode(const Bytes& Data) {
 
 // Runs a decoder over Stream with CorvelDecodeAll, told StoredSize stream bytes (Stream's size
 // when negative; bytes past Stream are zeros). Failed is true when the run did not end Ok (the
-// sizes refused, the stream outside the format, or a fault of the codec). Slices handed in are
-// copied to buffers of their exact size, so that a read past a slice shows under the address
-// sanitizer.
+// sizes refused or the stream outside the format); a fault of the codec (CodecFault: a call handed
+// out more than the size left, say) fails the calling test as well, whatever it expects. Slices
+// handed in are copied to buffers of their exact size, so that a read past a slice shows under the
+// address sanitizer.
 struct DecodeRun {
   Bytes Out;
   bool Failed = false;
@@ -191,6 +194,9 @@ inline DecodeRun DecodeAll(const Bytes& Stream, std::int32_t DecodedSize,
         run.Out.insert(run.Out.end(), Out, Out + Count);
         return true;
       });
+  if (result.Status == TCorvelStatus::CodecFault)
+    ADD_FAILURE() << "the decoder faulted after " << result.Calls << " calls, " << result.Produced
+                  << " of " << DecodedSize << " bytes handed out";
   run.Failed = !result.Ok();
   run.Consumed = result.Consumed;
   return run;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace ovelta::corvel_reference {
@@ -98,9 +99,11 @@ inline Bytes Encode(const Bytes& Data) {
 
 // Expands a well-formed stream; returns false on anything outside the format. Consumed tells how
 // many stream bytes the items took (bytes after the last item are not read); LongestMatch the
-// longest match length met.
+// longest match length met; Matches, when given, receives where each match carried out begins and
+// ends in Out. On failure Out holds what was expanded before the item at fault.
 inline bool Decode(const Bytes& Stream, int Size, Bytes& Out, std::size_t* Consumed = nullptr,
-                   int* LongestMatch = nullptr) {
+                   int* LongestMatch = nullptr,
+                   std::vector<std::pair<int, int>>* Matches = nullptr) {
   if (LongestMatch) *LongestMatch = 0;
   Out.clear();
   std::size_t at = 0;
@@ -141,6 +144,7 @@ inline bool Decode(const Bytes& Stream, int Size, Bytes& Out, std::size_t* Consu
           static_cast<int>(Out.size()) + length > Size)
         return false;
       if (LongestMatch && length > *LongestMatch) *LongestMatch = length;
+      if (Matches) Matches->emplace_back(static_cast<int>(Out.size()), Out.size() + length);
       for (int k = 0; k < length; ++k)
         Out.push_back(Out[Out.size() - static_cast<std::size_t>(distance)]);
     }

@@ -498,6 +498,98 @@ TEST(CorvelDecoder, RefusesDistanceZeroDeepInALongStream) {
   }
 }
 
+// Follows the decoder's own calling order over Stream, handing each slice in a buffer of its exact
+// size. Overran is set when a call hands out more than what is left of the decoded size: a caller
+// copying into a buffer of that size would write past it.
+struct DirectRun {
+  Bytes Out;
+  bool Failed = false;
+  bool Overran = false;
+};
+
+DirectRun DecodeDirect(const Bytes& Stream, std::int32_t DecodedSize) {
+  DirectRun run;
+  TCorvelDecode decoder;
+  const Byte* out = decoder.Open(DecodedSize, static_cast<std::int32_t>(Stream.size()));
+  if (!out) return {{}, true, false};
+  std::size_t next = 0;
+  Bytes slice;
+  for (int call = 0; call < 1000 && !decoder.Finished(); ++call) {
+    const Byte* source = nullptr;
+    if (decoder.NeedInput()) {
+      const std::size_t count = std::min<std::size_t>(kCorvelSliceSize, Stream.size() - next);
+      slice.assign(Stream.begin() + static_cast<std::ptrdiff_t>(next),
+                   Stream.begin() + static_cast<std::ptrdiff_t>(next + count));
+      next += count;
+      source = slice.data();
+    }
+    const std::int32_t n = decoder.Decode(source);
+    if (n > DecodedSize - static_cast<std::int32_t>(run.Out.size())) run.Overran = true;
+    run.Out.insert(run.Out.end(), out, out + n);
+  }
+  run.Failed = decoder.Failed() || !decoder.Finished();
+  return run;
+}
+
+Bytes FromHex(const std::string& Hex) {
+  Bytes out;
+  for (std::size_t i = 0; i + 1 < Hex.size(); i += 2)
+    out.push_back(static_cast<Byte>(std::stoi(Hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+TEST(CorvelDecoder, ShortMatchEndingPastTheDecodedSizeIsRefusedOnEveryPath) {
+  // Found in the wild: three literal groups, then 24 literals and a 13-byte match that ends one
+  // byte past the decoded size of 132, with the stream long enough for the quick loop.
+  const Bytes found = FromHex(
+      "0000000096ec11838f222633e6ccdba1e9e1234941ef7b64ca6b60b570206281a29ae8e2000000000d65ce3e87"
+      "a41a359688e63dbb7cf4bc7d1edd736f802076b6471629a64bd7cf00001000699787e8b35ad4ef86d5ab006847"
+      "ad1be3a222dd0b14510ad59da34c120ea0b2800000009b1b061eea98ba43da61d451901c81a715847b99ef3aaa"
+      "f5c1a20e1440000000c2b4e191");
+  ASSERT_EQ(found.size(), 148u);
+  DirectRun direct = DecodeDirect(found, 132);
+  EXPECT_FALSE(direct.Overran);
+  EXPECT_TRUE(direct.Failed);
+  EXPECT_TRUE(codec_test::DecodeAll(found, 132).Failed);
+
+  // The same shape everywhere: Groups whole groups of literals, then Run literals and a short
+  // match of Length at distance 1, then padding (so that the item lies within the quick loop's
+  // reach of the input). Told one byte less than the stream decodes to (so that the match starts
+  // within the size and runs one byte past it), the decoder refuses it without handing out a byte
+  // too many, whether called directly or through the driver; told the exact size, it decodes. The
+  // group counts put the item in the first call, and just before, on and after a slice boundary.
+  for (int groups : {1, 2, 511, 512, 513}) {
+    for (int run = 0; run < 32; ++run) {
+      for (int length = 2; length <= 14; ++length) {
+        Bytes stream;
+        Bytes expected;
+        for (int g = 0; g < groups; ++g) {
+          stream.insert(stream.end(), {0, 0, 0, 0});
+          for (int i = 0; i < 32; ++i) stream.push_back(static_cast<Byte>('a' + (g + i) % 26));
+        }
+        const DWord flags = DWord{1} << (31 - run);
+        stream.insert(stream.end(),
+                      {static_cast<Byte>(flags), static_cast<Byte>(flags >> 8),
+                       static_cast<Byte>(flags >> 16), static_cast<Byte>(flags >> 24)});
+        for (int i = 0; i < run; ++i) stream.push_back(static_cast<Byte>('A' + i % 26));
+        stream.push_back(static_cast<Byte>((length - 1) << 4));  // distance 1
+        stream.insert(stream.end(), 64, 0);
+        const auto size = static_cast<std::int32_t>(groups * 32 + run + length);
+        const std::string where = "groups " + std::to_string(groups) + " run " +
+                                  std::to_string(run) + " length " + std::to_string(length);
+        DirectRun over = DecodeDirect(stream, size - 1);
+        ASSERT_FALSE(over.Overran) << where;
+        ASSERT_TRUE(over.Failed) << where;
+        ASSERT_TRUE(codec_test::DecodeAll(stream, size - 1).Failed) << where;
+        DirectRun exact = DecodeDirect(stream, size);
+        ASSERT_FALSE(exact.Failed) << where;
+        ASSERT_EQ(exact.Out.size(), static_cast<std::size_t>(size)) << where;
+        ASSERT_EQ(exact.Out.back(), exact.Out[exact.Out.size() - 1 - length]) << where;
+      }
+    }
+  }
+}
+
 TEST(CorvelDecoder, FailureEndsTheDecoderAndReturnsNothing) {
   Bytes stream = {0x00, 0x00, 0x00, 0x80, 0x00};
   TCorvelDecode decoder;

@@ -309,6 +309,29 @@ TEST_F(PackBuild, EncodingInMemoryWritesThePackTheTemporaryFileWrites) {
       cut.end());
 }
 
+// An incompressible file encoded through a temporary file is copied unchanged once its temporary
+// file is gone: an interruption meanwhile, whose clean-up knows only open files, leaves nothing.
+TEST_F(PackBuild, TemporaryFileIsGoneBeforeAnIncompressibleFileIsCopied) {
+  MemoryEncodeBound bound(0);
+  ASSERT_TRUE(Pack.NewPack(Dir.File("r.pak")));
+  bool copying = false;
+  int last = -1;
+  int whileEncoding = 0;
+  int whileCopying = 0;
+  Pack.SetOnProgress([&](TObject*) {
+    copying = copying || Pack.ProgPercent() < last;  // the copy reports from 0 again
+    last = Pack.ProgPercent();
+    (copying ? whileCopying : whileEncoding) += TempFilesLeft(Dir.Path());
+  });
+  const bool added = Add("noise.bin", RandomBytes(200000, 8), true);
+  Pack.SetOnProgress(nullptr);  // the pack outlives what the handler uses
+  ASSERT_TRUE(added);
+  EXPECT_FALSE(Pack.GetFileIsComp(0));
+  EXPECT_TRUE(copying);
+  EXPECT_GT(whileEncoding, 0);  // it did go through the temporary file
+  EXPECT_EQ(whileCopying, 0);
+}
+
 // A source that comes short, or no memory, gives the reason and the message the temporary-file
 // path gives, and adds nothing.
 TEST_F(PackBuild, EncodingInMemoryFailsAsTheTemporaryFilePathFails) {

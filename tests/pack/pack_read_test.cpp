@@ -1,6 +1,6 @@
 // Reading packs: versions 1 and 2 built by hand and converted, the check words under each check
-// mode, the OvFILE calls (reads by items, seeks, raw reads of compressed members), member streams,
-// packs in a caller's stream, and the directory queries.
+// mode, the OvFILE calls (reads by items, seeks, raw reads of compressed members, whole members
+// streamed), member streams, packs in a caller's stream, and the directory queries.
 #include "pack/Pack.h"
 #include "pack_support.h"
 #include "platform/core/Dialogs.h"
@@ -244,6 +244,63 @@ TEST_F(PackRead, CompressedMemberReadRawGivesTheStoredStream) {
   EXPECT_EQ(end, Pack.Ovdsize(f));
   Pack.Ovfclose(f);
   EXPECT_EQ(ReadMember("packed.bin", false), members[1].Stored);
+}
+
+// OvfreadAll gives the whole member from any handle and checks its stored bytes on the way, under
+// any check mode: a changed byte is a check word mismatch even where the stream breaks off before
+// it, a stream with bytes to spare is damage, and a sink that refuses stops the read.
+TEST_F(PackRead, OvfreadAllStreamsWholeMembersAndChecksThem) {
+  std::vector<HandMember> members = TwoMembers();
+  const std::string big = TextBytes(300000);
+  members.push_back({"big", "txt", CorvelStream(big), static_cast<std::int32_t>(big.size()), true});
+  members.push_back({"spare", "bin", CorvelStream(big.substr(0, 999)) + "xx", 999, true});
+  ASSERT_TRUE(Load(HandPack(kPackVersion3, members), cmNon));
+  std::string got;
+  std::int32_t largest = 0;
+  const TMemberSink collect = [&](const Byte* Data, std::int32_t Count) {
+    got.append(reinterpret_cast<const char*>(Data), static_cast<std::size_t>(Count));
+    largest = std::max(largest, Count);
+    return true;
+  };
+  const std::pair<const char*, std::string> whole[] = {
+      {"plain.txt", "plain member bytes"}, {"packed.bin", kText}, {"big.txt", big}};
+  for (const auto& [name, expected] : whole) {
+    for (const bool decode : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (decode ? " decoded" : " raw"));
+      OvFILE* f = Pack.OvfopenComp(name, decode);
+      ASSERT_NE(f, nullptr);
+      Pack.Ovfseek(f, 3, 0);
+      got.clear();
+      EXPECT_TRUE(Pack.OvfreadAll(f, collect));
+      EXPECT_TRUE(got == expected);
+      std::int32_t position = 0;
+      Pack.Ovfgetpos(f, &position);
+      EXPECT_EQ(position, 3);
+      Pack.Ovfclose(f);
+    }
+  }
+  EXPECT_LE(largest, 32768);
+
+  OvFILE* spare = Pack.OvfopenComp("spare.bin", false);
+  EXPECT_FALSE(Pack.OvfreadAll(spare, collect));
+  EXPECT_EQ(Pack.LastError().Reason, TPackReason::DamagedMember);
+  Pack.Ovfclose(spare);
+  OvFILE* f = Pack.OvfopenComp("big.txt", false);
+  int calls = 0;
+  EXPECT_FALSE(Pack.OvfreadAll(f, [&](const Byte*, std::int32_t) { return ++calls > 1; }));
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(Pack.LastError().Reason, TPackReason::WriteFailed);
+  Pack.Ovfclose(f);
+
+  // The first item of big's stream made a match: nothing before it to copy from.
+  std::string changed = HandPack(kPackVersion3, members);
+  changed[changed.find(members[2].Stored) + 3] |= static_cast<char>(0x80);
+  ASSERT_TRUE(Load(changed, cmNon));
+  f = Pack.OvfopenComp("big.txt", false);
+  EXPECT_FALSE(Pack.OvfreadAll(f, collect));
+  EXPECT_EQ(Pack.LastError().Reason, TPackReason::CheckWordMismatch);
+  Pack.Ovfclose(f);
+  EXPECT_TRUE(Boxes.Boxes().empty());
 }
 
 TEST_F(PackRead, TwoHandlesReadAlternatelyFromOneStream) {

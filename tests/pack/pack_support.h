@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -90,6 +91,36 @@ inline std::string CorvelStream(const std::string& Bytes) {
         return true;
       });
   EXPECT_TRUE(run.Ok());
+  return stream;
+}
+
+// The Corvel stream of Size (1 or more) zero bytes, written item by item without the encoder: a
+// literal, then matches at distance 1 of at most 8192 bytes (three stream bytes each), so that a
+// member of 2 GiB takes 800 KB and no time to make. The encoder gives the same stream.
+inline std::string ZeroRunStream(std::int64_t Size) {
+  std::vector<std::string> items = {std::string(1, '\0')};
+  for (std::int64_t left = Size - 1; left > 0; left -= kCorvelMaxLength) {
+    const auto length = static_cast<int>(std::min<std::int64_t>(left, kCorvelMaxLength));
+    std::string item;
+    if (length >= 256) {
+      item.push_back(static_cast<char>(0xF0));
+      PutLE(item, static_cast<std::uint64_t>(length), 2);
+    } else if (length >= 15) {
+      item = {static_cast<char>(0xE0), static_cast<char>(length)};
+    } else {
+      item.push_back(static_cast<char>((length - 1) << 4));
+    }
+    items.push_back(item);
+  }
+  std::string stream;
+  for (std::size_t group = 0; group < items.size(); group += 32) {
+    std::uint32_t flags = 0;
+    const std::size_t end = std::min(items.size(), group + 32);
+    for (std::size_t i = group; i < end; ++i)
+      if (i > 0) flags |= 0x80000000u >> (i - group);
+    PutLE(stream, flags, 4);
+    for (std::size_t i = group; i < end; ++i) stream += items[i];
+  }
   return stream;
 }
 

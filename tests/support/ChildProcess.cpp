@@ -3,11 +3,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace ovelta::test {
 
@@ -30,6 +33,7 @@ bool ChildProcess::Start(const std::vector<std::string>& Argv, const Options& AO
   for (const std::string& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   FStatus = -1;
+  FPeakKiB = -1;
   FPid = ::fork();
   if (FPid != 0) return FPid > 0;
   if (!AOptions.Directory.empty() && ::chdir(AOptions.Directory.c_str()) != 0) ::_exit(kCannotRun);
@@ -48,6 +52,7 @@ bool ChildProcess::Start(const std::vector<std::string>& Argv, const Options& AO
 bool ChildProcess::StartFunction(const std::function<int()>& Body) {
   if (FPid > 0) return false;
   FStatus = -1;
+  FPeakKiB = -1;
   FPid = ::fork();
   if (FPid != 0) return FPid > 0;
   ::_exit(Body());
@@ -56,12 +61,14 @@ bool ChildProcess::StartFunction(const std::function<int()>& Body) {
 bool ChildProcess::Collect(bool Block) {
   if (FPid <= 0) return true;
   int status = 0;
+  struct rusage usage {};
   pid_t got;
   do {
-    got = ::waitpid(FPid, &status, Block ? 0 : WNOHANG);
+    got = ::wait4(FPid, &status, Block ? 0 : WNOHANG, &usage);
   } while (got < 0 && errno == EINTR);
   if (got == 0) return false;
   FStatus = got < 0 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  FPeakKiB = got < 0 ? -1 : usage.ru_maxrss;
   FPid = -1;
   return true;
 }
@@ -78,9 +85,37 @@ bool ChildProcess::Signal(int Signal) {
   return ::kill(FPid, Signal) == 0;
 }
 
+bool ChildProcess::Pause() {
+  if (!Running() || ::kill(FPid, SIGSTOP) != 0) return false;
+  // The end of the process is left to Collect (WNOWAIT); a stop is not reported to it.
+  siginfo_t info{};
+  int got;
+  do {
+    got = ::waitid(P_PID, static_cast<id_t>(FPid), &info, WSTOPPED | WEXITED | WNOWAIT);
+  } while (got < 0 && errno == EINTR);
+  return got == 0 && info.si_code == CLD_STOPPED;
+}
+
+bool ChildProcess::WaitStopped(int DeadlineMs) {
+  // The state is the field after the command's name in parentheses, which may hold anything.
+  auto stopped = [this] {
+    const std::string stat = "/proc/" + std::to_string(FPid) + "/stat";
+    char line[512] = {};
+    const int fd = ::open(stat.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const ssize_t n = ::read(fd, line, sizeof line - 1);
+    ::close(fd);
+    const char* close = n > 0 ? std::strrchr(line, ')') : nullptr;
+    return close && close[1] == ' ' && close[2] == 'T';
+  };
+  PollUntil([&] { return !Running() || stopped(); }, DeadlineMs);
+  return Running() && stopped();
+}
+
 void ChildProcess::Stop() {
   if (!Running()) return;
   ::kill(FPid, SIGTERM);
+  ::kill(FPid, SIGCONT);
   if (Wait(kStopMs) >= 0) return;
   ::kill(FPid, SIGKILL);
   Collect(true);

@@ -38,13 +38,24 @@ class ChildProcess {
   // True while the process has not ended (an ended one is collected, its status kept).
   bool Running();
   // The exit status once the process has ended: its exit code, or 128 + the signal that ended it;
-  // -1 when it has not ended within DeadlineMs (it keeps running). Waits with Waiting: pass RunUntil
-  // (EventLoop.h) for a process that talks to code under test in this process's event loop.
+  // -1 when it has not ended within DeadlineMs (it keeps running). Waits with Waiting: pass
+  // RunUntil (EventLoop.h) for a process that talks to code under test in this process's event
+  // loop.
   int Wait(int DeadlineMs, Waiter Waiting = PollUntil);
   // Sends Signal; false when the process has ended or was never started.
   bool Signal(int Signal);
-  // Ends the process: SIGTERM, then SIGKILL if it has not ended within kStopMs; collects it.
+  // Stops the process (SIGSTOP) and waits until it has stopped; false when it ended first or was
+  // never started. Signal(SIGCONT) lets it go on.
+  bool Pause();
+  // Waits until the process is stopped (SIGSTOP, sent by itself included); false when it ended or
+  // DeadlineMs passed first.
+  bool WaitStopped(int DeadlineMs);
+  // Ends the process (continuing it if stopped): SIGTERM, then SIGKILL if it has not ended
+  // within kStopMs; collects it.
   void Stop();
+  // The most memory the process (and the children it waited for) had resident, in KiB, as the
+  // system reported when it was collected; -1 before that.
+  long PeakResidentKiB() const { return FPeakKiB; }
 
   static constexpr int kStopMs = 10000;
 
@@ -52,6 +63,7 @@ class ChildProcess {
   bool Collect(bool Block);
   pid_t FPid = -1;
   int FStatus = -1;
+  long FPeakKiB = -1;
 };
 
 }  // namespace ovelta::test

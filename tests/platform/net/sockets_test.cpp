@@ -15,6 +15,7 @@
 #include "platform/net/Sockets.h"
 #include "platform/net/Sockets_p.h"
 #include "support/EventLoop.h"
+#include "support/Poll.h"
 #include "support/Loopback.h"
 
 namespace ovelta {
@@ -186,6 +187,68 @@ TEST_F(ServerFixture, PortInUseThrowsAndPropertiesAreFixedWhileActive) {
   EXPECT_THROW(second.SetPort(70000), ESocketError);
 }
 
+// True when something accepts connections on Host and Port.
+bool Answers(const std::string& Host, int Port) {
+  try {
+    Peer::Connect(Host, Port);
+    return true;
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+}
+
+TEST(ListenAddresses, GivenAddressesAreTheOnlyOnesListenedOn) {
+  test::EnsureCoreApplication();
+  TServerSocket server(nullptr);
+  server.SetPort(0);
+  server.SetAddresses({"127.0.0.1", "::1", "127.0.0.1"});  // the repeated one counts once
+  server.Open();
+  const int port = server.LocalPort();
+  ASSERT_GT(port, 0);
+  EXPECT_TRUE(Answers("127.0.0.1", port));
+  EXPECT_TRUE(Answers("::1", port));
+  EXPECT_FALSE(Answers("127.0.0.2", port));  // another address of this machine
+  EXPECT_THROW(server.SetAddresses({}), ESocketError);  // fixed while active
+  server.Close();
+  EXPECT_FALSE(Answers("127.0.0.1", port));
+
+  for (const char* bad : {"localhost", "", "127.0.0.256", "[::1]", "::1%lo", "1", " 127.0.0.1"}) {
+    EXPECT_FALSE(ValidListenAddress(bad)) << bad;
+    EXPECT_THROW(server.SetAddresses({bad}), ESocketError) << bad;
+  }
+  EXPECT_EQ(server.Addresses().size(), 3u);  // a refused list changes nothing
+}
+
+TEST(ListenAddresses, SocketsBoundAheadListenOnlyOnceOpenedAndTheirFailureWaitsForOpen) {
+  test::EnsureCoreApplication();
+  TBoundSockets bound = TBoundSockets::Bind({"127.0.0.1"}, 0);
+  ASSERT_TRUE(bound.Bound()) << bound.Error();
+  TServerSocket server(nullptr);
+  server.SetPort(0);
+  server.Adopt(std::move(bound));
+  EXPECT_FALSE(server.Active());
+  server.Open();
+  const int port = server.LocalPort();
+  ASSERT_GT(port, 0);
+  EXPECT_TRUE(Answers("127.0.0.1", port));
+  EXPECT_FALSE(Answers("::1", port));
+
+  // The port is taken: binding ahead fails and keeps nothing; the listener's Open tells why.
+  TBoundSockets taken = TBoundSockets::Bind({"::1", "127.0.0.1"}, port);
+  EXPECT_FALSE(taken.Bound());
+  EXPECT_NE(taken.Error().find("bind"), std::string::npos) << taken.Error();
+  EXPECT_TRUE(TBoundSockets::Bind({"::1"}, port).Bound());  // the first of the pair was let go
+  TServerSocket second(nullptr);
+  second.Adopt(std::move(taken));
+  try {
+    second.Open();
+    FAIL() << "a listener opened on a binding that failed";
+  } catch (const ESocketError& E) {
+    EXPECT_NE(E.Message().find("bind"), std::string::npos);
+  }
+  EXPECT_FALSE(second.Active());
+}
+
 TEST_F(ServerFixture, ResetIsAnErrorThenESocketErrorThenTheDisconnect) {
   Peer peer = Peer::Connect("127.0.0.1", Port);
   TCustomWinSocket* socket = AcceptOne();
@@ -341,6 +404,109 @@ TEST_F(ServerFixture, ForwardMovesBytesUnchangedWithinTheLimit) {
   EXPECT_TRUE(got == data);
   EXPECT_LE(highest, kLimit);
   EXPECT_GT(pauses, 0);  // the slow reader did hold the source back
+}
+
+TEST_F(ServerFixture, AnEndOfSendingIsPassedOnAfterTheForwardedBytesOnBothPaths) {
+  for (bool copying : {false, true}) {
+    sockets::SetSpliceRefused(copying);
+    Peer source = Peer::Connect("127.0.0.1", Port);
+    TCustomWinSocket* from = AcceptOne();
+    Peer sink = Peer::Connect("127.0.0.1", Port);
+    sink.SetReceiveBuffer(16384);
+    TCustomWinSocket* to = AcceptOne();
+    ASSERT_TRUE(from && to);
+    Events.clear();
+    constexpr std::size_t kLimit = 128 * 1024;
+    std::string back;
+    Server->OnClientRead = [&](TObject*, TCustomWinSocket* Socket) {
+      if (Socket == to) {
+        back += Socket->ReceiveText();
+        return;
+      }
+      from->ForwardTo(*to, kLimit);
+      if (to->SendPending() >= kLimit) from->PauseReading(true);
+    };
+    Server->OnClientWrite = [&](TObject*, TCustomWinSocket* Socket) {
+      if (Socket == to) from->PauseReading(false);
+    };
+    Server->OnClientInputEnd = [&](TObject*, TCustomWinSocket* Socket) {
+      Events.push_back(Socket == from ? "from ended" : "to ended");
+      EXPECT_TRUE(Socket->InputEnded());
+      if (Socket == from) to->ShutdownOutput();  // waits for the bytes still on their way
+    };
+    const std::string data = test::Pattern(4 << 20, 17);
+    std::thread sender([&] {
+      source.Send(data, 30000);
+      source.ShutdownWrite();
+    });
+    std::string got;
+    bool ended = false;
+    ASSERT_TRUE(RunUntil([&] {
+      got += sink.ReadAvailable(&ended);
+      return ended;
+    })) << copying;
+    sender.join();
+    EXPECT_TRUE(got == data) << copying << " " << got.size();
+    EXPECT_EQ(to->SendText("late"), -1);  // nothing is taken after the end
+    // Both stay open the other way.
+    ASSERT_TRUE(sink.Send("reply"));
+    ASSERT_TRUE(RunUntil([&] { return back == "reply"; })) << copying;
+    EXPECT_EQ(from->SendText("to the source"), 13);
+    std::string toSource;
+    EXPECT_TRUE(RunUntil([&] {
+      toSource += source.ReadAvailable();
+      return toSource == "to the source";
+    })) << toSource;
+    // The sink ends too: both directions of `to` have ended, and it ends by itself.
+    sink.Close();
+    ASSERT_TRUE(RunUntil([&] { return Events.back() == "disconnect 127.0.0.1"; })) << copying;
+    EXPECT_EQ(Events, (std::vector<std::string>{"from ended", "to ended", "disconnect 127.0.0.1"}));
+    EXPECT_EQ(Accepted, (std::vector<TCustomWinSocket*>{from}));
+    from->Close();
+    Server->OnClientInputEnd = nullptr;
+  }
+  sockets::SetSpliceRefused(false);
+}
+
+TEST_F(ServerFixture, AHalfClosedConnectionWithoutProgressEnds) {
+  // A peer that ends its sending and then neither reads nor ends cannot hold the connection.
+  sockets::SetHalfCloseIdleMs(100);
+  Server->OnClientInputEnd = [&](TObject*, TCustomWinSocket*) { Events.push_back("input end"); };
+  Peer peer = Peer::Connect("127.0.0.1", Port);
+  TCustomWinSocket* socket = AcceptOne();
+  ASSERT_NE(socket, nullptr);
+  peer.ShutdownWrite();
+  ASSERT_TRUE(RunUntil([&] { return Events.back() == "input end"; }));
+  socket->SendText(std::string(8 << 20, 'x'));  // more than the kernel takes: the peer never reads
+  ASSERT_TRUE(RunUntil([&] { return Events.back() == "disconnect 127.0.0.1"; }));
+  sockets::SetHalfCloseIdleMs(sockets::kHalfCloseIdleMs);
+  EXPECT_TRUE(Accepted.empty());
+}
+
+TEST_F(ServerFixture, CatchUpReportsAnArrivedEndInsideTheCall) {
+  // Without an input-end event: the bytes before the end, then the disconnect.
+  Peer peer = Peer::Connect("127.0.0.1", Port);
+  TCustomWinSocket* socket = AcceptOne();
+  ASSERT_NE(socket, nullptr);
+  socket->CatchUp();  // nothing has ended: nothing happens
+  Events.clear();
+  ASSERT_TRUE(peer.Send("bye"));
+  peer.Close();
+  ASSERT_TRUE(test::PollUntil([&] { return test::PeerGone(socket->Internals().Fd.Get()); }));
+  socket->CatchUp();
+  EXPECT_EQ(Events, (std::vector<std::string>{"read", "disconnect 127.0.0.1"}));
+  EXPECT_EQ(Received, "bye");
+
+  // A reset: the error, then the disconnect, then ESocketError to the caller.
+  Peer second = Peer::Connect("127.0.0.1", Port);
+  socket = AcceptOne();
+  ASSERT_NE(socket, nullptr);
+  Events.clear();
+  second.Reset();
+  ASSERT_TRUE(test::PollUntil([&] { return test::PeerGone(socket->Internals().Fd.Get()); }));
+  EXPECT_THROW(socket->CatchUp(), ESocketError);
+  EXPECT_EQ(Events, (std::vector<std::string>{"error " + std::to_string(eeReceive),
+                                              "disconnect 127.0.0.1"}));
 }
 
 TEST_F(ServerFixture, RefusedNewcomersNeverCutTheTailOfAFinishedSession) {

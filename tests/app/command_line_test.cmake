@@ -1,0 +1,2 @@
+# The program under test.
+add_dependencies(${target} merlig)
