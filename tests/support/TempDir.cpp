@@ -82,6 +82,10 @@ std::error_code PlantLink(const std::string& Target, const std::string& Link) {
   return error;
 }
 
+bool LinksRefused(const std::error_code& Error) {
+  return Error == std::errc::operation_not_permitted || Error == std::errc::function_not_supported;
+}
+
 bool Exists(const std::string& Name) {
   std::error_code ignored;
   return std::filesystem::exists(std::filesystem::symlink_status(FromUtf8(Name), ignored));

@@ -38,6 +38,8 @@ class TempDir {
 // Plants a symbolic link Link -> Target; the error when the system refuses (Windows refuses
 // ordinary users with std::errc::operation_not_permitted unless developer mode is on).
 std::error_code PlantLink(const std::string& Target, const std::string& Link);
+// True when PlantLink's Error says that this system makes no links for this user (Wine has none).
+bool LinksRefused(const std::error_code& Error);
 // True when something, a dangling link included, exists under Name (links are not followed).
 bool Exists(const std::string& Name);
 

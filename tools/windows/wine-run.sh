@@ -21,4 +21,8 @@ if [ ! -f "$prefix/.merlig-ready" ]; then
   fi
   exec 9>&-
 fi
+# One Wine server for a whole test run: it stays for a while after its last program has ended
+# (instead of Wine's few seconds), so that a test starting as it shuts down does not find its
+# connection reset. With a server already running, this one exits at once.
+wineserver -p"${MERLIG_WINESERVER_LINGER:-20}" >/dev/null 2>&1 </dev/null || true
 exec wine "$@"
