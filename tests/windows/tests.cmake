@@ -17,3 +17,13 @@ endforeach()
 add_library(windows_header_check OBJECT ${header_units})
 target_include_directories(windows_header_check PRIVATE ${CMAKE_SOURCE_DIR})
 merlig_warnings(windows_header_check)
+
+# Every program and DLL imports only Windows' own DLLs and the build's: the MinGW runtime is linked
+# in, so the build directory runs as it is on a Windows machine.
+if(CMAKE_CROSSCOMPILING)
+  find_program(MERLIG_MINGW_OBJDUMP NAMES ${CMAKE_CXX_COMPILER_TARGET}-objdump
+    x86_64-w64-mingw32-objdump objdump)
+  add_test(NAME Windows.ImportsOnlySystemAndOwnDlls
+    COMMAND ${CMAKE_SOURCE_DIR}/tools/windows/check-imports.sh ${CMAKE_BINARY_DIR}
+      ${MERLIG_MINGW_OBJDUMP})
+endif()
