@@ -197,7 +197,9 @@ TFileStream::TReplacing TFileStream::LockForReplacing() {
   if (win32::Utf8ToWide(FFileName, path))
     named = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  const bool same = named != INVALID_HANDLE_VALUE && SameFile(reading, named);
+  // (Both handles are compared with the stream's own: a reopened handle may have gone by the name.)
+  const bool same = named != INVALID_HANDLE_VALUE && SameFile(Native(FHandle), named) &&
+                    SameFile(Native(FHandle), reading);
   if (named != INVALID_HANDLE_VALUE) CloseHandle(named);
   if (!same) {
     CloseHandle(reading);  // the lock goes with its handle

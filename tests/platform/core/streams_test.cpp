@@ -153,6 +153,8 @@ TEST(FileStream, ReplacingLockLetsReadersInAfterItAndReportsARenameOver) {
   }
   TFileStream late(path, fmOpenReadWrite);
   { TFileStream make(path + ".new", fmCreate); }
+  // Moved aside, then replaced (Windows renames nothing over a file open for writing).
+  std::filesystem::rename(path, path + ".old");
   std::filesystem::rename(path + ".new", path);
   EXPECT_EQ(late.LockForReplacing(), R::Replaced);
   TFileStream again(path, fmOpenReadWrite);
