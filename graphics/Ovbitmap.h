@@ -6,6 +6,7 @@
 
 #include "platform/core/Resources.h"
 #include "platform/core/Types.h"
+#include "platform/core/Win32Names.h"  // after every other include: see there
 
 namespace ovelta {
 

@@ -150,7 +150,7 @@ const char* PackReasonText(TPackReason Reason) {
 
 std::string TPackError::Text() const {
   std::string text = PackReasonText(Reason);
-  if (SystemError != 0) text += ": " + std::system_category().message(SystemError);
+  if (SystemError != 0) text += ": " + std::generic_category().message(SystemError);
   return text;
 }
 

@@ -52,6 +52,30 @@ while IFS= read -r file; do
 done < <(git ls-files 'platform/*.h' 'platform/*.cpp' 'digest/*' 'util/*' 'pack/*' 'graphics/*' \
   'trayicon/*' 'app/*.h' 'app/*.cpp' 'programs/*.cpp' | grep -E '\.(h|cpp)$')
 
+# Both platforms: a service that differs has one file per platform (Name_posix.cpp, Name_win.cpp) in
+# platform/ or util/; <windows.h> is reached only through platform/core/Win32_p.h, that only from
+# *_win.cpp files, and the other Windows headers only there too.
+while IFS= read -r file; do
+  case $file in
+    platform/*_posix.cpp|platform/*_win.cpp|util/*_posix.cpp|util/*_win.cpp) ;;
+    *_posix.cpp|*_win.cpp) echo "$file: a platform's file outside platform/ and util/"; breaches=$((breaches + 1)) ;;
+  esac
+  if [ "$file" != platform/core/Win32_p.h ] && grep -qi '^#include <windows\.h>' "$file"; then
+    echo "$file includes <windows.h> (only platform/core/Win32_p.h may)"
+    breaches=$((breaches + 1))
+  fi
+  if [[ $file != *_win.cpp ]] &&
+     grep -qiE '^#include <(winsock2|ws2tcpip|shellapi|shlobj|bcrypt)\.h>' "$file"; then
+    echo "$file includes a Windows header outside a *_win.cpp file"
+    breaches=$((breaches + 1))
+  fi
+  if grep -q '^#include "platform/core/Win32_p.h"' "$file" && [[ $file != *_win.cpp ]]; then
+    echo "$file includes platform/core/Win32_p.h (only *_win.cpp files may)"
+    breaches=$((breaches + 1))
+  fi
+done < <(git ls-files 'platform/*' 'digest/*' 'util/*' 'pack/*' 'graphics/*' 'trayicon/*' 'app/*' \
+  'programs/*' | grep -E '\.(h|cpp)$')
+
 [ "$checked" -gt 0 ] || { echo "no source files found"; exit 1; }
 if [ "$breaches" -gt 0 ]; then
   echo "$breaches includes break the layers"

@@ -3,10 +3,14 @@
 #   bash tools/setup.sh run    install what is missing, build, run Merlig
 #   bash tools/setup.sh test   install what is missing, build twice (plain, and with ASan+UBSan),
 #                              run the whole suite in both builds, the threaded pack tests under
-#                              ThreadSanitizer, then bounded fuzz runs
+#                              ThreadSanitizer, then bounded fuzz runs; last the Windows
+#                              cross-build of the core library, its tests run under Wine
+#   bash tools/setup.sh windows install what is missing, cross-build for 64-bit Windows into
+#                              build-windows/ (the core library and its tests; run them with
+#                              `ctest --test-dir build-windows`, under Wine)
 set -euo pipefail
 mode=${1:-}
-case "$mode" in run|test) ;; *) echo "usage: bash tools/setup.sh run|test" >&2; exit 2 ;; esac
+case "$mode" in run|test|windows) ;; *) echo "usage: bash tools/setup.sh run|test|windows" >&2; exit 2 ;; esac
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -39,6 +43,16 @@ build() {  # build DIR [cmake options...] [-- targets...]
 
 install_missing
 
+build_windows() {
+  build build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo
+}
+
+if [ "$mode" = windows ]; then
+  build_windows
+  exit 0
+fi
+
 if [ "$mode" = run ]; then
   build build -DCMAKE_BUILD_TYPE=Release -DMERLIG_BUILD_TESTS=OFF
   exec ./build/merlig
@@ -66,5 +80,9 @@ build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMERLIG_SANITIZE_THREADS=ON 
   -- ovpack test_pack_pack_prepare test_pack_pack_read_ahead test_programs_ovpack
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest -j "$jobs" \
   --output-on-failure --timeout 900 -R '^(PackPrepare|PackReadAhead|OvpackTool)\.' </dev/null)
+
+echo "== Windows cross-build (MinGW-w64) of the core library, its tests under Wine"
+build_windows
+(cd build-windows && ctest -j "$jobs" --output-on-failure --timeout 600 </dev/null)
 
 echo "== all tests passed in $(( $(date +%s) - start )) s"

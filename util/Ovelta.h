@@ -101,6 +101,8 @@ bool FileIsExist(const char* Name);
 //    is the address-space limit (RLIMIT_AS) or, without one, the user address space of the
 //    architecture; "available" is that total less what the process has mapped (/proc/self/statm).
 //    It is not swap space. A 64-bit process therefore usually sees 0xFFFFFFFF for both.
+//  - On Windows the same figures come from GlobalMemoryStatusEx (ullTotalPhys, ullAvailPhys,
+//    ullTotalVirtual, ullAvailVirtual).
 DWord TotalPhysicalMemory();
 DWord AvailPhysicalMemory();
 DWord TotalVirtualMemory();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/core/Types.h"
+#include "platform/core/Win32Names.h"  // after every other include: see there
 
 namespace ovelta {
 

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/core/Win32Names.h"  // after every other include: see there
+
 namespace ovelta {
 
 using HGLOBAL = void*;

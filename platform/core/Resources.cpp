@@ -1,10 +1,8 @@
-// The module resource registry: resources recorded by module handle, type and name, module handles
-// taken from the dynamic loader (the address where a module's image is mapped).
+// The module resource registry: resources recorded by module handle, type and name. What the
+// registry lacks is asked of the platform (Resources_posix.cpp, Resources_win.cpp), which also
+// knows the module handles.
 #include "platform/core/Resources.h"
-
-#include <dlfcn.h>
-#include <link.h>
-#include <unistd.h>
+#include "platform/core/Resources_p.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -74,36 +72,7 @@ bool FullKey(HINSTANCE Module, const char* Type, const char* Name, TFullKey* Key
   return true;
 }
 
-int FirstObject(dl_phdr_info* Info, std::size_t, void* Result) {
-  // The first object the loader reports is the main program; its image starts at the lowest address
-  // of its loadable segments.
-  std::uintptr_t lowest = UINTPTR_MAX;
-  for (int i = 0; i < Info->dlpi_phnum; ++i)
-    if (Info->dlpi_phdr[i].p_type == PT_LOAD && Info->dlpi_phdr[i].p_vaddr < lowest)
-      lowest = Info->dlpi_phdr[i].p_vaddr;
-  if (lowest == UINTPTR_MAX) lowest = 0;
-  lowest &=
-      ~static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE) - 1);  // the mapping starts on a page
-  *static_cast<std::uintptr_t*>(Result) = Info->dlpi_addr + lowest;
-  return 1;
-}
-
 }  // namespace
-
-HINSTANCE MainInstance() {
-  static const HINSTANCE main = [] {
-    std::uintptr_t base = 0;
-    dl_iterate_phdr(FirstObject, &base);
-    return reinterpret_cast<HINSTANCE>(base);
-  }();
-  return main;
-}
-
-HINSTANCE ModuleOfAddress(const void* Address) {
-  Dl_info info{};
-  if (!Address || dladdr(Address, &info) == 0) return nullptr;
-  return static_cast<HINSTANCE>(info.dli_fbase);
-}
 
 void RegisterResource(HINSTANCE Module, const char* Type, const char* Name, const void* Data,
                       std::size_t Size) {
@@ -125,12 +94,16 @@ void UnregisterResource(HINSTANCE Module, const char* Type, const char* Name) {
 bool FindResourceData(HINSTANCE Module, const char* Type, const char* Name, TResourceData* Found) {
   TFullKey key;
   if (!FullKey(Module, Type, Name, &key)) return false;
-  TRegistry& registry = Registry();
-  std::lock_guard<std::mutex> guard(registry.Lock);
-  auto entry = registry.Entries.find(key);
-  if (entry == registry.Entries.end()) return false;
-  if (Found) *Found = entry->second;
-  return true;
+  {
+    TRegistry& registry = Registry();
+    std::lock_guard<std::mutex> guard(registry.Lock);
+    auto entry = registry.Entries.find(key);
+    if (entry != registry.Entries.end()) {
+      if (Found) *Found = entry->second;
+      return true;
+    }
+  }
+  return FindModuleResource(Module, Type, Name, Found);
 }
 
 TResourceRegistration::TResourceRegistration(const void* ModuleAnchor, const char* Type,

@@ -15,11 +15,14 @@
 #include <cstdint>
 
 #include "platform/core/Types.h"
+#include "platform/core/Win32Names.h"  // after every other include: see there
+
+// The module handle is the system's own type on Windows (<windows.h> declares the same struct).
+struct HINSTANCE__;
 
 namespace ovelta {
 
-struct HINSTANCE__;
-using HINSTANCE = HINSTANCE__*;
+using HINSTANCE = ::HINSTANCE__*;
 using HMODULE = HINSTANCE;
 
 // A resource name or type that is an integer id.

@@ -97,14 +97,24 @@ inline constexpr unsigned fmShareDenyWrite = 0x0020;
 inline constexpr unsigned fmShareDenyNone = 0x0040;
 inline constexpr unsigned fmCreate = 0xFF00;
 
+// The system's handle of an open file: a file descriptor, or a Windows HANDLE (one line per
+// platform, the only platform test of the public headers).
+#ifdef _WIN32
+using TFileHandle = void*;
+#else
+using TFileHandle = int;
+#endif
+
 // A stream on a file. File names are handed to the system unchanged (Linux file names are byte
-// strings). Sharing modes are kept with advisory locks among the programs that use them: a stream
-// opened with fmShareDenyWrite or fmShareExclusive cannot be opened while another such stream has
-// the file open for writing, nor opened for writing while another such stream has it open at all
-// (fmShareExclusive refuses every other such opener); creating counts as opening for writing, so a
-// file another such stream has open is neither created over nor emptied. The locks are flock locks
-// (per open file), so they also hold between two streams of one process. Programs that take no
-// lock are not stopped.
+// strings); on Windows they are UTF-8, converted to UTF-16 for the system's calls (a name that is
+// not UTF-8 is refused with EILSEQ). Sharing modes are kept among the programs that use them: a
+// stream opened with fmShareDenyWrite or fmShareExclusive cannot be opened while another such
+// stream has the file open for writing, nor opened for writing while another such stream has it
+// open at all (fmShareExclusive refuses every other such opener); creating counts as opening for
+// writing, so a file another such stream has open is neither created over nor emptied. On Linux the
+// locks are advisory flock locks (per open file), so they also hold between two streams of one
+// process, and programs that take no lock are not stopped; on Windows they are the system's share
+// modes, which every opener meets.
 // LockForReplacing adds a lock of its own among programs that replace the file.
 class TFileStream : public TStream {
  public:
@@ -134,17 +144,20 @@ class TFileStream : public TStream {
   // but Locked leaves neither lock held: InUse when another stream holds a lock that excludes
   // these, Replaced when the file was renamed over or removed since it was opened (whoever
   // replaced it has finished: open the name again). Raises EStreamError when the system refuses
-  // the locks for another reason.
+  // the locks for another reason. On Windows, where the share modes are the locks, the stream that
+  // holds the lock reads through a handle that cannot write (one that may write shuts deny-write
+  // readers out), and a file that a reader or writer holds with a sharing mode cannot be opened
+  // for writing in the first place.
   enum class TReplacing { Locked, InUse, Replaced };
   TReplacing LockForReplacing();
   // The file's last-write time as a FILETIME; raises EStreamError when the system cannot say.
   FILETIME LastWriteTime() const;
-  // The system's file descriptor, owned by the stream.
-  int Handle() const { return FHandle; }
+  // The system's handle of the file, owned by the stream.
+  TFileHandle Handle() const { return FHandle; }
 
  private:
   AnsiString FFileName;
-  int FHandle = -1;
+  TFileHandle FHandle{};
 };
 
 // A stream on memory that grows as it is written. Capacity grows geometrically; running out of

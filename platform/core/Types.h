@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/core/Win32Names.h"  // after every other include: see there
+
 namespace ovelta {
 
 // The framework's 8-bit string: a byte string in the system code page (Shift-JIS, CP932), length in

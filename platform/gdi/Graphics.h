@@ -25,6 +25,7 @@
 #include "platform/core/Types.h"
 
 class QWidget;  // the image control's widget, for placing it in a window
+#include "platform/core/Win32Names.h"  // after every other include: see there
 
 namespace ovelta {
 

@@ -37,6 +37,7 @@
 #include "platform/core/Component.h"
 #include "platform/core/Exceptions.h"
 #include "platform/core/Types.h"
+#include "platform/core/Win32Names.h"  // after every other include: see there
 
 namespace ovelta {
 

@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
+// The handles are the system's own types on Windows (<windows.h> declares the same structs).
+struct HICON__;
+struct HINSTANCE__;
+
 namespace ovelta {
 
-struct HICON__;
-using HICON = HICON__*;
-struct HINSTANCE__;
-using HINSTANCE = HINSTANCE__*;
+using HICON = ::HICON__*;
+using HINSTANCE = ::HINSTANCE__*;
 
 // The program's own module (the place its resources are looked up in).
 HINSTANCE HInstance();

@@ -14,6 +14,7 @@
 #include "platform/ui/Controls.h"
 #include "platform/ui/Icons.h"
 #include "platform/core/Types.h"
+#include "platform/core/Win32Names.h"  // after every other include: see there
 
 namespace ovelta {
 

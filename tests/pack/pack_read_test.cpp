@@ -16,6 +16,7 @@ class PackRead : public ::testing::Test {
  protected:
   // Writes Bytes as a pack file and loads it with Mode; the result of LoadPack.
   bool Load(const std::string& Bytes, TCrcMode Mode = cmPackAll) {
+    Pack.ClosePack();  // a file the pack holds open is not written over (Windows share modes)
     WriteAll(Dir.File("t.pak"), Bytes);
     Pack.SetCrcMode(Mode);
     return Pack.LoadPack(Dir.File("t.pak"));

@@ -20,6 +20,7 @@
 #include "pack/Crc.h"
 #include "pack/Pack.h"
 #include "platform/core/FileTime.h"
+#include "platform/core/Streams.h"
 #include "support/TempDir.h"
 
 namespace ovelta::pack_test {
@@ -30,21 +31,26 @@ class ScratchDir : public test::TempDir {
   ScratchDir() : TempDir(Use::kCurrent) {}
 };
 
+// Through the library's stream and with no sharing mode, so that a pack the library holds open
+// with one (a share mode on Windows, which a plain fopen does not meet) can be read and written.
 inline std::string ReadAll(const std::string& Path) {
   std::string bytes;
-  if (FILE* f = std::fopen(Path.c_str(), "rb")) {
+  try {
+    TFileStream f(Path, fmOpenRead | fmShareDenyNone);
     char block[65536];
-    for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) bytes.append(block, n);
-    std::fclose(f);
+    for (std::int32_t n; (n = f.Read(block, sizeof block)) > 0;) bytes.append(block, n);
+  } catch (const EStreamError&) {
   }
   return bytes;
 }
 
 inline void WriteAll(const std::string& Path, const std::string& Bytes) {
-  FILE* f = std::fopen(Path.c_str(), "wb");
-  ASSERT_NE(f, nullptr) << Path;
-  std::fwrite(Bytes.data(), 1, Bytes.size(), f);
-  std::fclose(f);
+  try {
+    TFileStream f(Path, fmCreate | fmShareDenyNone);
+    f.WriteBuffer(Bytes.data(), static_cast<std::int32_t>(Bytes.size()));
+  } catch (const EStreamError& e) {
+    FAIL() << Path << ": " << e.Message();
+  }
 }
 
 inline std::string RandomBytes(std::size_t Count, unsigned Seed) {

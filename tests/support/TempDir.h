@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace ovelta::test {
@@ -32,5 +33,14 @@ class TempDir {
   std::string FPath;
   std::string FPrevious;  // the current directory before, with Use::kCurrent
 };
+
+// Paths in the tests are UTF-8 on every system (the library's rule for file names).
+// Plants a symbolic link Link -> Target; the error when the system refuses (Windows refuses
+// ordinary users with std::errc::operation_not_permitted unless developer mode is on).
+std::error_code PlantLink(const std::string& Target, const std::string& Link);
+// True when PlantLink's Error says that this system makes no links for this user (Wine has none).
+bool LinksRefused(const std::error_code& Error);
+// True when something, a dangling link included, exists under Name (links are not followed).
+bool Exists(const std::string& Name);
 
 }  // namespace ovelta::test

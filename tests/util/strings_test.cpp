@@ -89,6 +89,9 @@ TEST(Ansiprintf, ResultsOfAnyLengthAreWholeAroundTheLocalBuffer) {
 }
 
 TEST(Ansiprintf, EncodingErrorGivesAnEmptyString) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the Windows C runtime drops a wide character it cannot convert, without error";
+#endif
   // A wide character with no form in the C locale's narrow encoding.
   const wchar_t bad[] = {0x3042, 0};
   EXPECT_EQ(Ansiprintf("x%lsy", bad), "");

@@ -1,5 +1,5 @@
-// The system queries: whether a file exists, and the physical memory of the machine and the virtual
-// address space of the process, capped to 32 bits.
+// The system queries on Linux: whether a file exists, and the physical memory of the machine and
+// the virtual address space of the process, capped to 32 bits.
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysinfo.h>
